@@ -1,0 +1,76 @@
+#pragma once
+// The one door of the library (and of the console) to the operating system. Operations keep the
+// platform's names and signatures; failure reasons travel in the thread's last-error value as on
+// the platform itself. Tests install another implementation (a simulated machine) with Install.
+
+#include <windows.h>
+
+#include "VelmarikApi.h"
+
+class VELMARIK_API Platform {
+public:
+    virtual ~Platform();
+
+    // The implementation in force: the real platform unless a test installed another.
+    static Platform& Current();
+    // Installs `replacement` (null: the real platform again) and returns the one it replaces.
+    static Platform* Install(Platform* replacement);
+
+    // Errors and text
+    virtual DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                                 LPWSTR buffer, DWORD size, va_list* arguments) = 0;
+    virtual HLOCAL LocalFree(HLOCAL memory) = 0;
+    virtual int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideCount, LPSTR narrow,
+                                    int narrowSize, LPCCH defaultChar, LPBOOL usedDefault) = 0;
+
+    // Tokens and privileges
+    virtual HANDLE GetCurrentProcess() = 0;
+    virtual BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) = 0;
+    virtual BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) = 0;
+    virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD length,
+                                       PTOKEN_PRIVILEGES previousState, PDWORD returnLength) = 0;
+    virtual BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
+                                     PDWORD returnLength) = 0;
+    virtual BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
+                                          DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7,
+                                          PSID* sid) = 0;
+    virtual BOOL EqualSid(PSID a, PSID b) = 0;
+    virtual BOOL CheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember) = 0;
+    virtual BOOL DuplicateTokenEx(HANDLE token, DWORD access, LPSECURITY_ATTRIBUTES attributes,
+                                  SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE newToken) = 0;
+    virtual PVOID FreeSid(PSID sid) = 0;
+    virtual BOOL CloseHandle(HANDLE handle) = 0;
+
+    // Time
+    virtual DWORD GetTickCount() = 0;
+    virtual void Sleep(DWORD milliseconds) = 0;
+
+    // Console
+    virtual BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) = 0;
+    virtual BOOL SetConsoleTitleW(LPCWSTR title) = 0;
+    virtual DWORD GetConsoleTitleW(LPWSTR title, DWORD size) = 0;
+    virtual HANDLE GetStdHandle(DWORD which) = 0;
+    virtual BOOL GetConsoleMode(HANDLE console, LPDWORD mode) = 0;
+    virtual BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) = 0;
+    virtual BOOL FillConsoleOutputCharacterW(HANDLE console, WCHAR c, DWORD length, COORD origin,
+                                             LPDWORD written) = 0;
+    virtual BOOL SetConsoleCursorPosition(HANDLE console, COORD position) = 0;
+    virtual BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written,
+                               LPVOID reserved) = 0;
+};
+
+// Short name for the implementation in force.
+inline Platform& Os() { return Platform::Current(); }
+
+// Keeps the thread's last-error value across calls whose own failure is expected and handled,
+// so that only a command's real failure reaches the error banner.
+class LastErrorKeeper {
+public:
+    LastErrorKeeper() : m_dwSaved(::GetLastError()) {}
+    ~LastErrorKeeper() { ::SetLastError(m_dwSaved); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+private:
+    DWORD m_dwSaved;
+};

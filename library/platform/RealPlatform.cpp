@@ -1,0 +1,89 @@
+// The implementation in force outside tests: each operation forwards to the platform.
+
+#include "Platform.h"
+
+namespace {
+
+class RealPlatform final : public Platform {
+public:
+    DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
+                         DWORD size, va_list* arguments) override {
+        return ::FormatMessageW(flags, source, messageId, languageId, buffer, size, arguments);
+    }
+    HLOCAL LocalFree(HLOCAL memory) override { return ::LocalFree(memory); }
+    int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideCount, LPSTR narrow, int narrowSize,
+                            LPCCH defaultChar, LPBOOL usedDefault) override {
+        return ::WideCharToMultiByte(codePage, flags, wide, wideCount, narrow, narrowSize, defaultChar,
+                                     usedDefault);
+    }
+
+    HANDLE GetCurrentProcess() override { return ::GetCurrentProcess(); }
+    BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) override {
+        return ::OpenProcessToken(process, access, token);
+    }
+    BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) override {
+        return ::LookupPrivilegeValueW(systemName, name, luid);
+    }
+    BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD length,
+                               PTOKEN_PRIVILEGES previousState, PDWORD returnLength) override {
+        return ::AdjustTokenPrivileges(token, disableAll, newState, length, previousState, returnLength);
+    }
+    BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
+                             PDWORD returnLength) override {
+        return ::GetTokenInformation(token, infoClass, info, length, returnLength);
+    }
+    BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
+                                  DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7,
+                                  PSID* sid) override {
+        return ::AllocateAndInitializeSid(authority, count, sub0, sub1, sub2, sub3, sub4, sub5, sub6, sub7, sid);
+    }
+    BOOL EqualSid(PSID a, PSID b) override { return ::EqualSid(a, b); }
+    BOOL CheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember) override {
+        return ::CheckTokenMembership(token, sid, isMember);
+    }
+    BOOL DuplicateTokenEx(HANDLE token, DWORD access, LPSECURITY_ATTRIBUTES attributes,
+                          SECURITY_IMPERSONATION_LEVEL level, TOKEN_TYPE type, PHANDLE newToken) override {
+        return ::DuplicateTokenEx(token, access, attributes, level, type, newToken);
+    }
+    PVOID FreeSid(PSID sid) override { return ::FreeSid(sid); }
+    BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
+
+    DWORD GetTickCount() override { return ::GetTickCount(); }
+    void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
+
+    BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) override {
+        return ::SetConsoleCtrlHandler(handler, add);
+    }
+    BOOL SetConsoleTitleW(LPCWSTR title) override { return ::SetConsoleTitleW(title); }
+    DWORD GetConsoleTitleW(LPWSTR title, DWORD size) override { return ::GetConsoleTitleW(title, size); }
+    HANDLE GetStdHandle(DWORD which) override { return ::GetStdHandle(which); }
+    BOOL GetConsoleMode(HANDLE console, LPDWORD mode) override { return ::GetConsoleMode(console, mode); }
+    BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) override {
+        return ::GetConsoleScreenBufferInfo(console, info);
+    }
+    BOOL FillConsoleOutputCharacterW(HANDLE console, WCHAR c, DWORD length, COORD origin,
+                                     LPDWORD written) override {
+        return ::FillConsoleOutputCharacterW(console, c, length, origin, written);
+    }
+    BOOL SetConsoleCursorPosition(HANDLE console, COORD position) override {
+        return ::SetConsoleCursorPosition(console, position);
+    }
+    BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) override {
+        return ::WriteConsoleW(console, text, length, written, reserved);
+    }
+};
+
+RealPlatform g_realPlatform;
+Platform* g_current = &g_realPlatform;
+
+} // namespace
+
+Platform::~Platform() = default;
+
+Platform& Platform::Current() { return *g_current; }
+
+Platform* Platform::Install(Platform* replacement) {
+    Platform* previous = g_current;
+    g_current = replacement ? replacement : &g_realPlatform;
+    return previous;
+}
