@@ -57,6 +57,8 @@ public:
     virtual BOOL SetConsoleCursorPosition(HANDLE console, COORD position) = 0;
     virtual BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written,
                                LPVOID reserved) = 0;
+    virtual BOOL WriteConsoleA(HANDLE console, const VOID* text, DWORD length, LPDWORD written,
+                               LPVOID reserved) = 0;
 };
 
 // Short name for the implementation in force.

@@ -71,6 +71,9 @@ public:
     BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) override {
         return ::WriteConsoleW(console, text, length, written, reserved);
     }
+    BOOL WriteConsoleA(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) override {
+        return ::WriteConsoleA(console, text, length, written, reserved);
+    }
 };
 
 RealPlatform g_realPlatform;

@@ -1,0 +1,28 @@
+#pragma once
+// The library's one exception: where a failure was detected and the platform's error code.
+// Thrown by value when a connection to a service control manager cannot be opened.
+
+#include <ostream>
+
+#include "SimpleString.h"
+#include "VelmarikApi.h"
+
+class VELMARIK_API CQuorvanException {
+public:
+    // Each constructor also sets the thread's last-error value to `code`, so that whoever
+    // catches the exception finds the failure's code there too.
+    CQuorvanException(const wchar_t* file, const wchar_t* function, int line, int code);
+    CQuorvanException(const SimpleString& file, const SimpleString& function, int line, int code);
+    CQuorvanException(const CQuorvanException& other);
+    ~CQuorvanException();
+    CQuorvanException& operator=(const CQuorvanException&) = delete;
+
+    // Writes the report (code, the platform's description, file, function, line) to `out`, and
+    // the description straight to the console. Leaves the last-error value as it found it.
+    virtual void Display(std::wostream& out) const;
+
+    SimpleString m_strFile;
+    SimpleString m_strFunction;
+    int m_nLine;
+    int m_nCode;
+};

@@ -1,0 +1,99 @@
+// The command table: every command and group, in the order of every listing and of the search.
+
+#include "CommandTree.h"
+#include "Commands.h"
+#include "Console.h"
+
+namespace {
+
+void RegisterRootCommands(_COMMAND_GROUP* root) {
+    AddCommand(root, L"help", L"Affiche de l'aide sur l'ensemble des commandes disponibles.", HelpCommandHelp,
+               HelpCommand);
+    AddCommand(root, L"cmdtree", L"Affiche l'ensemble des commandes sous forme d'un arbre.",
+               CommandTreeCommandHelp, CommandTreeCommand);
+    AddCommand(root, L"cls", L"Efface l'écran.", ClearScreenHelp, ClearScreen);
+    AddCommand(root, L"connect", L"Se connecte à un ordinateur distant et active la connexion.", ConnectHelp,
+               nullptr);
+    AddCommand(root, L"cl", L"Liste l'ensemble des connections disponibles.", ConnectionListHelp, nullptr);
+    AddCommand(root, L"sactc", L"Active une connexion.", SetActiveConnectionHelp, nullptr);
+    AddCommand(root, L"cc", L"Ferme une connexion.", CloseConnectionHelp, nullptr);
+    AddCommand(root, L"cactc", L"Ferme la connection active.", CloseActiveConnectionHelp, nullptr);
+    AddCommand(root, L"callc", L"Ferme toutes les connexions.", CloseAllConnectionsHelp, nullptr);
+    AddCommand(root, L"boot",
+               L"Indique si le dernier démarrage doit être enregistré comme la dernière configuration valide "
+               L"connue.",
+               BootHelp, nullptr);
+    AddCommand(root, L"start", L"Démarre un service / pilote.", StartHelp, nullptr);
+    AddCommand(root, L"stop", L"Arrête un service / pilote.", StopHelp, nullptr);
+    AddCommand(root, L"pause", L"Met en pause un service / pilote.", PauseHelp, nullptr);
+    AddCommand(root, L"continue", L"Fait sortir de pause un service / pilote.", ContinueHelp, nullptr);
+    AddCommand(root, L"interrogate", L"Interroge l'état d'un service / pilote.", InterrogateHelp, nullptr);
+    AddCommand(root, L"control", L"Envoie un code de contrôle à un service / pilote.", ControlHelp, nullptr);
+    AddCommand(root, L"debug", L"Débuggue un service.", DebugHelp, nullptr);
+}
+
+void RegisterLockGroup(_COMMAND_GROUP* root) {
+    _COMMAND_GROUP* lock = AddCommandGroup(root, L"lock", L"Verrouillage de la base des services...");
+    AddCommand(lock, L"can_be_locked", L"Demande si la base des services peut être verrouillée.", nullptr, nullptr);
+    AddCommand(lock, L"on", L"Verrouille la base des services.", nullptr, nullptr);
+    AddCommand(lock, L"off", L"Déverrouille la base des services.", nullptr, nullptr);
+    AddCommand(lock, L"status", L"Affiche l'état de verrouillage de la base des services.", nullptr, nullptr);
+}
+
+void RegisterCreateAndDeleteGroups(_COMMAND_GROUP* root) {
+    _COMMAND_GROUP* create =
+        AddCommandGroup(root, L"create", L"Création d'un service / pilote ou d'un groupe de services...");
+    AddCommand(create, L"service_object", L"Crée un service / pilote.", CreateSvcObjHelp, nullptr);
+    AddCommand(create, L"service_group", L"Crée un groupe de services.", CreateServiceGroupHelp, nullptr);
+    _COMMAND_GROUP* remove =
+        AddCommandGroup(root, L"delete", L"Suppression d'un service / pilote ou d'un groupe de services...");
+    AddCommand(remove, L"service_object", L"Supprime un service / pilote.", DeleteSvcObjHelp, nullptr);
+    AddCommand(remove, L"service_group", L"Supprime un groupe de services.", DeleteServiceGroupHelp, nullptr);
+}
+
+void RegisterEnumGroup(_COMMAND_GROUP* root) {
+    _COMMAND_GROUP* enumeration = AddCommandGroup(root, L"enum", L"Énumération...");
+    AddCommand(enumeration, L"service_group", L"Énumère les groupes de services.", nullptr, nullptr);
+    AddCommand(enumeration, L"service_group_load_order", L"Affiche l'ordre de chargement des services / pilotes.",
+               nullptr, nullptr);
+    AddCommand(enumeration, L"dependent_services", L"Liste les services qui dépendent du service spécifié.",
+               nullptr, nullptr);
+}
+
+void RegisterQueryGroup(_COMMAND_GROUP* root) {
+    _COMMAND_GROUP* query = AddCommandGroup(
+        root, L"query", L"Affichage de la configuration ou de l'état d'exécution d'un service / pilote...");
+    AddCommand(query, L"config", L"Affiche la configuration d'un service / pilote.", nullptr, nullptr);
+    AddCommand(query, L"configex", L"Affiche la configuration étendue d'un service / pilote.", nullptr, nullptr);
+    AddCommand(query, L"status", L"Affiche l'état d'exécution d'un service / pilote.", nullptr, nullptr);
+}
+
+void RegisterGetGroup(_COMMAND_GROUP* root) {
+    _COMMAND_GROUP* get = AddCommandGroup(root, L"get", L"Affichage de diverses propriétés...");
+    AddCommand(get, L"properties", L"Affiche les propriétés de la base de services.", nullptr, nullptr);
+    _COMMAND_GROUP* service = AddCommandGroup(get, L"service", L"Affichage de propriétés d'un service / pilote...");
+    AddCommand(service, L"key_name", L"Affiche le nom système d'un service / pilote.", nullptr, nullptr);
+    AddCommand(service, L"display_name", L"Affiche le nom complet d'un service / pilote.", nullptr, nullptr);
+    AddCommand(service, L"pid", L"Affiche le PID d'un service.", nullptr, nullptr);
+    AddCommand(service, L"type", L"Affiche le type d'un service / pilote.", nullptr, nullptr);
+}
+
+void RegisterSetGroup(_COMMAND_GROUP* root) {
+    _COMMAND_GROUP* set = AddCommandGroup(root, L"set", L"Définit diverses propriétés... (Non implémenté)");
+    AddCommand(set, L"configex", L"Définit la configuration étendue d'un service / pilote (Partiellement implémenté).",
+               nullptr, nullptr);
+}
+
+} // namespace
+
+void RegisterCommands() {
+    if (CommandRoot.commands.count != 0)
+        return;
+    RegisterRootCommands(&CommandRoot);
+    RegisterLockGroup(&CommandRoot);
+    RegisterCreateAndDeleteGroups(&CommandRoot);
+    RegisterEnumGroup(&CommandRoot);
+    RegisterQueryGroup(&CommandRoot);
+    RegisterGetGroup(&CommandRoot);
+    RegisterSetGroup(&CommandRoot);
+}

@@ -1,0 +1,128 @@
+// connect, cl, sactc, cc, cactc, callc.
+
+#include "Commands.h"
+#include "UsageText.h"
+
+namespace {
+
+// The listing that the help of `sactc` and `cc` show as what `cl` returns.
+#define CONNECTION_LIST_SAMPLE                                                                                      \
+    L"    1 : nom_ordi_no_1 | droits_1", L"   ...       ...          ...", L"    N : nom_ordi_no_N | droits_N"
+
+#define PROMPT_BACK_TO_UNCONNECTED                                                                                  \
+    L"    Aussi, l'invite :", L"        Quorvan @ nom_ordi | droits >", L"    se transforme en :",                   \
+        L"        Quorvan>"
+
+} // namespace
+
+void ConnectHelp() {
+    PrintUsageText({
+        L"Se connecte à un ordinateur distant et active la connection.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL CONNECT:[serveur]<,droits> ...",
+        L"                      (bien penser à mettre les ':', et aussi la ','",
+        L"                      si les droits optionnels sont spécifiés).",
+        L"    Mode Interactif : CONNECT [serveur] <droits>",
+        L"",
+        L"    [serveur]    Peut être soit un nom complet d'ordinateur, un nom de",
+        L"                 la forme \\\\nom_serveur, une adresse IPv4.",
+        L"    <droits>     Numéro ou combinaison binaire OR de numéros des",
+        L"                 droits de connection :",
+        L"",
+        L"                          Droits de connection",
+        L"           ----------------------------------------------------",
+        L"                (hex)    (dec)     (valeur #define)",
+        L"               0x00001  1       SC_MANAGER_CONNECT",
+        L"               0x00002  2       SC_MANAGER_CREATE_SERVICE",
+        L"               0x00004  4       SC_MANAGER_ENUMERATE_SERVICE",
+        L"               0x00008  8       SC_MANAGER_LOCK",
+        L"               0x00010  16      SC_MANAGER_QUERY_LOCK_STATUS",
+        L"               0x00020  32      SC_MANAGER_MODIFY_BOOT_CONFIG",
+        L"               0xf003f  983103  SC_MANAGER_ALL_ACCESS",
+    });
+}
+
+void ConnectionListHelp() {
+    PrintUsageText({
+        L"Affiche la liste de toutes les connections ouvertes ainsi que",
+        L"la connection active. La liste se présente sous la forme :",
+        L"",
+        CONNECTION_LIST_SAMPLE,
+        L"",
+        L"UTILISATION :",
+        L"    CL",
+    });
+}
+
+void SetActiveConnectionHelp() {
+    PrintUsageText({
+        L"Active une connection donnée parmi celles déjà présentes",
+        L"(pour les afficher, utilisez la commande 'CL').",
+        L"",
+        L"UTILISATION :",
+        L"    SACTC n",
+        L"",
+        L"    n    Numéro de connection à activer.",
+        L"",
+        L"EXEMPLE :",
+        L"    Si un appel à la commande 'CL' renvoie :",
+        L"",
+        CONNECTION_LIST_SAMPLE,
+        L"",
+        L"    Le fait de taper : 'SACTC 1' va activer la connection numéro 1,",
+        L"    c'est-à-dire activer l'ordinateur nom_ordi_no_1.",
+        L"    Aussi, l'invite :",
+        L"        Quorvan>",
+        L"    ou bien :",
+        L"        Quorvan @ nom_ordi | droits >",
+        L"    se transforme en :",
+        L"        Quorvan @ nom_ordi_no_1 | droits_1 >",
+        L"",
+        L"REMARQUE : L'appel : 'SACTC 0' fait passer le programme en mode",
+        L"           'déconnection' sans toutefois fermer la connection active",
+        L"           (contrairement à l'action de la commande 'CACTC').",
+    });
+}
+
+void CloseConnectionHelp() {
+    PrintUsageText({
+        L"Ferme une connection donnée parmi celles déjà présentes",
+        L"(pour les afficher, utilisez la commande 'CL').",
+        L"",
+        L"UTILISATION :",
+        L"    CC n",
+        L"",
+        L"    n    Numéro de connection à fermer.",
+        L"",
+        L"EXEMPLE :",
+        L"    Si un appel à la commande 'CL' renvoie :",
+        L"",
+        CONNECTION_LIST_SAMPLE,
+        L"",
+        L"    Le fait de taper : 'CC 1' va fermer la connection numéro 1.",
+    });
+}
+
+void CloseActiveConnectionHelp() {
+    PrintUsageText({
+        L"Ferme la connection active.",
+        L"",
+        L"UTILISATION :",
+        L"    CACTC",
+        L"",
+        PROMPT_BACK_TO_UNCONNECTED,
+    });
+}
+
+void CloseAllConnectionsHelp() {
+    PrintUsageText({
+        L"Ferme toutes les connections (pour les afficher,",
+        L"utilisez la commande 'CL').",
+        L"",
+        L"UTILISATION :",
+        L"    CALLC",
+        L"",
+        PROMPT_BACK_TO_UNCONNECTED,
+    });
+}

@@ -1,0 +1,77 @@
+// Title, banner, screen clearing and the console control handler.
+
+#include "Console.h"
+
+#include <iostream>
+
+#include "Platform.h"
+#include "UsageText.h"
+
+const wchar_t ProductString[] = L"Quorvan version 0.3.4d";
+
+void UpdateConsoleTitle(const SimpleString& text, int append) {
+    LastErrorKeeper keep;
+    if (!text) {
+        Os().SetConsoleTitleW(ProductString);
+        return;
+    }
+    SimpleString base(ProductString);
+    if (append) {
+        const unsigned int capacity = text.Length() + 1025;
+        base.Alloc(capacity * sizeof(wchar_t));
+        Os().GetConsoleTitleW(base, capacity);
+    }
+    Os().SetConsoleTitleW(base + L" - " + text);
+}
+
+void UpdateConsoleTitle(const wchar_t* text, int append) { UpdateConsoleTitle(SimpleString(text), append); }
+
+void PrintBanner() {
+    std::wcout << L'\n'
+               << ProductString << L'\n'
+               << L"Console version." << L'\n'
+               << L"(c) 2026 Equipe Orvel et Velmarik. Tous droits réservés." << L'\n'
+               << std::endl;
+}
+
+namespace {
+
+// Blanks the whole screen buffer and homes the cursor; false when output is not a console.
+bool ClearConsoleBuffer() {
+    LastErrorKeeper keep;
+    HANDLE out = Os().GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!Os().GetConsoleScreenBufferInfo(out, &info))
+        return false;
+    const COORD home = {0, 0};
+    DWORD written = 0;
+    Os().FillConsoleOutputCharacterW(out, L' ', static_cast<DWORD>(info.dwSize.X) * info.dwSize.Y, home, &written);
+    Os().SetConsoleCursorPosition(out, home);
+    return true;
+}
+
+} // namespace
+
+int ClearScreen(unsigned long argc, wchar_t**) {
+    if (argc != 0) {
+        ClearScreenHelp();
+        return 0;
+    }
+    std::wcout.flush();
+    if (!ClearConsoleBuffer())
+        std::wcout << L'\f' << std::flush;
+    return 1;
+}
+
+void ClearScreenHelp() {
+    PrintUsageText({
+        L"Efface l'écran.",
+        L"",
+        L"UTILISATION :",
+        L"    CLS",
+    });
+}
+
+// Runs on a thread of the system's while the main thread may be inside a command: the tree is
+// left in place, since the process ends right after and the main thread may still walk it.
+BOOL WINAPI ConsoleCtrlHandler(DWORD) { return FALSE; }

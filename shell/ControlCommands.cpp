@@ -1,0 +1,107 @@
+// start, stop, pause, continue, interrogate, control, debug.
+
+#include "Commands.h"
+#include "UsageText.h"
+
+void StartHelp() {
+    PrintUsageText({
+        L"Démarre l'exécution d'un service.",
+        L"",
+        L"UTILISATION :",
+        L"    sc <serveur> start [nom_service] <arg1> <arg2> ...",
+    });
+}
+
+void StopHelp() {
+    PrintUsageText({
+        L"Envoie une demande de contrôle STOP à un service.",
+        L"",
+        L"UTILISATION :",
+        L"    sc <serveur> stop [nom service] <raison> <commentaire>",
+        L"",
+        L"    <raison>    Numéro du code de raison facultatif pour l'arrêt du service",
+        L"                formé des éléments suivants au format :",
+        L"",
+        L"                Indicateur:Raison principale:Raison secondaire",
+        L"",
+        L"                [p. ex., 1:2:8 signifie Matériel : disque",
+        L"                (non planifié)]",
+        L"",
+        L"                Indicateur                Raison principale",
+        L"           ------------------       ---------------------------",
+        L"           1    -   Non planifié    1       -   Autre",
+        L"           2    -   Personnalisé    2       -   Matériel",
+        L"           4    -   Planifié        3       -   Système d'exploitation",
+        L"                                    4       -   Logiciel",
+        L"                                    5       -   Application",
+        L"                                    64-255  -   Personnalisé",
+        L"",
+        L"                    Raison secondaire",
+        L"           -----------------------------------",
+        L"           1            -   Autre",
+        L"           2            -   Maintenance",
+        L"           3            -   Installation",
+        L"           4            -   Mise à niveau",
+        L"           5            -   Reconfiguration",
+        L"           6            -   Bloqué",
+        L"           7            -   Instable",
+        L"           8            -   Disque",
+        L"           9            -   Carte réseau",
+        L"           10           -   Environnement",
+        L"           11           -   Pilote matériel",
+        L"           12           -   Autre pilote",
+        L"           13           -   Service Pack",
+        L"           14           -   Mise à jour logicielle",
+        L"           15           -   Correctif de sécurité",
+        L"           16           -   Sécurité",
+        L"           17           -   Connectivité réseau",
+        L"           18           -   WMI",
+        L"           19           -   Désinstallation de Service Pack",
+        L"           20           -   Désinstallation de mise à jour logicielle",
+        L"           22           -   Désinstallation de correctif de sécurité",
+        L"           23           -   Console MMC",
+        L"           256-65535    -   Personnalisé",
+        L"",
+        L"    <commentaire>    Commentaire facultatif de la raison ci-dessus",
+        L"                     (127 caractères au maximum)",
+    });
+}
+
+void PauseHelp() {
+    PrintUsageText({
+        L"Envoie une demande de contrôle PAUSE à un service.",
+        L"",
+        L"UTILISATION :",
+        L"    sc <serveur> pause [nom_service]",
+    });
+}
+
+void ContinueHelp() {
+    PrintUsageText({
+        L"Envoie une demande de contrôle CONTINUE à un service.",
+        L"",
+        L"UTILISATION :",
+        L"    sc <serveur> continue [nom_service]",
+    });
+}
+
+void InterrogateHelp() {
+    PrintUsageText({
+        L"Envoie une demande de contrôle INTERROGATE à un service.",
+        L"",
+        L"UTILISATION :",
+        L"    sc <serveur> interrogate [nom_service]",
+    });
+}
+
+// `control` sends nothing yet, so it has nothing to explain.
+void ControlHelp() {}
+
+void DebugHelp() {
+    PrintUsageText({
+        L"Attache un débogueur au processus du service.",
+        L"",
+        L"UTILISATION :",
+        L"    sc <serveur> debug [nom_service]",
+    });
+}

@@ -1,0 +1,131 @@
+// Start-up, the choice of mode, and the command loop of the interactive and script modes.
+
+#include "Program.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "ByteStreams.h"
+#include "CommandLine.h"
+#include "CommandTree.h"
+#include "Console.h"
+#include "Memory.h"
+#include "Platform.h"
+#include "StringFunctions.h"
+
+namespace {
+
+const unsigned int LineCapacity = 4096;
+const wchar_t* const HelpSwitches[] = {L"/?", L"-?", L"--?", L"/h", L"-h", L"--h"};
+const wchar_t* const ExitWords[] = {L"exit", L"quit", L"bye"};
+
+bool StartsWithNoCase(const wchar_t* argument, const wchar_t* prefix) {
+    return StrNIComp(argument, prefix, StrLen(prefix)) == 0;
+}
+
+bool IsExitWord(const wchar_t* word) {
+    for (const wchar_t* exitWord : ExitWords)
+        if (StrIComp(word, exitWord) == 0)
+            return true;
+    return false;
+}
+
+void ShowPrompt() {
+    std::wcout << L"Quorvan";
+    UpdateConsoleTitle(L"Non connecté", 0);
+    std::wcout << L"> " << std::flush;
+}
+
+// Shows the command's failure, if any, and starts the next command with a clean value.
+void ReportLastError() {
+    const DWORD code = ::GetLastError();
+    if (code != 0) {
+        const wchar_t* rule = L"============================================";
+        std::wcerr << L'\n' << rule << L'\n' << L"| Error, GetLastError() = " << code << L'\n' << rule << L'\n'
+                   << std::endl;
+    }
+    ::SetLastError(0);
+}
+
+// Splits one line and runs it; returns false when it asks to leave.
+bool RunLine(const wchar_t* line) {
+    unsigned long count = 0;
+    wchar_t** words = nullptr;
+    SplitCommandLine(L" \t", L"=", line, &count, &words);
+    bool goOn = true;
+    if (count != 0) {
+        if (IsExitWord(words[0])) {
+            goOn = false;
+        } else {
+            ExecuteCommand(words + 1, words[0], &CommandRoot, count - 1);
+            ReportLastError();
+        }
+    }
+    MemRelease(words);
+    return goOn;
+}
+
+// The end of the input ends the loop as `exit` does, for the keyboard as for a script.
+int RunLoop(FILE* input, bool echo) {
+    static wchar_t line[LineCapacity];
+    ByteLineReader reader(input);
+    bool running = true;
+    while (running && !reader.AtEnd()) {
+        ShowPrompt();
+        reader.ReadLine(line, LineCapacity);
+        if (echo)
+            std::wcout << line << L'\n';
+        running = RunLine(line);
+    }
+    std::wcout << std::endl;
+    return 0;
+}
+
+int RunScript(const wchar_t* path) {
+    FILE* script = _wfopen(path, L"rb");
+    if (!script) {
+        std::wcerr << L"Fichier '" << path << L"' inexistant." << std::endl;
+        return -1;
+    }
+    const int code = RunLoop(script, true);
+    std::fclose(script);
+    return code;
+}
+
+int RunHelp(int argc, wchar_t** argv) {
+    ShowCommandHelp(argv + 3, argv[2], &CommandRoot, static_cast<unsigned long>(argc - 2 > 0 ? argc - 3 : 0));
+    return 0;
+}
+
+int RunBatch(int argc, wchar_t** argv) {
+    ExecuteCommand(argv + 2, argv[1], &CommandRoot, static_cast<unsigned long>(argc - 2));
+    return static_cast<int>(::GetLastError());
+}
+
+} // namespace
+
+int RunOrvel(int argc, wchar_t** argv) {
+    ::SetLastError(0);
+    {
+        LastErrorKeeper keep;
+        Os().SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
+    }
+    UpdateConsoleTitle(L"", 0);
+    PrintBanner();
+    RegisterCommands();
+
+    if (argc < 2)
+        return RunLoop(stdin, false);
+    if (argc >= 3 && StrIComp(argv[1], L"/s") == 0)
+        return RunScript(argv[2]);
+    for (const wchar_t* helpSwitch : HelpSwitches) {
+        if (StartsWithNoCase(argv[1], helpSwitch)) {
+            PrintBanner();
+            std::wcout << std::endl;
+            return 0;
+        }
+    }
+    if (StartsWithNoCase(argv[1], L"help"))
+        return RunHelp(argc, argv);
+    return RunBatch(argc, argv);
+}

@@ -1,0 +1,321 @@
+#include "FakePlatform.h"
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+const HANDLE FakeStdOutput = reinterpret_cast<HANDLE>(0x11);
+const HANDLE CurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+
+} // namespace
+
+FakePlatform::FakePlatform()
+    : m_administrators(new FakeSid{SECURITY_NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}}),
+      m_previous(Platform::Install(this)) {
+    privileges[L"SeSecurityPrivilege"] = {{8, 0}, true, false};
+    privileges[L"SeShutdownPrivilege"] = {{19, 0}, true, false};
+    privileges[L"SeDebugPrivilege"] = {{20, 0}, false, false};
+    messages[5] = L"Accès refusé.\r\n";
+    messages[1060] = L"Le service spécifié n'existe pas en tant que service installé.\r\n";
+}
+
+FakePlatform::~FakePlatform() {
+    Platform::Install(m_previous);
+    for (FakeSid* sid : m_sids)
+        delete sid;
+    for (wchar_t* block : m_localBlocks)
+        delete[] block;
+}
+
+void FakePlatform::FailCall(const std::string& operation, DWORD code, int occurrence) {
+    m_injections[operation] = {occurrence, code};
+}
+
+int FakePlatform::Calls(const std::string& operation) const {
+    auto found = m_calls.find(operation);
+    return found == m_calls.end() ? 0 : found->second;
+}
+
+bool FakePlatform::Fails(const char* operation) {
+    ++m_calls[operation];
+    auto found = m_injections.find(operation);
+    if (found == m_injections.end() || --found->second.countdown > 0)
+        return false;
+    const DWORD code = found->second.code;
+    m_injections.erase(found);
+    ::SetLastError(code);
+    return true;
+}
+
+BOOL FakePlatform::Fail(DWORD code) {
+    ::SetLastError(code);
+    return FALSE;
+}
+
+HANDLE FakePlatform::NewHandle(HandleKind kind) {
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_handles[handle] = kind;
+    return handle;
+}
+
+bool FakePlatform::IsHandle(HANDLE handle, HandleKind kind) const {
+    auto found = m_handles.find(handle);
+    return found != m_handles.end() && found->second == kind;
+}
+
+bool FakePlatform::IsPrivilegeEnabled(const std::wstring& name) const {
+    auto found = privileges.find(name);
+    return found != privileges.end() && found->second.enabled;
+}
+
+DWORD FakePlatform::FormatMessageW(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPWSTR buffer, DWORD, va_list*) {
+    if (Fails("FormatMessageW"))
+        return 0;
+    auto found = messages.find(messageId);
+    if (found == messages.end() || !(flags & FORMAT_MESSAGE_ALLOCATE_BUFFER))
+        return Fail(ERROR_MR_MID_NOT_FOUND);
+    auto* text = new wchar_t[found->second.size() + 1];
+    std::wcscpy(text, found->second.c_str());
+    m_localBlocks.insert(text);
+    *reinterpret_cast<wchar_t**>(buffer) = text;
+    return static_cast<DWORD>(found->second.size());
+}
+
+HLOCAL FakePlatform::LocalFree(HLOCAL memory) {
+    auto* block = static_cast<wchar_t*>(memory);
+    if (m_localBlocks.erase(block) == 0)
+        return memory;
+    delete[] block;
+    return nullptr;
+}
+
+// The OEM code page is modelled as the identity on the first 256 characters.
+int FakePlatform::WideCharToMultiByte(UINT, DWORD, LPCWCH wide, int wideCount, LPSTR narrow, int narrowSize, LPCCH,
+                                      LPBOOL) {
+    if (Fails("WideCharToMultiByte"))
+        return 0;
+    const int count = wideCount < 0 ? static_cast<int>(std::wcslen(wide)) + 1 : wideCount;
+    if (narrowSize == 0)
+        return count;
+    if (narrowSize < count)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    for (int i = 0; i < count; ++i)
+        narrow[i] = static_cast<char>(wide[i] <= 0xFF ? wide[i] : L'?');
+    return count;
+}
+
+HANDLE FakePlatform::GetCurrentProcess() { return CurrentProcess; }
+
+BOOL FakePlatform::OpenProcessToken(HANDLE process, DWORD, PHANDLE token) {
+    if (Fails("OpenProcessToken"))
+        return FALSE;
+    if (process != CurrentProcess)
+        return Fail(ERROR_INVALID_HANDLE);
+    *token = NewHandle(HandleKind::ProcessToken);
+    return TRUE;
+}
+
+BOOL FakePlatform::LookupPrivilegeValueW(LPCWSTR, LPCWSTR name, PLUID luid) {
+    if (Fails("LookupPrivilegeValueW"))
+        return FALSE;
+    auto found = privileges.find(name ? name : L"");
+    if (found == privileges.end())
+        return Fail(ERROR_NO_SUCH_PRIVILEGE);
+    *luid = found->second.luid;
+    return TRUE;
+}
+
+BOOL FakePlatform::AdjustTokenPrivileges(HANDLE token, BOOL, PTOKEN_PRIVILEGES newState, DWORD, PTOKEN_PRIVILEGES,
+                                         PDWORD) {
+    if (Fails("AdjustTokenPrivileges"))
+        return FALSE;
+    if (!IsHandle(token, HandleKind::ProcessToken))
+        return Fail(ERROR_INVALID_HANDLE);
+    DWORD outcome = ERROR_SUCCESS;
+    for (DWORD i = 0; i < newState->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = newState->Privileges[i];
+        for (auto& [name, privilege] : privileges) {
+            if (privilege.luid.LowPart != entry.Luid.LowPart)
+                continue;
+            if (privilege.held)
+                privilege.enabled = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+            else
+                outcome = ERROR_NOT_ALL_ASSIGNED;
+        }
+    }
+    ::SetLastError(outcome);
+    return TRUE;
+}
+
+BOOL FakePlatform::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD length,
+                                       PDWORD returnLength) {
+    if (Fails("GetTokenInformation"))
+        return FALSE;
+    if (!IsHandle(token, HandleKind::ProcessToken) || infoClass != TokenGroups)
+        return Fail(ERROR_INVALID_PARAMETER);
+    // A user SID group and, when configured, the Administrators group.
+    static FakeSid users{SECURITY_NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}};
+    std::vector<SID_AND_ATTRIBUTES> groups = {{&users, SE_GROUP_ENABLED}};
+    if (tokenHasAdministrators)
+        groups.push_back({m_administrators.get(), administratorsAttributes});
+    const DWORD needed =
+        static_cast<DWORD>(offsetof(TOKEN_GROUPS, Groups) + groups.size() * sizeof(SID_AND_ATTRIBUTES));
+    *returnLength = needed;
+    if (length < needed)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    auto* list = static_cast<TOKEN_GROUPS*>(info);
+    list->GroupCount = static_cast<DWORD>(groups.size());
+    std::memcpy(list->Groups, groups.data(), groups.size() * sizeof(SID_AND_ATTRIBUTES));
+    return TRUE;
+}
+
+BOOL FakePlatform::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
+                                            DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7,
+                                            PSID* sid) {
+    if (Fails("AllocateAndInitializeSid"))
+        return FALSE;
+    if (count > 8)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const DWORD all[] = {sub0, sub1, sub2, sub3, sub4, sub5, sub6, sub7};
+    auto* made = new FakeSid{*authority, std::vector<DWORD>(all, all + count)};
+    m_sids.insert(made);
+    *sid = made;
+    return TRUE;
+}
+
+BOOL FakePlatform::EqualSid(PSID a, PSID b) {
+    const auto* left = static_cast<const FakeSid*>(a);
+    const auto* right = static_cast<const FakeSid*>(b);
+    ::SetLastError(ERROR_SUCCESS);
+    return std::memcmp(&left->authority, &right->authority, sizeof left->authority) == 0 &&
+           left->subAuthorities == right->subAuthorities;
+}
+
+BOOL FakePlatform::CheckTokenMembership(HANDLE token, PSID sid, PBOOL isMember) {
+    if (Fails("CheckTokenMembership"))
+        return FALSE;
+    if (IsHandle(token, HandleKind::ProcessToken) && membershipNeedsImpersonation)
+        return Fail(ERROR_NO_IMPERSONATION_TOKEN);
+    if (!IsHandle(token, HandleKind::ProcessToken) && !IsHandle(token, HandleKind::ImpersonationToken))
+        return Fail(ERROR_INVALID_HANDLE);
+    const bool enabledAdministrators =
+        tokenHasAdministrators && (administratorsAttributes & SE_GROUP_ENABLED) != 0;
+    *isMember = enabledAdministrators && EqualSid(sid, m_administrators.get());
+    return TRUE;
+}
+
+BOOL FakePlatform::DuplicateTokenEx(HANDLE token, DWORD, LPSECURITY_ATTRIBUTES, SECURITY_IMPERSONATION_LEVEL,
+                                    TOKEN_TYPE type, PHANDLE newToken) {
+    if (Fails("DuplicateTokenEx"))
+        return FALSE;
+    if (!IsHandle(token, HandleKind::ProcessToken))
+        return Fail(ERROR_INVALID_HANDLE);
+    *newToken = NewHandle(type == TokenImpersonation ? HandleKind::ImpersonationToken : HandleKind::ProcessToken);
+    return TRUE;
+}
+
+PVOID FakePlatform::FreeSid(PSID sid) {
+    auto* fake = static_cast<FakeSid*>(sid);
+    if (m_sids.erase(fake) == 0)
+        return sid;
+    delete fake;
+    return nullptr;
+}
+
+BOOL FakePlatform::CloseHandle(HANDLE handle) {
+    if (Fails("CloseHandle"))
+        return FALSE;
+    if (m_handles.erase(handle) == 0)
+        return Fail(ERROR_INVALID_HANDLE);
+    return TRUE;
+}
+
+DWORD FakePlatform::GetTickCount() {
+    ++m_calls["GetTickCount"];
+    return tick;
+}
+
+void FakePlatform::Sleep(DWORD milliseconds) {
+    ++m_calls["Sleep"];
+    sleeps.push_back(milliseconds);
+    tick += milliseconds;
+}
+
+BOOL FakePlatform::SetConsoleCtrlHandler(PHANDLER_ROUTINE, BOOL) { return !Fails("SetConsoleCtrlHandler"); }
+
+// Without a console, as in CI, the title cannot be set.
+BOOL FakePlatform::SetConsoleTitleW(LPCWSTR text) {
+    if (Fails("SetConsoleTitleW"))
+        return FALSE;
+    if (!outputIsConsole)
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    title = text;
+    return TRUE;
+}
+
+DWORD FakePlatform::GetConsoleTitleW(LPWSTR text, DWORD size) {
+    if (Fails("GetConsoleTitleW") || size == 0)
+        return 0;
+    const size_t copied = title.size() < size ? title.size() : size - 1;
+    std::wmemcpy(text, title.c_str(), copied);
+    text[copied] = L'\0';
+    return static_cast<DWORD>(copied);
+}
+
+HANDLE FakePlatform::GetStdHandle(DWORD which) {
+    ++m_calls["GetStdHandle"];
+    return which == STD_OUTPUT_HANDLE ? FakeStdOutput : nullptr;
+}
+
+BOOL FakePlatform::GetConsoleMode(HANDLE console, LPDWORD mode) {
+    if (Fails("GetConsoleMode"))
+        return FALSE;
+    if (console != FakeStdOutput || !outputIsConsole)
+        return Fail(ERROR_INVALID_HANDLE);
+    *mode = ENABLE_PROCESSED_OUTPUT;
+    return TRUE;
+}
+
+BOOL FakePlatform::GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) {
+    if (Fails("GetConsoleScreenBufferInfo"))
+        return FALSE;
+    if (console != FakeStdOutput || !outputIsConsole)
+        return Fail(ERROR_INVALID_HANDLE);
+    *info = {};
+    info->dwSize = screenSize;
+    info->dwCursorPosition = cursor;
+    return TRUE;
+}
+
+BOOL FakePlatform::FillConsoleOutputCharacterW(HANDLE, WCHAR, DWORD length, COORD, LPDWORD written) {
+    if (Fails("FillConsoleOutputCharacterW"))
+        return FALSE;
+    filledCells = *written = length;
+    return TRUE;
+}
+
+BOOL FakePlatform::SetConsoleCursorPosition(HANDLE, COORD position) {
+    if (Fails("SetConsoleCursorPosition"))
+        return FALSE;
+    cursor = position;
+    return TRUE;
+}
+
+BOOL FakePlatform::WriteConsoleW(HANDLE, const VOID* text, DWORD length, LPDWORD written, LPVOID) {
+    if (Fails("WriteConsoleW"))
+        return FALSE;
+    consoleText.append(static_cast<const wchar_t*>(text), length);
+    *written = length;
+    return TRUE;
+}
+
+BOOL FakePlatform::WriteConsoleA(HANDLE, const VOID* text, DWORD length, LPDWORD written, LPVOID) {
+    if (Fails("WriteConsoleA"))
+        return FALSE;
+    const auto* bytes = static_cast<const unsigned char*>(text);
+    for (DWORD i = 0; i < length; ++i)
+        consoleText += static_cast<wchar_t>(bytes[i]);
+    *written = length;
+    return TRUE;
+}
