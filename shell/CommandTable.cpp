@@ -13,16 +13,16 @@ void RegisterRootCommands(_COMMAND_GROUP* root) {
                CommandTreeCommandHelp, CommandTreeCommand);
     AddCommand(root, L"cls", L"Efface l'écran.", ClearScreenHelp, ClearScreen);
     AddCommand(root, L"connect", L"Se connecte à un ordinateur distant et active la connexion.", ConnectHelp,
-               nullptr);
-    AddCommand(root, L"cl", L"Liste l'ensemble des connections disponibles.", ConnectionListHelp, nullptr);
-    AddCommand(root, L"sactc", L"Active une connexion.", SetActiveConnectionHelp, nullptr);
-    AddCommand(root, L"cc", L"Ferme une connexion.", CloseConnectionHelp, nullptr);
-    AddCommand(root, L"cactc", L"Ferme la connection active.", CloseActiveConnectionHelp, nullptr);
-    AddCommand(root, L"callc", L"Ferme toutes les connexions.", CloseAllConnectionsHelp, nullptr);
+               ConnectCommand);
+    AddCommand(root, L"cl", L"Liste l'ensemble des connections disponibles.", ConnectionListHelp, ConnectionListCommand);
+    AddCommand(root, L"sactc", L"Active une connexion.", SetActiveConnectionHelp, SetActiveConnectionCommand);
+    AddCommand(root, L"cc", L"Ferme une connexion.", CloseConnectionHelp, CloseConnectionCommand);
+    AddCommand(root, L"cactc", L"Ferme la connection active.", CloseActiveConnectionHelp, CloseActiveConnectionCommand);
+    AddCommand(root, L"callc", L"Ferme toutes les connexions.", CloseAllConnectionsHelp, CloseAllConnectionsCommand);
     AddCommand(root, L"boot",
                L"Indique si le dernier démarrage doit être enregistré comme la dernière configuration valide "
                L"connue.",
-               BootHelp, nullptr);
+               BootHelp, BootCommand);
     AddCommand(root, L"start", L"Démarre un service / pilote.", StartHelp, nullptr);
     AddCommand(root, L"stop", L"Arrête un service / pilote.", StopHelp, nullptr);
     AddCommand(root, L"pause", L"Met en pause un service / pilote.", PauseHelp, nullptr);
@@ -34,10 +34,12 @@ void RegisterRootCommands(_COMMAND_GROUP* root) {
 
 void RegisterLockGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* lock = AddCommandGroup(root, L"lock", L"Verrouillage de la base des services...");
-    AddCommand(lock, L"can_be_locked", L"Demande si la base des services peut être verrouillée.", nullptr, nullptr);
-    AddCommand(lock, L"on", L"Verrouille la base des services.", nullptr, nullptr);
-    AddCommand(lock, L"off", L"Déverrouille la base des services.", nullptr, nullptr);
-    AddCommand(lock, L"status", L"Affiche l'état de verrouillage de la base des services.", nullptr, nullptr);
+    AddCommand(lock, L"can_be_locked", L"Demande si la base des services peut être verrouillée.", nullptr,
+               CanBeLockedCommand);
+    AddCommand(lock, L"on", L"Verrouille la base des services.", nullptr, LockOnCommand);
+    AddCommand(lock, L"off", L"Déverrouille la base des services.", nullptr, LockOffCommand);
+    AddCommand(lock, L"status", L"Affiche l'état de verrouillage de la base des services.", nullptr,
+               LockStatusCommand);
 }
 
 void RegisterCreateAndDeleteGroups(_COMMAND_GROUP* root) {

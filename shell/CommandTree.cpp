@@ -6,6 +6,7 @@
 
 #include "Console.h"
 #include "ConsoleOutput.h"
+#include "Platform.h"
 
 _COMMAND_GROUP CommandRoot(ProductString, L"Liste des commandes disponibles :\n=================================");
 
@@ -35,7 +36,9 @@ T* FindByName(const OwnedList<T>& list, const wchar_t* word) {
     return nullptr;
 }
 
+// An unknown word is the user's slip, not a platform failure: the last-error value stays.
 void ReportUnknownWord(const wchar_t* word, const _COMMAND_GROUP* group) {
+    LastErrorKeeper keep;
     std::wcerr << L"ERROR : '" << word << L"' : unknown command." << std::endl;
     ListCommands(group);
 }

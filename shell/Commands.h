@@ -8,6 +8,12 @@ int CommandTreeCommand(unsigned long argc, wchar_t** argv);
 void CommandTreeCommandHelp();
 
 // connect, cl, sactc, cc, cactc, callc
+int ConnectCommand(unsigned long argc, wchar_t** argv);
+int ConnectionListCommand(unsigned long argc, wchar_t** argv);
+int SetActiveConnectionCommand(unsigned long argc, wchar_t** argv);
+int CloseConnectionCommand(unsigned long argc, wchar_t** argv);
+int CloseActiveConnectionCommand(unsigned long argc, wchar_t** argv);
+int CloseAllConnectionsCommand(unsigned long argc, wchar_t** argv);
 void ConnectHelp();
 void ConnectionListHelp();
 void SetActiveConnectionHelp();
@@ -15,7 +21,12 @@ void CloseConnectionHelp();
 void CloseActiveConnectionHelp();
 void CloseAllConnectionsHelp();
 
-// boot
+// lock can_be_locked, lock on, lock off, lock status, boot
+int CanBeLockedCommand(unsigned long argc, wchar_t** argv);
+int LockOnCommand(unsigned long argc, wchar_t** argv);
+int LockOffCommand(unsigned long argc, wchar_t** argv);
+int LockStatusCommand(unsigned long argc, wchar_t** argv);
+int BootCommand(unsigned long argc, wchar_t** argv);
 void BootHelp();
 
 // start, stop, pause, continue, interrogate, control, debug

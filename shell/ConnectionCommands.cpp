@@ -1,6 +1,12 @@
 // connect, cl, sactc, cc, cactc, callc.
 
+#include <cwchar>
+#include <iostream>
+
 #include "Commands.h"
+#include "Connections.h"
+#include "Memory.h"
+#include "Platform.h"
 #include "UsageText.h"
 
 namespace {
@@ -13,7 +19,104 @@ namespace {
     L"    Aussi, l'invite :", L"        Quorvan @ nom_ordi | droits >", L"    se transforme en :",                   \
         L"        Quorvan>"
 
+// A number typed by the user, read as the runtime reads it: text that is not a number is 0,
+// and a negative number, taken as unsigned, is larger than any count.
+unsigned long NumberWord(const wchar_t* word) { return static_cast<unsigned long>(std::wcstol(word, nullptr, 10)); }
+
+// " : machine<TAB>(local)<TAB>| rights", then the lock marker when the lock status can be read.
+void DescribeConnection(CSvcCtrlMgr* connection) {
+    ServicesManagement::_SCM_PROPERTIES properties;
+    connection->GetProperties(&properties);
+    LastErrorKeeper keep;
+    std::wcout << L" : " << properties.szMachineName << L'\t'
+               << (IsLocalMachine(properties.szMachineName) ? L"(local)" : L"") << L"\t| "
+               << properties.dwDesiredAccess;
+    QUERY_SERVICE_LOCK_STATUSW* status = nullptr;
+    if (connection->QueryLockStatus(&status)) {
+        std::wcout << L' ' << (status->fIsLocked ? L"\f" : L"");
+        MemRelease(status);
+    }
+}
+
 } // namespace
+
+int ConnectCommand(unsigned long argc, wchar_t** argv) {
+    if (argc != 1 && argc != 2) {
+        ConnectHelp();
+        return 0;
+    }
+    const unsigned long rights = (argc == 2 ? NumberWord(argv[1]) : 0) | SC_MANAGER_CONNECT;
+    const int result = OpenConnection(argv[0], rights);
+    std::wcout << std::endl;
+    return result;
+}
+
+int ConnectionListCommand(unsigned long argc, wchar_t**) {
+    if (argc != 0) {
+        ConnectionListHelp();
+        return 0;
+    }
+    if (ConnectionCount() == 0) {
+        std::wcout << L"Aucun ordinateur n'est connecté pour le moment..." << L'\n';
+    } else {
+        std::wcout << L"Ordinateurs actuellement connectés :" << L'\n';
+        for (unsigned long number = 1; number <= ConnectionCount(); ++number) {
+            std::wcout << number;
+            DescribeConnection(GetConnection(number));
+            std::wcout << L'\n';
+        }
+        std::wcout << L'\n';
+        if (CSvcCtrlMgr* active = GetActiveConnection()) {
+            std::wcout << L"Connection active => " << ActiveConnectionNumber();
+            DescribeConnection(active);
+            std::wcout << L'\n';
+        } else {
+            std::wcout << L"Aucune connection active..." << L'\n';
+        }
+    }
+    std::wcout << std::endl;
+    return 1;
+}
+
+int SetActiveConnectionCommand(unsigned long argc, wchar_t** argv) {
+    if (argc != 1) {
+        SetActiveConnectionHelp();
+        return 0;
+    }
+    const int result = SetActiveConnection(NumberWord(argv[0]));
+    std::wcout << std::endl;
+    return result;
+}
+
+int CloseConnectionCommand(unsigned long argc, wchar_t** argv) {
+    if (argc != 1) {
+        CloseConnectionHelp();
+        return 0;
+    }
+    const int result = CloseConnection(NumberWord(argv[0]));
+    std::wcout << std::endl;
+    return result;
+}
+
+int CloseActiveConnectionCommand(unsigned long argc, wchar_t**) {
+    if (argc != 0) {
+        CloseActiveConnectionHelp();
+        return 0;
+    }
+    const int result = CloseConnection(ActiveConnectionNumber());
+    std::wcout << std::endl;
+    return result;
+}
+
+int CloseAllConnectionsCommand(unsigned long argc, wchar_t**) {
+    if (argc != 0) {
+        CloseAllConnectionsHelp();
+        return 0;
+    }
+    const int result = CloseAllConnections();
+    std::wcout << std::endl;
+    return result;
+}
 
 void ConnectHelp() {
     PrintUsageText({

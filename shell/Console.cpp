@@ -4,6 +4,7 @@
 
 #include <iostream>
 
+#include "Connections.h"
 #include "Platform.h"
 #include "UsageText.h"
 
@@ -72,6 +73,10 @@ void ClearScreenHelp() {
     });
 }
 
-// Runs on a thread of the system's while the main thread may be inside a command: the tree is
-// left in place, since the process ends right after and the main thread may still walk it.
-BOOL WINAPI ConsoleCtrlHandler(DWORD) { return FALSE; }
+// Runs on a thread of the system's while the main thread may be inside a command: the tree and
+// the connection objects are left in place, since the process ends right after and the main
+// thread may still use them; closing the connections releases any database lock they hold.
+BOOL WINAPI ConsoleCtrlHandler(DWORD) {
+    CloseAllConnectionsInPlace();
+    return FALSE;
+}

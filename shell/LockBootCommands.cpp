@@ -1,7 +1,66 @@
 // lock can_be_locked, lock on, lock off, lock status, boot.
 
+#include <iostream>
+
 #include "Commands.h"
+#include "Connections.h"
+#include "Memory.h"
+#include "StringFunctions.h"
 #include "UsageText.h"
+
+namespace {
+
+// The lock leaves take no word and need an active connection; otherwise they do nothing.
+CSvcCtrlMgr* LockTarget(unsigned long argc) { return argc == 0 ? GetActiveConnection() : nullptr; }
+
+const wchar_t* YesNo(bool yes) { return yes ? L"yes" : L"no"; }
+
+} // namespace
+
+int CanBeLockedCommand(unsigned long argc, wchar_t**) {
+    CSvcCtrlMgr* connection = LockTarget(argc);
+    if (!connection)
+        return 0;
+    std::wcout << L"Can be locked = " << YesNo(connection->CanBeLocked()) << std::endl << std::endl;
+    return 1;
+}
+
+int LockOnCommand(unsigned long argc, wchar_t**) {
+    CSvcCtrlMgr* connection = LockTarget(argc);
+    return connection ? connection->Lock() : 0;
+}
+
+int LockOffCommand(unsigned long argc, wchar_t**) {
+    CSvcCtrlMgr* connection = LockTarget(argc);
+    return connection ? connection->Unlock() : 0;
+}
+
+int LockStatusCommand(unsigned long argc, wchar_t**) {
+    CSvcCtrlMgr* connection = LockTarget(argc);
+    QUERY_SERVICE_LOCK_STATUSW* status = nullptr;
+    if (!connection || !connection->QueryLockStatus(&status))
+        return 0;
+    std::wcout << L"Is locked     = " << YesNo(status->fIsLocked) << std::endl;
+    std::wcout << L"Locked by     = " << (status->lpLockOwner ? status->lpLockOwner : L"< Don't know the owner >")
+               << std::endl;
+    std::wcout << L"Lock duration = " << status->dwLockDuration << L" second"
+               << (status->dwLockDuration > 1 ? L"s" : L"") << L"." << std::endl
+               << std::endl;
+    MemRelease(status);
+    return 1;
+}
+
+int BootCommand(unsigned long argc, wchar_t** argv) {
+    const bool ok = argc == 1 && StrIComp(argv[0], L"ok") == 0;
+    const bool bad = argc == 1 && StrIComp(argv[0], L"bad") == 0;
+    if (!ok && !bad) {
+        BootHelp();
+        return 0;
+    }
+    const int result = CSvcCtrlMgr::DoesTheConfigShouldBeSavedAsTheLastKnownGoodConfig(ok ? 1 : 0);
+    std::wcout << std::endl;
+    return result;
+}
 
 void BootHelp() {
     PrintUsageText({

@@ -3,11 +3,13 @@
 #include "Program.h"
 
 #include <cstdio>
+#include <cwchar>
 #include <iostream>
 
 #include "ByteStreams.h"
 #include "CommandLine.h"
 #include "CommandTree.h"
+#include "Connections.h"
 #include "Console.h"
 #include "Memory.h"
 #include "Platform.h"
@@ -30,9 +32,32 @@ bool IsExitWord(const wchar_t* word) {
     return false;
 }
 
+// " @ machine (local) | rights " and, when the database is locked, the lock marker.
+void ShowConnectionInPrompt(CSvcCtrlMgr* connection) {
+    ServicesManagement::_SCM_PROPERTIES properties;
+    connection->GetProperties(&properties);
+    const int isLocal = IsLocalMachine(properties.szMachineName);
+    UpdateConsoleTitle(ConnectedTitle(properties.szMachineName, isLocal), 0);
+    std::wcout << L" @ " << properties.szMachineName << (isLocal ? L" (local)" : L"") << L" | "
+               << properties.dwDesiredAccess << L' ';
+    QUERY_SERVICE_LOCK_STATUSW* status = nullptr;
+    if (connection->QueryLockStatus(&status)) {
+        if (status->fIsLocked) {
+            UpdateConsoleTitle(L"Verrouillé", 1);
+            std::wcout << L'\f' << L' ';
+        }
+        MemRelease(status);
+    }
+}
+
+// What the prompt needs to read is no command's failure: it leaves the last-error value alone.
 void ShowPrompt() {
+    LastErrorKeeper keep;
     std::wcout << L"Quorvan";
-    UpdateConsoleTitle(L"Non connecté", 0);
+    if (CSvcCtrlMgr* connection = GetActiveConnection())
+        ShowConnectionInPrompt(connection);
+    else
+        UpdateConsoleTitle(L"Non connecté", 0);
     std::wcout << L"> " << std::flush;
 }
 
@@ -77,7 +102,7 @@ int RunLoop(FILE* input, bool echo) {
             std::wcout << line << L'\n';
         running = RunLine(line);
     }
-    std::wcout << std::endl;
+    CloseAllConnections();
     return 0;
 }
 
@@ -93,13 +118,45 @@ int RunScript(const wchar_t* path) {
 }
 
 int RunHelp(int argc, wchar_t** argv) {
-    ShowCommandHelp(argv + 3, argv[2], &CommandRoot, static_cast<unsigned long>(argc - 2 > 0 ? argc - 3 : 0));
+    ShowCommandHelp(argv + 3, argv[2], &CommandRoot, static_cast<unsigned long>(argc > 2 ? argc - 3 : 0));
     return 0;
 }
 
+// "connect:machine,rights" names the machine (text up to the first comma) and the rights
+// (decimal; 1 when there is no comma).
+struct BatchConnection {
+    wchar_t* machineName = nullptr;
+    unsigned long desiredAccess = SC_MANAGER_CONNECT;
+    bool given = false;
+
+    explicit BatchConnection(const wchar_t* argument) {
+        const wchar_t prefix[] = L"connect:";
+        if (StrNIComp(argument, prefix, StrLen(prefix)) != 0)
+            return;
+        given = true;
+        const wchar_t* name = std::wcschr(argument, L':') + 1;
+        if (const wchar_t* comma = std::wcschr(name, L',')) {
+            machineName = StrNDup(name, static_cast<unsigned int>(comma - name), 0, 0);
+            desiredAccess = static_cast<unsigned long>(std::wcstol(comma + 1, nullptr, 10));
+        } else {
+            machineName = StrDup(name);
+        }
+    }
+    ~BatchConnection() { MemRelease(machineName); }
+    BatchConnection(const BatchConnection&) = delete;
+    BatchConnection& operator=(const BatchConnection&) = delete;
+};
+
 int RunBatch(int argc, wchar_t** argv) {
-    ExecuteCommand(argv + 2, argv[1], &CommandRoot, static_cast<unsigned long>(argc - 2));
-    return static_cast<int>(::GetLastError());
+    const BatchConnection connection(argv[1]);
+    if (!OpenConnection(connection.machineName, connection.desiredAccess))
+        return static_cast<int>(::GetLastError());
+    UpdateConsoleTitle(ConnectedTitle(connection.machineName, IsLocalMachine(connection.machineName)), 0);
+    const int first = connection.given ? 2 : 1;
+    ExecuteCommand(argv + first + 1, argv[first], &CommandRoot, static_cast<unsigned long>(argc > first ? argc - first - 1 : 0));
+    const int code = static_cast<int>(::GetLastError());
+    CloseAllConnections();
+    return code;
 }
 
 } // namespace

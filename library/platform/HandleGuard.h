@@ -61,7 +61,15 @@ struct LocalMemoryTraits {
     static void Close(Handle h) { Os().LocalFree(h); }
 };
 
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { Os().CloseServiceHandle(h); }
+};
+
 // Tokens, processes, events.
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueSid = UniqueHandle<SidTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+// Service control manager and service handles.
+using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;

@@ -16,6 +16,26 @@ public:
     // Installs `replacement` (null: the real platform again) and returns the one it replaces.
     static Platform* Install(Platform* replacement);
 
+    // Service control manager
+    virtual SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD access) = 0;
+    virtual BOOL CloseServiceHandle(SC_HANDLE handle) = 0;
+    virtual SC_LOCK LockServiceDatabase(SC_HANDLE manager) = 0;
+    virtual BOOL UnlockServiceDatabase(SC_LOCK lock) = 0;
+    virtual BOOL QueryServiceLockStatusW(SC_HANDLE manager, LPQUERY_SERVICE_LOCK_STATUSW status, DWORD size,
+                                         LPDWORD needed) = 0;
+    virtual BOOL NotifyBootConfigStatus(BOOL bootAcceptable) = 0;
+    virtual BOOL QueryServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
+                                            PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed) = 0;
+    virtual BOOL SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
+                                          PSECURITY_DESCRIPTOR descriptor) = 0;
+
+    // Registry
+    virtual LSTATUS RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY result) = 0;
+    virtual LSTATUS RegCloseKey(HKEY key) = 0;
+
+    // Names
+    virtual BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) = 0;
+
     // Errors and text
     virtual DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
                                  LPWSTR buffer, DWORD size, va_list* arguments) = 0;

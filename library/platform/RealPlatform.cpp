@@ -6,6 +6,35 @@ namespace {
 
 class RealPlatform final : public Platform {
 public:
+    SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD access) override {
+        return ::OpenSCManagerW(machineName, databaseName, access);
+    }
+    BOOL CloseServiceHandle(SC_HANDLE handle) override { return ::CloseServiceHandle(handle); }
+    SC_LOCK LockServiceDatabase(SC_HANDLE manager) override { return ::LockServiceDatabase(manager); }
+    BOOL UnlockServiceDatabase(SC_LOCK lock) override { return ::UnlockServiceDatabase(lock); }
+    BOOL QueryServiceLockStatusW(SC_HANDLE manager, LPQUERY_SERVICE_LOCK_STATUSW status, DWORD size,
+                                 LPDWORD needed) override {
+        return ::QueryServiceLockStatusW(manager, status, size, needed);
+    }
+    BOOL NotifyBootConfigStatus(BOOL bootAcceptable) override { return ::NotifyBootConfigStatus(bootAcceptable); }
+    BOOL QueryServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
+                                    PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed) override {
+        return ::QueryServiceObjectSecurity(handle, information, descriptor, size, needed);
+    }
+    BOOL SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
+                                  PSECURITY_DESCRIPTOR descriptor) override {
+        return ::SetServiceObjectSecurity(handle, information, descriptor);
+    }
+
+    LSTATUS RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY result) override {
+        return ::RegConnectRegistryW(machineName, root, result);
+    }
+    LSTATUS RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
+
+    BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) override {
+        return ::GetComputerNameExW(format, buffer, size);
+    }
+
     DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
                          DWORD size, va_list* arguments) override {
         return ::FormatMessageW(flags, source, messageId, languageId, buffer, size, arguments);

@@ -319,3 +319,150 @@ BOOL FakePlatform::WriteConsoleA(HANDLE, const VOID* text, DWORD length, LPDWORD
     *written = length;
     return TRUE;
 }
+
+long long FakePlatform::ManagerAccess(SC_HANDLE manager) {
+    auto found = m_managers.find(manager);
+    if (found == m_managers.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    return found->second;
+}
+
+SC_HANDLE FakePlatform::OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD access) {
+    if (Fails("OpenSCManagerW"))
+        return nullptr;
+    const std::wstring machine = machineName ? machineName : L"";
+    if (unreachableMachines.count(machine)) {
+        ::SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return nullptr;
+    }
+    auto manager = static_cast<SC_HANDLE>(NewToken());
+    m_managers[manager] = access;
+    openedMachines.push_back(machine);
+    return manager;
+}
+
+BOOL FakePlatform::CloseServiceHandle(SC_HANDLE handle) {
+    if (Fails("CloseServiceHandle"))
+        return FALSE;
+    if (m_managers.erase(handle) == 0)
+        return Fail(ERROR_INVALID_HANDLE);
+    return TRUE;
+}
+
+SC_LOCK FakePlatform::LockServiceDatabase(SC_HANDLE manager) {
+    if (Fails("LockServiceDatabase"))
+        return nullptr;
+    const long long access = ManagerAccess(manager);
+    if (access < 0)
+        return nullptr;
+    if (!(access & SC_MANAGER_LOCK)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    if (IsDatabaseLocked()) {
+        ::SetLastError(ERROR_SERVICE_DATABASE_LOCKED);
+        return nullptr;
+    }
+    SC_LOCK lock = NewToken();
+    m_locks.insert(lock);
+    return lock;
+}
+
+BOOL FakePlatform::UnlockServiceDatabase(SC_LOCK lock) {
+    if (Fails("UnlockServiceDatabase"))
+        return FALSE;
+    if (m_locks.erase(lock) == 0)
+        return Fail(ERROR_INVALID_SERVICE_LOCK);
+    return TRUE;
+}
+
+BOOL FakePlatform::QueryServiceLockStatusW(SC_HANDLE manager, LPQUERY_SERVICE_LOCK_STATUSW status, DWORD size,
+                                           LPDWORD needed) {
+    if (Fails("QueryServiceLockStatusW"))
+        return FALSE;
+    const long long access = ManagerAccess(manager);
+    if (access < 0)
+        return FALSE;
+    if (!(access & SC_MANAGER_QUERY_LOCK_STATUS))
+        return Fail(ERROR_ACCESS_DENIED);
+    const std::wstring owner = !lockedByOther.empty() ? lockedByOther : (m_locks.empty() ? L"" : L".\\Orvel");
+    const DWORD bytes = static_cast<DWORD>(sizeof(QUERY_SERVICE_LOCK_STATUSW) + (owner.size() + 1) * sizeof(wchar_t));
+    *needed = bytes;
+    if (size < bytes)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    auto* text = reinterpret_cast<wchar_t*>(status + 1);
+    std::wcscpy(text, owner.c_str());
+    status->fIsLocked = IsDatabaseLocked();
+    status->lpLockOwner = text;
+    status->dwLockDuration = lockDuration;
+    return TRUE;
+}
+
+BOOL FakePlatform::NotifyBootConfigStatus(BOOL bootAcceptable) {
+    if (Fails("NotifyBootConfigStatus"))
+        return FALSE;
+    bootNotices.push_back(bootAcceptable);
+    return TRUE;
+}
+
+BOOL FakePlatform::QueryServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
+                                              PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed) {
+    if (Fails("QueryServiceObjectSecurity"))
+        return FALSE;
+    if (ManagerAccess(handle) < 0)
+        return FALSE;
+    securityPrivilegeEnabledDuringQuery =
+        securityPrivilegeEnabledDuringQuery || (information == SACL_SECURITY_INFORMATION &&
+                                                IsPrivilegeEnabled(L"SeSecurityPrivilege"));
+    *needed = static_cast<DWORD>(managerSecurity.size());
+    if (size < managerSecurity.size())
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(descriptor, managerSecurity.data(), managerSecurity.size());
+    return TRUE;
+}
+
+BOOL FakePlatform::SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR) {
+    if (Fails("SetServiceObjectSecurity"))
+        return FALSE;
+    if (ManagerAccess(handle) < 0)
+        return FALSE;
+    lastSecuritySet = information;
+    return TRUE;
+}
+
+LSTATUS FakePlatform::RegConnectRegistryW(LPCWSTR machineName, HKEY, PHKEY result) {
+    if (Fails("RegConnectRegistryW"))
+        return static_cast<LSTATUS>(::GetLastError());
+    const std::wstring machine = machineName ? machineName : L"";
+    registryConnections.push_back(machine);
+    if (unreachableMachines.count(machine.substr(machine.rfind(L'\\') + 1)))
+        return ERROR_BAD_NETPATH;
+    *result = static_cast<HKEY>(NewToken());
+    m_registryKeys.insert(*result);
+    return ERROR_SUCCESS;
+}
+
+// Predefined root keys close without complaint, as on the platform.
+LSTATUS FakePlatform::RegCloseKey(HKEY key) {
+    ++m_calls["RegCloseKey"];
+    if (reinterpret_cast<ULONG_PTR>(key) >= 0x80000000 && reinterpret_cast<ULONG_PTR>(key) <= 0x80000006)
+        return ERROR_SUCCESS;
+    return m_registryKeys.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+BOOL FakePlatform::GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) {
+    if (Fails("GetComputerNameExW"))
+        return FALSE;
+    if (format < 0 || format > 7)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const std::wstring& name = computerNames[format];
+    if (!buffer || *size <= name.size()) {
+        *size = static_cast<DWORD>(name.size() + 1);
+        return Fail(ERROR_MORE_DATA);
+    }
+    std::wcscpy(buffer, name.c_str());
+    *size = static_cast<DWORD>(name.size());
+    return TRUE;
+}

@@ -23,6 +23,24 @@ public:
     size_t OpenHandles() const { return m_handles.size(); }
     size_t LiveSids() const { return m_sids.size(); }
 
+    // Service control manager. Every machine can be reached but those listed here.
+    std::set<std::wstring> unreachableMachines;
+    std::vector<std::wstring> openedMachines;
+    // The database lock: held through one of our lock handles, or by another process.
+    std::wstring lockedByOther;
+    DWORD lockDuration = 0;
+    bool IsDatabaseLocked() const { return !m_locks.empty() || !lockedByOther.empty(); }
+    std::vector<BOOL> bootNotices;
+    std::vector<BYTE> managerSecurity = std::vector<BYTE>(20, 0x5A);
+    SECURITY_INFORMATION lastSecuritySet = 0;
+    bool securityPrivilegeEnabledDuringQuery = false;
+    // Names of this computer, by format (an empty one: the machine has none in that format).
+    std::wstring computerNames[8] = {L"QUORVAN-PC", L"quorvan-pc", L"corp.example", L"quorvan-pc.corp.example",
+                                     L"QUORVAN-PC", L"quorvan-pc", L"corp.example", L"quorvan-pc.corp.example"};
+    std::vector<std::wstring> registryConnections;
+    size_t OpenManagers() const { return m_managers.size(); }
+    size_t OpenRegistryKeys() const { return m_registryKeys.size(); }
+
     // Tokens
     struct Privilege {
         LUID luid;
@@ -52,6 +70,20 @@ public:
     // Message texts of FormatMessageW, by code.
     std::map<DWORD, std::wstring> messages;
 
+    SC_HANDLE OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD access) override;
+    BOOL CloseServiceHandle(SC_HANDLE handle) override;
+    SC_LOCK LockServiceDatabase(SC_HANDLE manager) override;
+    BOOL UnlockServiceDatabase(SC_LOCK lock) override;
+    BOOL QueryServiceLockStatusW(SC_HANDLE manager, LPQUERY_SERVICE_LOCK_STATUSW status, DWORD size,
+                                 LPDWORD needed) override;
+    BOOL NotifyBootConfigStatus(BOOL bootAcceptable) override;
+    BOOL QueryServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
+                                    PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed) override;
+    BOOL SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
+                                  PSECURITY_DESCRIPTOR descriptor) override;
+    LSTATUS RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY result) override;
+    LSTATUS RegCloseKey(HKEY key) override;
+    BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) override;
     DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
                          va_list* arguments) override;
     HLOCAL LocalFree(HLOCAL memory) override;
@@ -91,6 +123,9 @@ protected:
     BOOL Fail(DWORD code);
     enum class HandleKind { ProcessToken, ImpersonationToken, Other };
     HANDLE NewHandle(HandleKind kind);
+    // The access granted to an open manager handle, or -1 (with ERROR_INVALID_HANDLE set).
+    long long ManagerAccess(SC_HANDLE manager);
+    void* NewToken() { return reinterpret_cast<void*>(m_nextHandle += 4); }
     bool IsHandle(HANDLE handle, HandleKind kind) const;
 
 private:
@@ -105,6 +140,9 @@ private:
     std::map<std::string, int> m_calls;
     std::map<std::string, Injection> m_injections;
     std::map<HANDLE, HandleKind> m_handles;
+    std::map<SC_HANDLE, DWORD> m_managers;
+    std::set<SC_LOCK> m_locks;
+    std::set<HKEY> m_registryKeys;
     std::set<FakeSid*> m_sids;
     std::set<wchar_t*> m_localBlocks;
     std::unique_ptr<FakeSid> m_administrators;

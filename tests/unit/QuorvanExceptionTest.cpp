@@ -63,13 +63,13 @@ TEST_F(QuorvanExceptionTest, ConstructingAndCopyingSetTheLastError) {
     EXPECT_EQ(copy.m_strFile, L"a");
 }
 
-TEST_F(QuorvanExceptionTest, ThrownAndCaughtByReference) {
-    ::SetLastError(0);
+TEST_F(QuorvanExceptionTest, ThrownAndCaughtByReferenceKeepsItsRecord) {
     try {
         throw CQuorvanException(L"SvcCtrlMgr", L"f", 293, 1722);
     } catch (const CQuorvanException& caught) {
         EXPECT_EQ(caught.m_nCode, 1722);
-        EXPECT_EQ(::GetLastError(), 1722u);
+        EXPECT_EQ(caught.m_nLine, 293);
+        EXPECT_EQ(caught.m_strFunction, L"f");
     }
 }
 

@@ -1,0 +1,86 @@
+#pragma once
+// One connection to the service control manager of one machine and one of its databases.
+
+#include <windows.h>
+
+#include "SimpleString.h"
+#include "VelmarikApi.h"
+
+namespace ServicesManagement {
+
+// What GetProperties reports of a connection. The names belong to the record.
+struct VELMARIK_API _SCM_PROPERTIES {
+    _SCM_PROPERTIES();
+    _SCM_PROPERTIES(const _SCM_PROPERTIES& other);
+    _SCM_PROPERTIES& operator=(const _SCM_PROPERTIES& other);
+    ~_SCM_PROPERTIES();
+    // Clears the mask only; the names stay until the record is reassigned or destroyed.
+    void Free();
+
+    SimpleString szMachineName;
+    SimpleString szDatabaseName;
+    unsigned long dwDesiredAccess;
+};
+
+// Owns its manager handle, its database lock and its registry attachment, and releases them in
+// Close and in its destructor. Service objects made from a connection point back to it, so it
+// must outlive them. Operations return 1 on success and 0 on failure with the platform's code in
+// the last-error value; a success leaves that value as it was found.
+class VELMARIK_API CSvcCtrlMgr {
+public:
+    CSvcCtrlMgr();
+    // Opens at once; throws CQuorvanException (and no object exists) when that fails.
+    CSvcCtrlMgr(const wchar_t* machineName, const wchar_t* databaseName, unsigned long desiredAccess);
+    // A copy shares the source's handles: only one of the two may be closed while the other is used.
+    CSvcCtrlMgr(const CSvcCtrlMgr& other);
+    CSvcCtrlMgr& operator=(const CSvcCtrlMgr& other);
+    ~CSvcCtrlMgr();
+
+    // Closes what was open, then opens `machineName` (null or empty: this machine) with
+    // `desiredAccess` | SC_MANAGER_CONNECT on `databaseName` (null: "ServicesActive"). Throws
+    // CQuorvanException with the platform's code on failure and leaves the connection closed.
+    int Open(const wchar_t* machineName, const wchar_t* databaseName, unsigned long desiredAccess);
+    // Releases the lock, the registry attachment and the handle; the names stay. 0 when nothing was open.
+    int Close();
+    int GetProperties(_SCM_PROPERTIES* properties) const;
+
+    // Locking a database that this connection already locked succeeds and keeps the held lock.
+    int Lock();
+    // 0, with the last-error value untouched, when this connection holds no lock.
+    int Unlock();
+    int CanBeLocked() const;
+    // `*status` receives a library block (MemRelease), or null on failure.
+    int QueryLockStatus(QUERY_SERVICE_LOCK_STATUSW** status) const;
+    // Tells the local manager whether this boot is to be kept as the last known good one.
+    static int DoesTheConfigShouldBeSavedAsTheLastKnownGoodConfig(int bootAcceptable);
+
+    // One of OWNER_, GROUP_, DACL_ or SACL_SECURITY_INFORMATION; `*descriptor` receives a library
+    // block (MemRelease). Any other value fails with ERROR_INVALID_PARAMETER.
+    int QuerySecurity(unsigned long securityInformation, void** descriptor) const;
+    int SetSecurity(unsigned long securityInformation, void* descriptor);
+
+private:
+    // Attaches the machine's registry under `rootKey` (the key itself on this machine).
+    int __StartRemoteRegistryService(HKEY rootKey);
+    // Detaches the registry and undoes what the attachment changed on the remote machine.
+    int __StopRemoteRegistryService();
+    // Gives up this connection's lock for a moment; returns whether the database was locked.
+    bool __ReleaseLockIfLocked();
+    void __RetakeLock();
+
+    SC_HANDLE m_hSCManager;
+    SC_LOCK m_hLock;
+    SimpleString m_szMachineName;
+    SimpleString m_szDatabaseName;
+    unsigned long m_dwDesiredAccess;
+    HKEY m_hRegistryKey;
+};
+
+// Closes an manager or service handle; 0 for null.
+VELMARIK_API int ReleaseServiceHandle(SC_HANDLE handle);
+
+} // namespace ServicesManagement
+
+// 1 when `machineName` (null, empty, a name of this computer in any of its formats, with an
+// optional trailing dot and leading double backslash) denotes the machine the program runs on.
+VELMARIK_API int IsLocalMachine(const wchar_t* machineName);

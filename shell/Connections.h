@@ -1,0 +1,30 @@
+#pragma once
+// The open connections, numbered from 1 in order of opening, and the active one (0: none).
+
+#include "SvcCtrlMgr.h"
+
+using ServicesManagement::CSvcCtrlMgr;
+
+// Null for 0 or a number past the end.
+CSvcCtrlMgr* GetConnection(unsigned long number);
+// The connection every service command works on; null when none is active.
+CSvcCtrlMgr* GetActiveConnection();
+unsigned long ActiveConnectionNumber();
+unsigned long ConnectionCount();
+
+// Opens a connection, appends it and makes it active; on failure the reason has been written to
+// the error stream and the last-error value holds its code.
+int OpenConnection(const wchar_t* machineName, unsigned long desiredAccess);
+// Makes connection `number` active (0: none). 0, and nothing changes, past the last connection.
+int SetActiveConnection(unsigned long number);
+// Closes and frees connection `number` and keeps the active mark on the same connection (or on
+// none when it was the active one). 0 when there is no such connection.
+int CloseConnection(unsigned long number);
+// Closes and frees every connection and writes a line break. 1 when every explicit close succeeded.
+int CloseAllConnections();
+// For the console control handler, which runs beside the main thread: closes every connection
+// (releasing database locks) without freeing anything the main thread may still hold.
+void CloseAllConnectionsInPlace();
+
+// The title that shows the machine of a connection: "Connecté sur ..." with the local marker.
+SimpleString ConnectedTitle(const wchar_t* machineName, int isLocal);

@@ -1,0 +1,107 @@
+#include "OrvelRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "TestEnvironment.h"
+#include "Win32Handles.h"
+
+namespace {
+
+// Generous: the first program started in a fresh Wine prefix may take several seconds.
+const DWORD kRunTimeoutMs = 60000;
+
+struct Pipe {
+    UniqueHandle read;
+    UniqueHandle write;
+};
+
+// The child's end is inheritable, ours is not, so the child's exit closes its streams for good.
+Pipe CreatePipeWithInheritableEnd(bool childReads) {
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, TRUE};
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    if (!CreatePipe(&read, &write, &attributes, 0)) {
+        ADD_FAILURE() << "CreatePipe failed, error " << GetLastError();
+        return Pipe();
+    }
+    SetHandleInformation(childReads ? write : read, HANDLE_FLAG_INHERIT, 0);
+    return Pipe{UniqueHandle(read), UniqueHandle(write)};
+}
+
+void ReadAll(HANDLE pipe, std::string& bytes) {
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+}
+
+// A child that exits without reading its input breaks the pipe: nothing to report then.
+void WriteAllAndClose(UniqueHandle pipe, const std::string& bytes) {
+    DWORD written = 0;
+    WriteFile(pipe.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+UniqueHandle StartDetached(std::wstring commandLine, const std::wstring& program, HANDLE input, HANDLE output,
+                           HANDLE error) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = error;
+    PROCESS_INFORMATION process = {};
+    // DETACHED_PROCESS: no console at all, so nothing the program writes can bypass the pipes.
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
+                        nullptr, &startup, &process)) {
+        ADD_FAILURE() << "cannot start " << testing::PrintToString(program) << ", error " << GetLastError();
+        return UniqueHandle();
+    }
+    CloseHandle(process.hThread);
+    return UniqueHandle(process.hProcess);
+}
+
+DWORD WaitForExitCode(HANDLE process) {
+    if (WaitForSingleObject(process, kRunTimeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process, ERROR_TIMEOUT);
+        WaitForSingleObject(process, INFINITE);
+        ADD_FAILURE() << "Orvel.exe did not end within " << kRunTimeoutMs / 1000 << " s and was ended";
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process, &exitCode);
+    return exitCode;
+}
+
+} // namespace
+
+OrvelRun RunOrvel(const std::vector<std::wstring>& arguments, const std::string& input) {
+    const std::wstring program = DirectoryOfThisProgram() + L"\\Orvel.exe";
+    Pipe in = CreatePipeWithInheritableEnd(true);
+    Pipe out = CreatePipeWithInheritableEnd(false);
+    Pipe err = CreatePipeWithInheritableEnd(false);
+    OrvelRun run;
+    UniqueHandle process = StartDetached(JoinCommandLine(program, arguments), program, in.read.get(),
+                                         out.write.get(), err.write.get());
+    in.read.reset();
+    out.write.reset();
+    err.write.reset();
+    if (!process) {
+        return run;
+    }
+    std::thread writer(WriteAllAndClose, std::move(in.write), std::cref(input));
+    std::thread outReader(ReadAll, out.read.get(), std::ref(run.out));
+    std::thread errReader(ReadAll, err.read.get(), std::ref(run.err));
+    run.exitCode = WaitForExitCode(process.get());
+    writer.join();
+    outReader.join();
+    errReader.join();
+    return run;
+}
+
+OrvelRun RunOrvelScript(const std::string& script, const std::string& input) {
+    TemporaryFile file;
+    file.Write(script);
+    return RunOrvel({L"/s", file.path()}, input);
+}

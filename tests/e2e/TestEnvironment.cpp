@@ -1,0 +1,98 @@
+#include "TestEnvironment.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "Win32Handles.h"
+
+std::wstring DirectoryOfThisProgram() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+TemporaryFile::TemporaryFile() {
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"qvn", 0, name) == 0) {
+        ADD_FAILURE() << "cannot create a temporary file, error " << GetLastError();
+        return;
+    }
+    m_path = name;
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (!m_path.empty()) {
+        DeleteFileW(m_path.c_str());
+    }
+}
+
+void TemporaryFile::Write(const std::string& bytes) const {
+    UniqueHandle file(CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file.get() == INVALID_HANDLE_VALUE ||
+        !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size()) {
+        ADD_FAILURE() << "cannot write the temporary file, error " << GetLastError();
+    }
+}
+
+std::string TemporaryFile::Read() const {
+    UniqueHandle file(CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "cannot open the temporary file, error " << GetLastError();
+        return std::string();
+    }
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    return bytes;
+}
+
+// The inverse of the runtime's splitting: backslashes are literal except before a quote, where
+// each must be doubled, and the quote itself needs one more backslash.
+std::wstring QuoteArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring quoted = L"\"";
+    for (size_t i = 0;; ++i) {
+        size_t backslashes = 0;
+        while (i < argument.size() && argument[i] == L'\\') {
+            ++backslashes;
+            ++i;
+        }
+        if (i == argument.size()) {
+            quoted.append(backslashes * 2, L'\\');
+            break;
+        }
+        if (argument[i] == L'"') {
+            quoted.append(backslashes * 2 + 1, L'\\');
+        } else {
+            quoted.append(backslashes, L'\\');
+        }
+        quoted += argument[i];
+    }
+    return quoted + L"\"";
+}
+
+std::wstring JoinCommandLine(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+    std::wstring line = QuoteArgument(program);
+    for (const std::wstring& argument : arguments) {
+        line += L" " + QuoteArgument(argument);
+    }
+    return line;
+}
