@@ -203,29 +203,6 @@ int CSvcCtrlMgr::SetSecurity(unsigned long securityInformation, void* descriptor
     return 1;
 }
 
-bool CSvcCtrlMgr::__ReleaseLockIfLocked() {
-    QUERY_SERVICE_LOCK_STATUSW* status = nullptr;
-    LastErrorKeeper keep;
-    if (!QueryLockStatus(&status))
-        return false;
-    const bool locked = status->fIsLocked != 0;
-    MemRelease(status);
-    if (locked && m_hLock) {
-        Os().UnlockServiceDatabase(m_hLock);
-        m_hLock = nullptr;
-    }
-    return locked;
-}
-
-void CSvcCtrlMgr::__RetakeLock() {
-    SC_LOCK lock = Os().LockServiceDatabase(m_hSCManager);
-    const DWORD failure = ::GetLastError();
-    if (lock || failure != ERROR_SERVICE_DATABASE_LOCKED)
-        m_hLock = lock;
-    if (!m_hLock)
-        ::SetLastError(failure);
-}
-
 int CSvcCtrlMgr::__StartRemoteRegistryService(HKEY rootKey) {
     if (m_hRegistryKey) {
         Os().RegCloseKey(m_hRegistryKey);
@@ -246,7 +223,7 @@ int CSvcCtrlMgr::__StopRemoteRegistryService() {
         return 0;
     HKEY key = m_hRegistryKey;
     m_hRegistryKey = nullptr;
-    return Os().RegCloseKey(key) == ERROR_SUCCESS ? 1 : 0;
+    return key && Os().RegCloseKey(key) == ERROR_SUCCESS ? 1 : 0;
 }
 
 int ReleaseServiceHandle(SC_HANDLE handle) {

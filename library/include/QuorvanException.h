@@ -9,8 +9,9 @@
 
 class VELMARIK_API CQuorvanException {
 public:
-    // Each constructor also sets the thread's last-error value to `code`, so that whoever
-    // catches the exception finds the failure's code there too.
+    // Each constructor also sets the thread's last-error value to `code`. The C++ runtime may
+    // change that value while it unwinds, so a handler that reports the failure through the
+    // last-error value sets it again from m_nCode.
     CQuorvanException(const wchar_t* file, const wchar_t* function, int line, int code);
     CQuorvanException(const SimpleString& file, const SimpleString& function, int line, int code);
     CQuorvanException(const CQuorvanException& other);

@@ -64,9 +64,6 @@ private:
     int __StartRemoteRegistryService(HKEY rootKey);
     // Detaches the registry and undoes what the attachment changed on the remote machine.
     int __StopRemoteRegistryService();
-    // Gives up this connection's lock for a moment; returns whether the database was locked.
-    bool __ReleaseLockIfLocked();
-    void __RetakeLock();
 
     SC_HANDLE m_hSCManager;
     SC_LOCK m_hLock;
@@ -76,7 +73,7 @@ private:
     HKEY m_hRegistryKey;
 };
 
-// Closes an manager or service handle; 0 for null.
+// Closes a manager or service handle; 0 for null.
 VELMARIK_API int ReleaseServiceHandle(SC_HANDLE handle);
 
 } // namespace ServicesManagement

@@ -395,7 +395,7 @@ BOOL FakePlatform::QueryServiceLockStatusW(SC_HANDLE manager, LPQUERY_SERVICE_LO
     auto* text = reinterpret_cast<wchar_t*>(status + 1);
     std::wcscpy(text, owner.c_str());
     status->fIsLocked = IsDatabaseLocked();
-    status->lpLockOwner = text;
+    status->lpLockOwner = lockOwnerKnown ? text : nullptr;
     status->dwLockDuration = lockDuration;
     return TRUE;
 }

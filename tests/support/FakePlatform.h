@@ -29,6 +29,9 @@ public:
     // The database lock: held through one of our lock handles, or by another process.
     std::wstring lockedByOther;
     DWORD lockDuration = 0;
+    // The platform may not know who holds the lock: the record's owner is then null.
+    bool lockOwnerKnown = true;
+    size_t OpenLocks() const { return m_locks.size(); }
     bool IsDatabaseLocked() const { return !m_locks.empty() || !lockedByOther.empty(); }
     std::vector<BOOL> bootNotices;
     std::vector<BYTE> managerSecurity = std::vector<BYTE>(20, 0x5A);

@@ -1,0 +1,506 @@
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CommandTree.h"
+#include "Commands.h"
+#include "Connections.h"
+#include "FakePlatform.h"
+#include "LeakCheckedTest.h"
+#include "OutputCapture.h"
+#include "Program.h"
+
+namespace {
+
+const DWORD Marker = 0xBEEF;
+
+// Runs command lines through the registered tree, as the loop does, with the list emptied after
+// each test so that tests stay independent.
+class ConnectionCommandsTest : public LeakCheckedTest {
+protected:
+    static void SetUpTestSuite() { RegisterCommands(); }
+
+    void TearDown() override {
+        {
+            OutputCapture discard;
+            CloseAllConnections();
+        }
+        EXPECT_EQ(fake.OpenManagers(), 0u) << "manager handles left open";
+        EXPECT_EQ(fake.OpenLocks(), 0u) << "database locks left held";
+        LeakCheckedTest::TearDown();
+    }
+
+    static int Run(std::vector<std::wstring> words) {
+        std::vector<wchar_t*> pointers;
+        for (auto& word : words)
+            pointers.push_back(&word[0]);
+        pointers.push_back(nullptr);
+        return ExecuteCommand(pointers.data() + 1, pointers[0], &CommandRoot,
+                              static_cast<unsigned long>(words.size() - 1));
+    }
+
+    // Runs a command whose output is of no interest.
+    static int Quiet(std::vector<std::wstring> words) {
+        OutputCapture discard;
+        return Run(words);
+    }
+
+    // Runs a command and returns what it wrote on standard output.
+    static std::wstring Output(std::vector<std::wstring> words, int expectedResult) {
+        OutputCapture capture;
+        EXPECT_EQ(Run(words), expectedResult) << words[0];
+        EXPECT_EQ(capture.Err(), L"") << words[0];
+        return capture.Out();
+    }
+
+    template <typename Help>
+    static std::wstring UsageOf(Help help) {
+        OutputCapture capture;
+        help();
+        return capture.Out();
+    }
+
+    static std::wstring MachineOf(unsigned long number) {
+        CSvcCtrlMgr* connection = GetConnection(number);
+        if (!connection)
+            return L"<none>";
+        ServicesManagement::_SCM_PROPERTIES properties;
+        connection->GetProperties(&properties);
+        return static_cast<const wchar_t*>(properties.szMachineName);
+    }
+
+    static unsigned long RightsOf(unsigned long number) {
+        ServicesManagement::_SCM_PROPERTIES properties;
+        GetConnection(number)->GetProperties(&properties);
+        return properties.dwDesiredAccess;
+    }
+
+    void Connect(const std::wstring& machine, const std::wstring& rights = L"1") {
+        ASSERT_EQ(Output({L"connect", machine, rights}, 1), L"\n");
+    }
+
+    FakePlatform fake;
+};
+
+TEST_F(ConnectionCommandsTest, ConnectAppendsAndActivates) {
+    fake.outputIsConsole = true;
+    Connect(L"SRV1");
+    EXPECT_EQ(fake.title, L"Quorvan version 0.3.4d - Connection sur SRV1...");
+    EXPECT_EQ(Output({L"connect", L"quorvan-pc"}, 1), L"\n");
+    EXPECT_EQ(fake.title, L"Quorvan version 0.3.4d - Connection sur Ordinateur Local (quorvan-pc)...");
+    Connect(L"SRV1");
+    EXPECT_EQ(ConnectionCount(), 3u) << "the same machine twice gives two entries";
+    EXPECT_EQ(ActiveConnectionNumber(), 3u);
+    EXPECT_EQ(MachineOf(2), L"quorvan-pc");
+    EXPECT_EQ(RightsOf(2), 1u);
+    EXPECT_EQ(fake.openedMachines, (std::vector<std::wstring>{L"SRV1", L"quorvan-pc", L"SRV1"}));
+}
+
+TEST_F(ConnectionCommandsTest, ConnectRightsAreADecimalNumberWithTheConnectRight) {
+    const std::pair<const wchar_t*, unsigned long> cases[] = {
+        {L"24", 25}, {L"983103", 983103}, {L"abc", 1}, {L"0x3F", 1}, {L"-1", 0xFFFFFFFF},
+        {L"99999999999", 0x7FFFFFFF}, {L"16abc", 17},
+    };
+    unsigned long number = 0;
+    for (const auto& [word, rights] : cases) {
+        Connect(L"SRV", word);
+        EXPECT_EQ(RightsOf(++number), rights) << word;
+    }
+}
+
+TEST_F(ConnectionCommandsTest, ConnectNeedsAMachineAndAtMostTheRights) {
+    const std::wstring usage = UsageOf(ConnectHelp);
+    EXPECT_EQ(usage.rfind(L"\nSe connecte à un ordinateur distant et active la connection.\n\nUTILISATION :\n", 0), 0u) << usage;
+    EXPECT_EQ(Output({L"connect"}, 0), usage);
+    EXPECT_EQ(Output({L"connect", L"SRV", L"1", L"extra"}, 0), usage);
+    EXPECT_EQ(ConnectionCount(), 0u);
+    EXPECT_EQ(fake.Calls("OpenSCManagerW"), 0);
+}
+
+TEST_F(ConnectionCommandsTest, UnreachableMachineLeavesTheListAsItWas) {
+    Connect(L"SRV");
+    fake.unreachableMachines.insert(L"FAR");
+    OutputCapture capture;
+    EXPECT_EQ(Run({L"connect", L"FAR", L"24"}), 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+    EXPECT_EQ(capture.Out(), L"\n");
+    EXPECT_NE(capture.Err().find(L"1722"), std::wstring::npos) << capture.Err();
+    EXPECT_NE(capture.Err().find(L"SvcCtrlMgr"), std::wstring::npos) << capture.Err();
+    EXPECT_EQ(ConnectionCount(), 1u);
+    EXPECT_EQ(ActiveConnectionNumber(), 1u);
+    EXPECT_EQ(fake.OpenManagers(), 1u);
+}
+
+TEST_F(ConnectionCommandsTest, ListShowsEveryConnectionAndTheActiveOne) {
+    EXPECT_EQ(Output({L"cl"}, 1), L"Aucun ordinateur n'est connecté pour le moment...\n\n");
+
+    Connect(L"");
+    Connect(L"SRV2", L"983103");
+    Connect(L"\\\\QUORVAN-PC.", L"16");
+    ::SetLastError(Marker);
+    EXPECT_EQ(Output({L"cl"}, 1), L"Ordinateurs actuellement connectés :\n"
+                                  L"1 : \t(local)\t| 1\n"
+                                  L"2 : SRV2\t\t| 983103 \n"
+                                  L"3 : \\\\QUORVAN-PC.\t(local)\t| 17 \n"
+                                  L"\n"
+                                  L"Connection active => 3 : \\\\QUORVAN-PC.\t(local)\t| 17 \n"
+                                  L"\n");
+    EXPECT_EQ(::GetLastError(), Marker) << "the lock status query of the first connection fails quietly";
+
+    EXPECT_EQ(Output({L"sactc", L"2"}, 1), L"\n");
+    EXPECT_EQ(Output({L"lock", L"on"}, 1), L"");
+    EXPECT_EQ(Output({L"cl"}, 1), L"Ordinateurs actuellement connectés :\n"
+                                  L"1 : \t(local)\t| 1\n"
+                                  L"2 : SRV2\t\t| 983103 \f\n"
+                                  L"3 : \\\\QUORVAN-PC.\t(local)\t| 17 \f\n"
+                                  L"\n"
+                                  L"Connection active => 2 : SRV2\t\t| 983103 \f\n"
+                                  L"\n");
+
+    EXPECT_EQ(Output({L"sactc", L"0"}, 1), L"\n");
+    EXPECT_EQ(Output({L"cl"}, 1), L"Ordinateurs actuellement connectés :\n"
+                                  L"1 : \t(local)\t| 1\n"
+                                  L"2 : SRV2\t\t| 983103 \f\n"
+                                  L"3 : \\\\QUORVAN-PC.\t(local)\t| 17 \f\n"
+                                  L"\n"
+                                  L"Aucune connection active...\n"
+                                  L"\n");
+    EXPECT_EQ(ConnectionCount(), 3u) << "sactc 0 closes nothing";
+}
+
+TEST_F(ConnectionCommandsTest, ListTakesNoWord) {
+    EXPECT_EQ(Output({L"cl", L"x"}, 0), L"\n"
+                                        L"Affiche la liste de toutes les connections ouvertes ainsi que\n"
+                                        L"la connection active. La liste se présente sous la forme :\n"
+                                        L"\n"
+                                        L"    1 : nom_ordi_no_1 | droits_1\n"
+                                        L"   ...       ...          ...\n"
+                                        L"    N : nom_ordi_no_N | droits_N\n"
+                                        L"\n"
+                                        L"UTILISATION :\n"
+                                        L"    CL\n"
+                                        L"\n");
+}
+
+TEST_F(ConnectionCommandsTest, SetActiveAcceptsOnlyExistingNumbers) {
+    Connect(L"A");
+    Connect(L"B");
+    Connect(L"C");
+    const std::wstring usage = UsageOf(SetActiveConnectionHelp);
+    EXPECT_EQ(usage.rfind(L"\nActive une connection donnée parmi celles déjà présentes\n", 0), 0u) << usage;
+    EXPECT_EQ(Output({L"sactc"}, 0), usage);
+    EXPECT_EQ(Output({L"sactc", L"1", L"2"}, 0), usage);
+    EXPECT_EQ(ActiveConnectionNumber(), 3u);
+
+    EXPECT_EQ(Output({L"sactc", L"4"}, 0), L"\n");
+    EXPECT_EQ(Output({L"sactc", L"-1"}, 0), L"\n");
+    EXPECT_EQ(Output({L"sactc", L"99999999999"}, 0), L"\n");
+    EXPECT_EQ(ActiveConnectionNumber(), 3u);
+    EXPECT_EQ(Output({L"sactc", L"1"}, 1), L"\n");
+    EXPECT_EQ(GetActiveConnection(), GetConnection(1));
+    EXPECT_EQ(Output({L"sactc", L"abc"}, 1), L"\n") << "a word reads as 0";
+    EXPECT_EQ(GetActiveConnection(), nullptr);
+    EXPECT_EQ(ConnectionCount(), 3u);
+}
+
+TEST_F(ConnectionCommandsTest, CloseBeforeTheActiveRenumbersAndKeepsItActive) {
+    Connect(L"A");
+    Connect(L"B");
+    Connect(L"C");
+    EXPECT_EQ(Output({L"cc", L"1"}, 1), L"\n");
+    EXPECT_EQ(ConnectionCount(), 2u);
+    EXPECT_EQ(MachineOf(1), L"B");
+    EXPECT_EQ(MachineOf(2), L"C");
+    EXPECT_EQ(ActiveConnectionNumber(), 2u);
+    EXPECT_EQ(fake.OpenManagers(), 2u);
+}
+
+TEST_F(ConnectionCommandsTest, CloseTheActiveLeavesNoneActive) {
+    Connect(L"A");
+    Connect(L"B");
+    Connect(L"C");
+    Quiet({L"sactc", L"2"});
+    EXPECT_EQ(Output({L"cc", L"2"}, 1), L"\n");
+    EXPECT_EQ(ConnectionCount(), 2u);
+    EXPECT_EQ(MachineOf(2), L"C");
+    EXPECT_EQ(ActiveConnectionNumber(), 0u);
+
+    // After the active one: the active number stays.
+    Quiet({L"sactc", L"1"});
+    EXPECT_EQ(Output({L"cc", L"2"}, 1), L"\n");
+    EXPECT_EQ(ActiveConnectionNumber(), 1u);
+    EXPECT_EQ(MachineOf(1), L"A");
+}
+
+TEST_F(ConnectionCommandsTest, CloseOfNoSuchConnectionChangesNothing) {
+    Connect(L"A");
+    Connect(L"B");
+    for (const wchar_t* word : {L"0", L"-1", L"abc", L"3", L"4294967297"})
+        EXPECT_EQ(Output({L"cc", word}, 0), L"\n") << word;
+    const std::wstring usage = UsageOf(CloseConnectionHelp);
+    EXPECT_EQ(usage.rfind(L"\nFerme une connection donnée parmi celles déjà présentes\n", 0), 0u) << usage;
+    EXPECT_EQ(Output({L"cc"}, 0), usage);
+    EXPECT_EQ(Output({L"cc", L"1", L"2"}, 0), usage);
+    EXPECT_EQ(ConnectionCount(), 2u);
+    EXPECT_EQ(ActiveConnectionNumber(), 2u);
+    EXPECT_EQ(fake.Calls("CloseServiceHandle"), 0);
+}
+
+TEST_F(ConnectionCommandsTest, CloseActiveNeedsAnActiveConnection) {
+    Connect(L"A");
+    Connect(L"B");
+    EXPECT_EQ(Output({L"cactc"}, 1), L"\n");
+    EXPECT_EQ(ConnectionCount(), 1u);
+    EXPECT_EQ(MachineOf(1), L"A");
+    EXPECT_EQ(ActiveConnectionNumber(), 0u);
+    EXPECT_EQ(Output({L"cactc"}, 0), L"\n");
+    EXPECT_EQ(ConnectionCount(), 1u);
+    const std::wstring usage = UsageOf(CloseActiveConnectionHelp);
+    EXPECT_EQ(usage.rfind(L"\nFerme la connection active.\n", 0), 0u) << usage;
+    Quiet({L"sactc", L"1"});
+    EXPECT_EQ(Output({L"cactc", L"1"}, 0), usage);
+    EXPECT_EQ(ConnectionCount(), 1u);
+}
+
+TEST_F(ConnectionCommandsTest, CloseAllWritesTwoLineBreaks) {
+    EXPECT_EQ(Output({L"callc"}, 1), L"\n\n");
+    Connect(L"A", L"8");
+    Connect(L"B");
+    ASSERT_EQ(Quiet({L"sactc", L"1"}), 1);
+    ASSERT_EQ(Quiet({L"lock", L"on"}), 1);
+    EXPECT_EQ(Output({L"callc"}, 1), L"\n\n");
+    EXPECT_EQ(ConnectionCount(), 0u);
+    EXPECT_EQ(GetActiveConnection(), nullptr);
+    EXPECT_EQ(fake.OpenManagers(), 0u);
+    EXPECT_EQ(fake.OpenLocks(), 0u);
+    Connect(L"A");
+    const std::wstring usage = UsageOf(CloseAllConnectionsHelp);
+    EXPECT_EQ(usage.rfind(L"\nFerme toutes les connections (pour les afficher,\n", 0), 0u) << usage;
+    EXPECT_EQ(Output({L"callc", L"now"}, 0), usage);
+    EXPECT_EQ(ConnectionCount(), 1u);
+}
+
+TEST_F(ConnectionCommandsTest, LockLeavesDoNothingWithoutAnActiveConnectionOrWithAWord) {
+    const std::vector<std::wstring> leaves = {L"can_be_locked", L"on", L"off", L"status"};
+    for (const std::wstring& leaf : leaves)
+        EXPECT_EQ(Output({L"lock", leaf}, 0), L"") << leaf;
+    Connect(L"SRV", L"983103");
+    Quiet({L"sactc", L"0"});
+    for (const std::wstring& leaf : leaves)
+        EXPECT_EQ(Output({L"lock", leaf}, 0), L"") << leaf;
+    Quiet({L"sactc", L"1"});
+    for (const std::wstring& leaf : leaves)
+        EXPECT_EQ(Output({L"lock", leaf, L"now"}, 0), L"") << leaf;
+    EXPECT_FALSE(fake.IsDatabaseLocked());
+    EXPECT_EQ(fake.Calls("QueryServiceLockStatusW"), 0);
+}
+
+TEST_F(ConnectionCommandsTest, CanBeLockedFollowsTheLockRight) {
+    Connect(L"SRV", L"8");
+    EXPECT_EQ(Output({L"lock", L"can_be_locked"}, 1), L"Can be locked = yes\n\n");
+    Connect(L"SRV", L"983095");
+    EXPECT_EQ(Output({L"lock", L"can_be_locked"}, 1), L"Can be locked = no\n\n");
+}
+
+TEST_F(ConnectionCommandsTest, LockOnAndOffHoldTheLockOfTheActiveConnection) {
+    Connect(L"SRV", L"8");
+    ::SetLastError(Marker);
+    EXPECT_EQ(Output({L"lock", L"on"}, 1), L"");
+    EXPECT_EQ(Output({L"lock", L"on"}, 1), L"");
+    EXPECT_EQ(fake.OpenLocks(), 1u);
+    Connect(L"SRV", L"8");
+    EXPECT_EQ(Output({L"lock", L"off"}, 0), L"") << "another connection's lock is not this one's";
+    EXPECT_EQ(::GetLastError(), Marker);
+    EXPECT_EQ(Output({L"lock", L"on"}, 0), L"");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DATABASE_LOCKED));
+    Quiet({L"sactc", L"1"});
+    EXPECT_EQ(Output({L"lock", L"off"}, 1), L"");
+    EXPECT_FALSE(fake.IsDatabaseLocked());
+    ::SetLastError(Marker);
+    EXPECT_EQ(Output({L"lock", L"off"}, 0), L"");
+    EXPECT_EQ(::GetLastError(), Marker);
+
+    Connect(L"SRV");
+    EXPECT_EQ(Output({L"lock", L"on"}, 0), L"");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(ConnectionCommandsTest, LockStatusShowsOwnerAndDuration) {
+    Connect(L"SRV", L"16");
+    EXPECT_EQ(Output({L"lock", L"status"}, 1),
+              L"Is locked     = no\nLocked by     = \nLock duration = 0 second.\n\n");
+    fake.lockedByOther = L"CORP\\admin";
+    fake.lockDuration = 1;
+    EXPECT_EQ(Output({L"lock", L"status"}, 1),
+              L"Is locked     = yes\nLocked by     = CORP\\admin\nLock duration = 1 second.\n\n");
+    fake.lockDuration = 2;
+    fake.lockOwnerKnown = false;
+    EXPECT_EQ(Output({L"lock", L"status"}, 1),
+              L"Is locked     = yes\nLocked by     = < Don't know the owner >\nLock duration = 2 seconds.\n\n");
+    fake.lockDuration = 4294967295u;
+    EXPECT_EQ(Output({L"lock", L"status"}, 1),
+              L"Is locked     = yes\nLocked by     = < Don't know the owner >\nLock duration = 4294967295 "
+              L"seconds.\n\n");
+
+    Connect(L"SRV", L"8");
+    EXPECT_EQ(Output({L"lock", L"status"}, 0), L"");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(ConnectionCommandsTest, BootConfirmsOrRejectsWithoutAConnection) {
+    EXPECT_EQ(Output({L"boot", L"ok"}, 1), L"\n");
+    EXPECT_EQ(Output({L"boot", L"OK"}, 1), L"\n");
+    EXPECT_EQ(Output({L"boot", L"Ok"}, 1), L"\n");
+    EXPECT_EQ(Output({L"boot", L"bad"}, 1), L"\n");
+    EXPECT_EQ(Output({L"boot", L"BAD"}, 1), L"\n");
+    EXPECT_EQ(fake.bootNotices, (std::vector<BOOL>{1, 1, 1, 0, 0}));
+    EXPECT_EQ(ConnectionCount(), 0u);
+
+    fake.FailCall("NotifyBootConfigStatus", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Output({L"boot", L"ok"}, 0), L"\n");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(ConnectionCommandsTest, BootTakesExactlyOkOrBad) {
+    const std::wstring usage = L"\n"
+                               L"Indique si le dernier démarrage doit être enregistré comme la\n"
+                               L"dernière configuration valide connue sur l'ordinateur local.\n"
+                               L"Si le nom du serveur est spécifié, il est ignoré.\n"
+                               L"\n"
+                               L"UTILISATION :\n"
+                               L"    Mode Batch      : ORVEL <CONNECT:...> BOOT <OK | BAD>\n"
+                               L"    Mode Interactif : BOOT <OK | BAD>\n"
+                               L"\n";
+    EXPECT_EQ(Output({L"boot"}, 0), usage);
+    EXPECT_EQ(Output({L"boot", L"maybe"}, 0), usage);
+    EXPECT_EQ(Output({L"boot", L"oki"}, 0), usage);
+    EXPECT_EQ(Output({L"boot", L"ok", L"bad"}, 0), usage);
+    EXPECT_TRUE(fake.bootNotices.empty());
+}
+
+// The whole program in batch mode, with the banner and the tree set up on each run.
+class BatchModeTest : public ConnectionCommandsTest {
+protected:
+    int RunProgram(std::vector<std::wstring> arguments) {
+        arguments.insert(arguments.begin(), L"Orvel.exe");
+        std::vector<wchar_t*> argv;
+        for (auto& argument : arguments)
+            argv.push_back(&argument[0]);
+        argv.push_back(nullptr);
+        OutputCapture capture;
+        const int code = RunOrvel(static_cast<int>(arguments.size()), argv.data());
+        out = capture.Out();
+        err = capture.Err();
+        return code;
+    }
+
+    // What follows the banner.
+    std::wstring AfterBanner() const {
+        const std::wstring banner = L"(c) 2026 Equipe Orvel et Velmarik. Tous droits réservés.\n\n";
+        const size_t at = out.find(banner);
+        return at == std::wstring::npos ? L"<no banner>" : out.substr(at + banner.size());
+    }
+
+    std::wstring out;
+    std::wstring err;
+};
+
+TEST_F(BatchModeTest, ConnectionArgumentOpensTheMachineForTheCommand) {
+    EXPECT_EQ(RunProgram({L"connect:srv,3", L"cl"}), 0);
+    EXPECT_EQ(AfterBanner(), L"Ordinateurs actuellement connectés :\n"
+                             L"1 : srv\t\t| 3\n"
+                             L"\n"
+                             L"Connection active => 1 : srv\t\t| 3\n"
+                             L"\n"
+                             L"\n");
+    EXPECT_EQ(err, L"");
+    EXPECT_EQ(fake.openedMachines, (std::vector<std::wstring>{L"srv"}));
+    EXPECT_EQ(ConnectionCount(), 0u) << "the run closes its connections";
+
+    EXPECT_EQ(RunProgram({L"CONNECT:srv", L"lock", L"can_be_locked"}), 0);
+    EXPECT_EQ(AfterBanner(), L"Can be locked = no\n\n\n");
+}
+
+TEST_F(BatchModeTest, ExitCodeIsTheCommandsLastError) {
+    EXPECT_EQ(RunProgram({L"connect:srv,1", L"lock", L"on"}), static_cast<int>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(err, L"") << "batch mode shows no error banner";
+    EXPECT_EQ(RunProgram({L"connect:srv,8", L"lock", L"on"}), 0);
+    EXPECT_EQ(fake.OpenLocks(), 0u);
+    EXPECT_EQ(fake.OpenManagers(), 0u);
+}
+
+TEST_F(BatchModeTest, UnreachableMachineRunsNothing) {
+    fake.unreachableMachines.insert(L"far");
+    EXPECT_EQ(RunProgram({L"connect:far,3", L"boot", L"ok"}), static_cast<int>(RPC_S_SERVER_UNAVAILABLE));
+    EXPECT_TRUE(fake.bootNotices.empty());
+    EXPECT_EQ(AfterBanner(), L"");
+    EXPECT_NE(err.find(L"1722"), std::wstring::npos) << err;
+}
+
+TEST_F(BatchModeTest, WithoutConnectionArgumentTheCommandRunsOnThisMachine) {
+    EXPECT_EQ(RunProgram({L"boot", L"ok"}), 0);
+    EXPECT_EQ(fake.bootNotices, (std::vector<BOOL>{1}));
+    EXPECT_EQ(fake.Calls("OpenSCManagerW"), 1);
+    EXPECT_EQ(AfterBanner(), L"\n\n");
+}
+
+TEST_F(BatchModeTest, ConnectionArgumentAloneListsTheRoot) {
+    std::wstring rootListing;
+    {
+        OutputCapture capture;
+        ExecuteCommand(nullptr, nullptr, &CommandRoot, 0);
+        rootListing = capture.Out();
+    }
+    ASSERT_NE(rootListing, L"");
+    EXPECT_EQ(RunProgram({L"connect:"}), 0);
+    EXPECT_EQ(fake.openedMachines, (std::vector<std::wstring>{L""}));
+    EXPECT_EQ(AfterBanner(), rootListing + L"\n");
+}
+
+// Script mode shows the active connection, its rights and its lock in the prompt.
+class PromptTest : public BatchModeTest {
+protected:
+    void TearDown() override {
+        if (!scriptPath.empty())
+            ::DeleteFileW(scriptPath.c_str());
+        BatchModeTest::TearDown();
+    }
+
+    int RunScript(const char* text) {
+        wchar_t directory[MAX_PATH];
+        wchar_t path[MAX_PATH];
+        EXPECT_NE(::GetTempPathW(MAX_PATH, directory), 0u);
+        EXPECT_NE(::GetTempFileNameW(directory, L"orv", 0, path), 0u);
+        scriptPath = path;
+        FILE* file = _wfopen(path, L"wb");
+        EXPECT_NE(file, nullptr);
+        std::fputs(text, file);
+        std::fclose(file);
+        return RunProgram({L"/s", scriptPath});
+    }
+
+    std::wstring scriptPath;
+};
+
+TEST_F(PromptTest, PromptFollowsTheActiveConnection) {
+    fake.outputIsConsole = true;
+    EXPECT_EQ(RunScript("connect srv 24\nlock on\nconnect quorvan-pc\nsactc 0\nsactc 1\n"), 0);
+    EXPECT_EQ(AfterBanner(), L"Quorvan> connect srv 24\n\n"
+                             L"Quorvan @ srv | 25 > lock on\n"
+                             L"Quorvan @ srv | 25 \f > connect quorvan-pc\n\n"
+                             L"Quorvan @ quorvan-pc (local) | 1 > sactc 0\n\n"
+                             L"Quorvan> sactc 1\n\n"
+                             L"Quorvan @ srv | 25 \f > \n"
+                             L"\n");
+    EXPECT_EQ(fake.title, L"Quorvan version 0.3.4d - Connecté sur srv - Verrouillé");
+    EXPECT_EQ(err, L"");
+    EXPECT_EQ(fake.OpenLocks(), 0u);
+}
+
+TEST_F(PromptTest, CommandFailureIsReportedOnceAndCleared) {
+    EXPECT_EQ(RunScript("connect srv\nlock on\ncl\n"), 0);
+    const std::wstring rule = L"============================================";
+    EXPECT_EQ(err, L"\n" + rule + L"\n| Error, GetLastError() = 5\n" + rule + L"\n\n");
+}
+
+} // namespace
