@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "TestEnvironment.h"
-#include "Win32Handles.h"
+#include "HandleGuard.h"
 
 namespace {
 
@@ -13,8 +13,8 @@ namespace {
 const DWORD kRunTimeoutMs = 60000;
 
 struct Pipe {
-    UniqueHandle read;
-    UniqueHandle write;
+    UniqueKernelHandle read;
+    UniqueKernelHandle write;
 };
 
 // The child's end is inheritable, ours is not, so the child's exit closes its streams for good.
@@ -27,7 +27,7 @@ Pipe CreatePipeWithInheritableEnd(bool childReads) {
         return Pipe();
     }
     SetHandleInformation(childReads ? write : read, HANDLE_FLAG_INHERIT, 0);
-    return Pipe{UniqueHandle(read), UniqueHandle(write)};
+    return Pipe{UniqueKernelHandle(read), UniqueKernelHandle(write)};
 }
 
 void ReadAll(HANDLE pipe, std::string& bytes) {
@@ -39,12 +39,12 @@ void ReadAll(HANDLE pipe, std::string& bytes) {
 }
 
 // A child that exits without reading its input breaks the pipe: nothing to report then.
-void WriteAllAndClose(UniqueHandle pipe, const std::string& bytes) {
+void WriteAllAndClose(UniqueKernelHandle pipe, const std::string& bytes) {
     DWORD written = 0;
     WriteFile(pipe.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-UniqueHandle StartDetached(std::wstring commandLine, const std::wstring& program, HANDLE input, HANDLE output,
+UniqueKernelHandle StartDetached(std::wstring commandLine, const std::wstring& program, HANDLE input, HANDLE output,
                            HANDLE error) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -57,10 +57,10 @@ UniqueHandle StartDetached(std::wstring commandLine, const std::wstring& program
     if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
                         nullptr, &startup, &process)) {
         ADD_FAILURE() << "cannot start " << testing::PrintToString(program) << ", error " << GetLastError();
-        return UniqueHandle();
+        return UniqueKernelHandle();
     }
     CloseHandle(process.hThread);
-    return UniqueHandle(process.hProcess);
+    return UniqueKernelHandle(process.hProcess);
 }
 
 DWORD WaitForExitCode(HANDLE process) {
@@ -82,7 +82,7 @@ OrvelRun RunOrvel(const std::vector<std::wstring>& arguments, const std::string&
     Pipe out = CreatePipeWithInheritableEnd(false);
     Pipe err = CreatePipeWithInheritableEnd(false);
     OrvelRun run;
-    UniqueHandle process = StartDetached(JoinCommandLine(program, arguments), program, in.read.get(),
+    UniqueKernelHandle process = StartDetached(JoinCommandLine(program, arguments), program, in.read.get(),
                                          out.write.get(), err.write.get());
     in.read.reset();
     out.write.reset();

@@ -11,7 +11,7 @@ const DWORD kStopTimeoutMs = 15000;
 const DWORD kProcessEndTimeoutMs = 10000;
 
 void EndProcess(DWORD processId) {
-    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+    UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
     if (process) {
         TerminateProcess(process.get(), ERROR_TIMEOUT);
         WaitForSingleObject(process.get(), kProcessEndTimeoutMs);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Win32Handles.h"
+#include "HandleGuard.h"
 
 // The binary path of QuorvanTestService.exe (next to the test program) with `switches`.
 std::wstring TestServiceCommandLine(const std::vector<std::wstring>& switches);
@@ -25,7 +25,7 @@ public:
     InstalledTestService(const InstalledTestService&) = delete;
     InstalledTestService& operator=(const InstalledTestService&) = delete;
 
-    bool installed() const { return m_service != nullptr; }
+    bool installed() const { return static_cast<bool>(m_service); }
     const std::wstring& name() const { return m_name; }
     // Opened with SERVICE_ALL_ACCESS; owned by this object.
     SC_HANDLE handle() const { return m_service.get(); }

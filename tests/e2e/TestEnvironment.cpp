@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Win32Handles.h"
+#include "HandleGuard.h"
 
 std::wstring DirectoryOfThisProgram() {
     std::wstring path(MAX_PATH, L'\0');
@@ -35,11 +35,20 @@ TemporaryFile::~TemporaryFile() {
     }
 }
 
+namespace {
+
+// CreateFileW reports failure with INVALID_HANDLE_VALUE, which the guard takes as null.
+UniqueKernelHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
+    HANDLE file = CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return UniqueKernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
+} // namespace
+
 void TemporaryFile::Write(const std::string& bytes) const {
-    UniqueHandle file(CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueKernelHandle file = OpenFile(m_path, GENERIC_WRITE, 0, CREATE_ALWAYS);
     DWORD written = 0;
-    if (file.get() == INVALID_HANDLE_VALUE ||
+    if (!file ||
         !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size()) {
         ADD_FAILURE() << "cannot write the temporary file, error " << GetLastError();
@@ -47,9 +56,8 @@ void TemporaryFile::Write(const std::string& bytes) const {
 }
 
 std::string TemporaryFile::Read() const {
-    UniqueHandle file(CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
+    UniqueKernelHandle file = OpenFile(m_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    if (!file) {
         ADD_FAILURE() << "cannot open the temporary file, error " << GetLastError();
         return std::string();
     }
