@@ -38,24 +38,24 @@ void DescribeConnection(CSvcCtrlMgr* connection) {
     }
 }
 
-} // namespace
-
-int ConnectCommand(unsigned long argc, wchar_t** argv) {
-    if (argc != 1 && argc != 2) {
-        ConnectHelp();
-        return 0;
-    }
-    const unsigned long rights = (argc == 2 ? NumberWord(argv[1]) : 0) | SC_MANAGER_CONNECT;
-    const int result = OpenConnection(argv[0], rights);
+// The connection commands end their output with a line break, after what they did.
+int EndWithLineBreak(int result) {
     std::wcout << std::endl;
     return result;
 }
 
-int ConnectionListCommand(unsigned long argc, wchar_t**) {
-    if (argc != 0) {
-        ConnectionListHelp();
+} // namespace
+
+int ConnectCommand(unsigned long argc, wchar_t** argv) {
+    if (ShowUsageUnless(argc == 1 || argc == 2, ConnectHelp))
         return 0;
-    }
+    const unsigned long rights = (argc == 2 ? NumberWord(argv[1]) : 0) | SC_MANAGER_CONNECT;
+    return EndWithLineBreak(OpenConnection(argv[0], rights));
+}
+
+int ConnectionListCommand(unsigned long argc, wchar_t**) {
+    if (ShowUsageUnless(argc == 0, ConnectionListHelp))
+        return 0;
     if (ConnectionCount() == 0) {
         std::wcout << L"Aucun ordinateur n'est connecté pour le moment..." << L'\n';
     } else {
@@ -74,48 +74,32 @@ int ConnectionListCommand(unsigned long argc, wchar_t**) {
             std::wcout << L"Aucune connection active..." << L'\n';
         }
     }
-    std::wcout << std::endl;
-    return 1;
+    return EndWithLineBreak(1);
 }
 
 int SetActiveConnectionCommand(unsigned long argc, wchar_t** argv) {
-    if (argc != 1) {
-        SetActiveConnectionHelp();
+    if (ShowUsageUnless(argc == 1, SetActiveConnectionHelp))
         return 0;
-    }
-    const int result = SetActiveConnection(NumberWord(argv[0]));
-    std::wcout << std::endl;
-    return result;
+    return EndWithLineBreak(SetActiveConnection(NumberWord(argv[0])));
 }
 
 int CloseConnectionCommand(unsigned long argc, wchar_t** argv) {
-    if (argc != 1) {
-        CloseConnectionHelp();
+    if (ShowUsageUnless(argc == 1, CloseConnectionHelp))
         return 0;
-    }
-    const int result = CloseConnection(NumberWord(argv[0]));
-    std::wcout << std::endl;
-    return result;
+    return EndWithLineBreak(CloseConnection(NumberWord(argv[0])));
 }
 
 int CloseActiveConnectionCommand(unsigned long argc, wchar_t**) {
-    if (argc != 0) {
-        CloseActiveConnectionHelp();
+    if (ShowUsageUnless(argc == 0, CloseActiveConnectionHelp))
         return 0;
-    }
-    const int result = CloseConnection(ActiveConnectionNumber());
-    std::wcout << std::endl;
-    return result;
+    return EndWithLineBreak(CloseConnection(ActiveConnectionNumber()));
 }
 
+// CloseAllConnections writes a line break of its own, so this ends with an empty line too.
 int CloseAllConnectionsCommand(unsigned long argc, wchar_t**) {
-    if (argc != 0) {
-        CloseAllConnectionsHelp();
+    if (ShowUsageUnless(argc == 0, CloseAllConnectionsHelp))
         return 0;
-    }
-    const int result = CloseAllConnections();
-    std::wcout << std::endl;
-    return result;
+    return EndWithLineBreak(CloseAllConnections());
 }
 
 void ConnectHelp() {

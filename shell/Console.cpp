@@ -54,10 +54,8 @@ bool ClearConsoleBuffer() {
 } // namespace
 
 int ClearScreen(unsigned long argc, wchar_t**) {
-    if (argc != 0) {
-        ClearScreenHelp();
+    if (ShowUsageUnless(argc == 0, ClearScreenHelp))
         return 0;
-    }
     std::wcout.flush();
     if (!ClearConsoleBuffer())
         std::wcout << L'\f' << std::flush;

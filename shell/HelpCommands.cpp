@@ -29,10 +29,8 @@ void HelpCommandHelp() {
 
 int CommandTreeCommand(unsigned long argc, wchar_t** argv) {
     const bool ascii = argc == 1 && StrIComp(argv[0], L"/a") == 0;
-    if (argc != 0 && !ascii) {
-        CommandTreeCommandHelp();
+    if (ShowUsageUnless(argc == 0 || ascii, CommandTreeCommandHelp))
         return 0;
-    }
     std::wcout << L'\n';
     PrintCommandTree(&CommandRoot, !ascii, SimpleString(L""));
     std::wcout << std::endl;

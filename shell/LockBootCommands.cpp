@@ -53,10 +53,8 @@ int LockStatusCommand(unsigned long argc, wchar_t**) {
 int BootCommand(unsigned long argc, wchar_t** argv) {
     const bool ok = argc == 1 && StrIComp(argv[0], L"ok") == 0;
     const bool bad = argc == 1 && StrIComp(argv[0], L"bad") == 0;
-    if (!ok && !bad) {
-        BootHelp();
+    if (ShowUsageUnless(ok || bad, BootHelp))
         return 0;
-    }
     const int result = CSvcCtrlMgr::DoesTheConfigShouldBeSavedAsTheLastKnownGoodConfig(ok ? 1 : 0);
     std::wcout << std::endl;
     return result;

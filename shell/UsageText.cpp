@@ -12,3 +12,9 @@ void PrintUsageText(std::initializer_list<const wchar_t*> lines) {
     PrintLines(lines);
     std::wcout << std::endl;
 }
+
+bool ShowUsageUnless(bool accepted, COMMAND_HELP help) {
+    if (!accepted)
+        help();
+    return !accepted;
+}
