@@ -3,10 +3,9 @@
 
 #include "SvcCtrlMgr.h"
 
-#include <iostream>
-
 #include "HandleGuard.h"
 #include "Memory.h"
+#include "ObjectSecurity.h"
 #include "Platform.h"
 #include "Privileges.h"
 #include "QuorvanException.h"
@@ -145,20 +144,6 @@ int CSvcCtrlMgr::DoesTheConfigShouldBeSavedAsTheLastKnownGoodConfig(int bootAcce
 
 namespace {
 
-bool IsSingleSecurityInformation(unsigned long information) {
-    switch (information) {
-    case OWNER_SECURITY_INFORMATION:
-    case GROUP_SECURITY_INFORMATION:
-    case DACL_SECURITY_INFORMATION:
-    case SACL_SECURITY_INFORMATION:
-        return true;
-    default:
-        std::wcerr << L"Wrong parameter!" << std::endl;
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-}
-
 // The system access control list needs the security privilege: it is switched on and straight
 // off again, as the platform only checks that the token holds it.
 void TouchSecurityPrivilegeFor(unsigned long information) {
@@ -175,20 +160,7 @@ int CSvcCtrlMgr::QuerySecurity(unsigned long securityInformation, void** descrip
     if (!m_hSCManager || !IsSingleSecurityInformation(securityInformation))
         return 0;
     TouchSecurityPrivilegeFor(securityInformation);
-    *descriptor = nullptr;
-    bool traced = false;
-    *descriptor = QueryVariableSize(
-        [&](void* buffer, DWORD size, DWORD* needed) {
-            const BOOL done = Os().QueryServiceObjectSecurity(m_hSCManager, securityInformation, buffer, size, needed);
-            if (!traced) {
-                traced = true;
-                LastErrorKeeper keep;
-                std::wcout << L"::QueryServiceObjectSecurity ==> GetLastError() = " << ::GetLastError()
-                           << L" ; BufSize = " << *needed << std::endl;
-            }
-            return done;
-        },
-        0, 0);
+    *descriptor = QueryTracedSecurity(m_hSCManager, securityInformation);
     return *descriptor ? 1 : 0;
 }
 

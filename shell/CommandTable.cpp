@@ -23,13 +23,13 @@ void RegisterRootCommands(_COMMAND_GROUP* root) {
                L"Indique si le dernier démarrage doit être enregistré comme la dernière configuration valide "
                L"connue.",
                BootHelp, BootCommand);
-    AddCommand(root, L"start", L"Démarre un service / pilote.", StartHelp, nullptr);
-    AddCommand(root, L"stop", L"Arrête un service / pilote.", StopHelp, nullptr);
-    AddCommand(root, L"pause", L"Met en pause un service / pilote.", PauseHelp, nullptr);
-    AddCommand(root, L"continue", L"Fait sortir de pause un service / pilote.", ContinueHelp, nullptr);
-    AddCommand(root, L"interrogate", L"Interroge l'état d'un service / pilote.", InterrogateHelp, nullptr);
-    AddCommand(root, L"control", L"Envoie un code de contrôle à un service / pilote.", ControlHelp, nullptr);
-    AddCommand(root, L"debug", L"Débuggue un service.", DebugHelp, nullptr);
+    AddCommand(root, L"start", L"Démarre un service / pilote.", StartHelp, StartCommand);
+    AddCommand(root, L"stop", L"Arrête un service / pilote.", StopHelp, StopCommand);
+    AddCommand(root, L"pause", L"Met en pause un service / pilote.", PauseHelp, PauseCommand);
+    AddCommand(root, L"continue", L"Fait sortir de pause un service / pilote.", ContinueHelp, ContinueCommand);
+    AddCommand(root, L"interrogate", L"Interroge l'état d'un service / pilote.", InterrogateHelp, InterrogateCommand);
+    AddCommand(root, L"control", L"Envoie un code de contrôle à un service / pilote.", ControlHelp, ControlCommand);
+    AddCommand(root, L"debug", L"Débuggue un service.", DebugHelp, DebugCommand);
 }
 
 void RegisterLockGroup(_COMMAND_GROUP* root) {
@@ -65,19 +65,25 @@ void RegisterEnumGroup(_COMMAND_GROUP* root) {
 void RegisterQueryGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* query = AddCommandGroup(
         root, L"query", L"Affichage de la configuration ou de l'état d'exécution d'un service / pilote...");
-    AddCommand(query, L"config", L"Affiche la configuration d'un service / pilote.", nullptr, nullptr);
-    AddCommand(query, L"configex", L"Affiche la configuration étendue d'un service / pilote.", nullptr, nullptr);
-    AddCommand(query, L"status", L"Affiche l'état d'exécution d'un service / pilote.", nullptr, nullptr);
+    AddCommand(query, L"config", L"Affiche la configuration d'un service / pilote.", nullptr,
+               QueryConfigCommand);
+    AddCommand(query, L"configex", L"Affiche la configuration étendue d'un service / pilote.", nullptr,
+               QueryConfigExCommand);
+    AddCommand(query, L"status", L"Affiche l'état d'exécution d'un service / pilote.", nullptr,
+               QueryStatusCommand);
 }
 
 void RegisterGetGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* get = AddCommandGroup(root, L"get", L"Affichage de diverses propriétés...");
-    AddCommand(get, L"properties", L"Affiche les propriétés de la base de services.", nullptr, nullptr);
+    AddCommand(get, L"properties", L"Affiche les propriétés de la base de services.", nullptr,
+               GetPropertiesCommand);
     _COMMAND_GROUP* service = AddCommandGroup(get, L"service", L"Affichage de propriétés d'un service / pilote...");
-    AddCommand(service, L"key_name", L"Affiche le nom système d'un service / pilote.", nullptr, nullptr);
-    AddCommand(service, L"display_name", L"Affiche le nom complet d'un service / pilote.", nullptr, nullptr);
-    AddCommand(service, L"pid", L"Affiche le PID d'un service.", nullptr, nullptr);
-    AddCommand(service, L"type", L"Affiche le type d'un service / pilote.", nullptr, nullptr);
+    AddCommand(service, L"key_name", L"Affiche le nom système d'un service / pilote.", nullptr,
+               GetKeyNameCommand);
+    AddCommand(service, L"display_name", L"Affiche le nom complet d'un service / pilote.", nullptr,
+               GetDisplayNameCommand);
+    AddCommand(service, L"pid", L"Affiche le PID d'un service.", nullptr, GetProcessIdCommand);
+    AddCommand(service, L"type", L"Affiche le type d'un service / pilote.", nullptr, GetTypeCommand);
 }
 
 void RegisterSetGroup(_COMMAND_GROUP* root) {

@@ -30,6 +30,13 @@ int BootCommand(unsigned long argc, wchar_t** argv);
 void BootHelp();
 
 // start, stop, pause, continue, interrogate, control, debug
+int StartCommand(unsigned long argc, wchar_t** argv);
+int StopCommand(unsigned long argc, wchar_t** argv);
+int PauseCommand(unsigned long argc, wchar_t** argv);
+int ContinueCommand(unsigned long argc, wchar_t** argv);
+int InterrogateCommand(unsigned long argc, wchar_t** argv);
+int ControlCommand(unsigned long argc, wchar_t** argv);
+int DebugCommand(unsigned long argc, wchar_t** argv);
 void StartHelp();
 void StopHelp();
 void PauseHelp();
@@ -37,6 +44,17 @@ void ContinueHelp();
 void InterrogateHelp();
 void ControlHelp();
 void DebugHelp();
+
+// query config, query configex, query status, get properties, get service key_name, display_name,
+// pid, type
+int QueryConfigCommand(unsigned long argc, wchar_t** argv);
+int QueryConfigExCommand(unsigned long argc, wchar_t** argv);
+int QueryStatusCommand(unsigned long argc, wchar_t** argv);
+int GetPropertiesCommand(unsigned long argc, wchar_t** argv);
+int GetKeyNameCommand(unsigned long argc, wchar_t** argv);
+int GetDisplayNameCommand(unsigned long argc, wchar_t** argv);
+int GetProcessIdCommand(unsigned long argc, wchar_t** argv);
+int GetTypeCommand(unsigned long argc, wchar_t** argv);
 
 // create service_object, create service_group, delete service_object, delete service_group
 void CreateSvcObjHelp();

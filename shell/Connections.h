@@ -26,5 +26,21 @@ int CloseAllConnections();
 // (releasing database locks) without freeing anything the main thread may still hold.
 void CloseAllConnectionsInPlace();
 
+// Runs `action` on a service object of the active connection for the key name `serviceName`, and
+// releases the object. False, and nothing runs, without an active connection or when the service
+// cannot be found (the lookup's last-error value then stays set).
+template <typename Action>
+bool WithActiveService(const wchar_t* serviceName, Action action) {
+    CSvcCtrlMgr* connection = GetActiveConnection();
+    if (!connection)
+        return false;
+    ServicesManagement::CSvcObj* object = connection->FindSvcObj(SimpleString(serviceName));
+    if (!object)
+        return false;
+    action(*object);
+    ServicesManagement::ReleaseSvcObj(object);
+    return true;
+}
+
 // The title that shows the machine of a connection: "Connecté sur ..." with the local marker.
 SimpleString ConnectedTitle(const wchar_t* machineName, int isLocal);

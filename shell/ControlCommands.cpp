@@ -1,7 +1,63 @@
 // start, stop, pause, continue, interrogate, control, debug.
 
+#include <iostream>
+
 #include "Commands.h"
+#include "Connections.h"
 #include "UsageText.h"
+
+using ServicesManagement::CSvcObj;
+
+namespace {
+
+// The shared steps of the service commands: the usage text for a wrong count, the operation on
+// the service of the active connection, and the closing empty line. Failures show through the
+// banner only.
+template <typename Operation>
+int RunOnService(bool accepted, COMMAND_HELP help, const wchar_t* serviceName, Operation operation) {
+    if (ShowUsageUnless(accepted, help))
+        return 0;
+    int result = 0;
+    WithActiveService(serviceName, [&](CSvcObj& object) { result = operation(object); });
+    std::wcout << std::endl;
+    return result;
+}
+
+} // namespace
+
+int StartCommand(unsigned long argc, wchar_t** argv) {
+    return RunOnService(argc >= 1, StartHelp, argv[0], [&](CSvcObj& object) {
+        return object.Start(argc - 1, const_cast<const wchar_t**>(argv + 1), 0, nullptr, nullptr);
+    });
+}
+
+// The reason and the comment are accepted for the usage's sake and not used.
+int StopCommand(unsigned long argc, wchar_t** argv) {
+    return RunOnService(argc >= 1 && argc <= 3, StopHelp, argv[0],
+                        [](CSvcObj& object) { return object.Stop(1, 120000, 1, 0, nullptr, nullptr); });
+}
+
+int PauseCommand(unsigned long argc, wchar_t** argv) {
+    return RunOnService(argc == 1, PauseHelp, argv[0],
+                        [](CSvcObj& object) { return object.Pause(0, nullptr, nullptr); });
+}
+
+int ContinueCommand(unsigned long argc, wchar_t** argv) {
+    return RunOnService(argc == 1, ContinueHelp, argv[0],
+                        [](CSvcObj& object) { return object.Resume(0, nullptr, nullptr); });
+}
+
+// Only checks that the service can be opened: nothing is sent to it.
+int InterrogateCommand(unsigned long argc, wchar_t** argv) {
+    return RunOnService(argc == 1, InterrogateHelp, argv[0], [](CSvcObj&) { return 1; });
+}
+
+// Sends nothing yet.
+int ControlCommand(unsigned long, wchar_t**) { return 0; }
+
+int DebugCommand(unsigned long argc, wchar_t** argv) {
+    return RunOnService(argc == 1, DebugHelp, argv[0], [](CSvcObj& object) { return object.AttachToADebugger(); });
+}
 
 void StartHelp() {
     PrintUsageText({

@@ -4,9 +4,16 @@
 #include <windows.h>
 
 #include "SimpleString.h"
+#include "SvcObj.h"
 #include "VelmarikApi.h"
 
 namespace ServicesManagement {
+
+// The kind of object CreateSvcObj makes; each value is the mask of its kind's service-type bits.
+enum SvcObjType : unsigned long {
+    SvcObjTypeService = 0x130,
+    SvcObjTypeDriver = 0x0F,
+};
 
 // What GetProperties reports of a connection. The names belong to the record.
 struct VELMARIK_API _SCM_PROPERTIES {
@@ -58,6 +65,36 @@ public:
     // block (MemRelease). Any other value fails with ERROR_INVALID_PARAMETER.
     int QuerySecurity(unsigned long securityInformation, void** descriptor) const;
     int SetSecurity(unsigned long securityInformation, void* descriptor);
+    // The number of services and drivers in the database; 0 when it cannot be enumerated.
+    unsigned int GetCount() const;
+
+    // A new CService or CDriver (by the service's type) for the service with this key name, owned
+    // by the caller (ReleaseSvcObj); null when it cannot be opened or its type is of neither kind
+    // (ERROR_UNKNOWN_PROPERTY).
+    CSvcObj* FindSvcObj(const SimpleString& serviceName);
+    // Creates a service of `kind`; writes "Création du service <name>..." and "OK" or "PROBLÈME".
+    // The tag is written only for a non-empty group; drivers never get a password.
+    int CreateSvcObj(SvcObjType kind, const wchar_t* serviceName, const wchar_t* displayName,
+                     unsigned long desiredAccess, unsigned long serviceType, unsigned long startType,
+                     unsigned long errorControl, const wchar_t* binaryPathName, const wchar_t* loadOrderGroup,
+                     unsigned long* tagId, const wchar_t* dependencies, const wchar_t* serviceStartName,
+                     const wchar_t* password);
+    // Marks the object's service for deletion and releases the object (when one was given and the
+    // connection is open).
+    int DeleteSvcObj(CSvcObj* object);
+    int DeleteSvcObj(const SimpleString& serviceName);
+    // On failure the output holds an empty (not null) text.
+    int GetServiceKeyNameW(const SimpleString& displayName, SimpleString& keyName) const;
+    int GetServiceDisplayNameW(const SimpleString& keyName, SimpleString& displayName) const;
+    // Snapshots of the database (a null group selects every service): one library block holding
+    // the records and their strings, and the number of records (the count pointer may be null).
+    int EnumServices(unsigned long serviceType, unsigned long serviceState, const wchar_t* group,
+                     ENUM_SERVICE_STATUS_PROCESSW** services, unsigned long* count) const;
+    int EnumServicesByGroupW(unsigned long serviceType, unsigned long serviceState, const wchar_t* group,
+                             ENUM_SERVICE_STATUSW** services, unsigned long* count) const;
+
+    // The manager handle in use, for the service objects made from this connection.
+    SC_HANDLE Handle() const { return m_hSCManager; }
 
 private:
     // Attaches the machine's registry under `rootKey` (the key itself on this machine).

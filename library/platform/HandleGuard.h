@@ -67,9 +67,16 @@ struct ServiceHandleTraits {
     static void Close(Handle h) { Os().CloseServiceHandle(h); }
 };
 
+struct RegistryKeyTraits {
+    using Handle = HKEY;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { Os().RegCloseKey(h); }
+};
+
 // Tokens, processes, events.
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueSid = UniqueHandle<SidTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 // Service control manager and service handles.
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;

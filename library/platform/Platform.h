@@ -29,9 +29,60 @@ public:
     virtual BOOL SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
                                           PSECURITY_DESCRIPTOR descriptor) = 0;
 
+    // Services
+    virtual SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access) = 0;
+    virtual SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName, DWORD access,
+                                     DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPathName,
+                                     LPCWSTR loadOrderGroup, LPDWORD tagId, LPCWSTR dependencies,
+                                     LPCWSTR serviceStartName, LPCWSTR password) = 0;
+    virtual BOOL DeleteService(SC_HANDLE service) = 0;
+    virtual BOOL StartServiceW(SC_HANDLE service, DWORD argumentCount, LPCWSTR* arguments) = 0;
+    virtual BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) = 0;
+    virtual BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) = 0;
+    virtual BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
+                                      LPDWORD needed) = 0;
+    virtual BOOL QueryServiceConfigW(SC_HANDLE service, LPQUERY_SERVICE_CONFIGW config, DWORD size,
+                                     LPDWORD needed) = 0;
+    virtual BOOL QueryServiceConfig2W(SC_HANDLE service, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) = 0;
+    virtual BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType, DWORD errorControl,
+                                      LPCWSTR binaryPathName, LPCWSTR loadOrderGroup, LPDWORD tagId,
+                                      LPCWSTR dependencies, LPCWSTR serviceStartName, LPCWSTR password,
+                                      LPCWSTR displayName) = 0;
+    virtual BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD level, LPVOID info) = 0;
+    virtual BOOL EnumDependentServicesW(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSW services, DWORD size,
+                                        LPDWORD needed, LPDWORD returned) = 0;
+    virtual BOOL GetServiceKeyNameW(SC_HANDLE manager, LPCWSTR displayName, LPWSTR keyName, LPDWORD size) = 0;
+    virtual BOOL GetServiceDisplayNameW(SC_HANDLE manager, LPCWSTR keyName, LPWSTR displayName, LPDWORD size) = 0;
+    virtual BOOL EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, DWORD serviceType, DWORD serviceState,
+                                       LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned,
+                                       LPDWORD resumeHandle, LPCWSTR group) = 0;
+    // Reached at run time: the platform exports it without declaring it. Same contract as
+    // EnumServicesStatusExW with ENUM_SERVICE_STATUSW records.
+    virtual BOOL EnumServiceGroupW(SC_HANDLE manager, DWORD serviceType, DWORD serviceState,
+                                   LPENUM_SERVICE_STATUSW buffer, DWORD size, LPDWORD needed, LPDWORD returned,
+                                   LPDWORD resumeHandle, LPCWSTR group) = 0;
+
     // Registry
     virtual LSTATUS RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY result) = 0;
+    virtual LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) = 0;
+    virtual LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
+                                    REGSAM access, const LPSECURITY_ATTRIBUTES attributes, PHKEY result,
+                                    LPDWORD disposition) = 0;
+    virtual LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                     LPDWORD size) = 0;
+    virtual LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                                   DWORD size) = 0;
     virtual LSTATUS RegCloseKey(HKEY key) = 0;
+
+    // Processes
+    virtual HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) = 0;
+    virtual BOOL TerminateProcess(HANDLE process, UINT exitCode) = 0;
+    virtual BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                                LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+                                LPPROCESS_INFORMATION processInformation) = 0;
+    virtual HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
+                                LPCWSTR name) = 0;
 
     // Names
     virtual BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) = 0;

@@ -26,8 +26,108 @@ public:
         return ::SetServiceObjectSecurity(handle, information, descriptor);
     }
 
+    SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access) override {
+        return ::OpenServiceW(manager, serviceName, access);
+    }
+    SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName, DWORD access,
+                             DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPathName,
+                             LPCWSTR loadOrderGroup, LPDWORD tagId, LPCWSTR dependencies, LPCWSTR serviceStartName,
+                             LPCWSTR password) override {
+        return ::CreateServiceW(manager, serviceName, displayName, access, serviceType, startType, errorControl,
+                                binaryPathName, loadOrderGroup, tagId, dependencies, serviceStartName, password);
+    }
+    BOOL DeleteService(SC_HANDLE service) override { return ::DeleteService(service); }
+    BOOL StartServiceW(SC_HANDLE service, DWORD argumentCount, LPCWSTR* arguments) override {
+        return ::StartServiceW(service, argumentCount, arguments);
+    }
+    BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) override {
+        return ::ControlService(service, control, status);
+    }
+    BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) override {
+        return ::QueryServiceStatus(service, status);
+    }
+    BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
+                              LPDWORD needed) override {
+        return ::QueryServiceStatusEx(service, level, buffer, size, needed);
+    }
+    BOOL QueryServiceConfigW(SC_HANDLE service, LPQUERY_SERVICE_CONFIGW config, DWORD size, LPDWORD needed) override {
+        return ::QueryServiceConfigW(service, config, size, needed);
+    }
+    BOOL QueryServiceConfig2W(SC_HANDLE service, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) override {
+        return ::QueryServiceConfig2W(service, level, buffer, size, needed);
+    }
+    BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType, DWORD errorControl,
+                              LPCWSTR binaryPathName, LPCWSTR loadOrderGroup, LPDWORD tagId, LPCWSTR dependencies,
+                              LPCWSTR serviceStartName, LPCWSTR password, LPCWSTR displayName) override {
+        return ::ChangeServiceConfigW(service, serviceType, startType, errorControl, binaryPathName, loadOrderGroup,
+                                      tagId, dependencies, serviceStartName, password, displayName);
+    }
+    BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD level, LPVOID info) override {
+        return ::ChangeServiceConfig2W(service, level, info);
+    }
+    BOOL EnumDependentServicesW(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSW services, DWORD size,
+                                LPDWORD needed, LPDWORD returned) override {
+        return ::EnumDependentServicesW(service, state, services, size, needed, returned);
+    }
+    BOOL GetServiceKeyNameW(SC_HANDLE manager, LPCWSTR displayName, LPWSTR keyName, LPDWORD size) override {
+        return ::GetServiceKeyNameW(manager, displayName, keyName, size);
+    }
+    BOOL GetServiceDisplayNameW(SC_HANDLE manager, LPCWSTR keyName, LPWSTR displayName, LPDWORD size) override {
+        return ::GetServiceDisplayNameW(manager, keyName, displayName, size);
+    }
+    BOOL EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, DWORD serviceType, DWORD serviceState,
+                               LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned, LPDWORD resumeHandle,
+                               LPCWSTR group) override {
+        return ::EnumServicesStatusExW(manager, level, serviceType, serviceState, buffer, size, needed, returned,
+                                       resumeHandle, group);
+    }
+    BOOL EnumServiceGroupW(SC_HANDLE manager, DWORD serviceType, DWORD serviceState, LPENUM_SERVICE_STATUSW buffer,
+                           DWORD size, LPDWORD needed, LPDWORD returned, LPDWORD resumeHandle,
+                           LPCWSTR group) override {
+        using EnumServiceGroupFunction = BOOL(WINAPI*)(SC_HANDLE, DWORD, DWORD, LPENUM_SERVICE_STATUSW, DWORD,
+                                                       LPDWORD, LPDWORD, LPDWORD, LPCWSTR);
+        static const auto enumServiceGroup = reinterpret_cast<EnumServiceGroupFunction>(
+            reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"advapi32.dll"), "EnumServiceGroupW")));
+        if (!enumServiceGroup) {
+            ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+            return FALSE;
+        }
+        return enumServiceGroup(manager, serviceType, serviceState, buffer, size, needed, returned, resumeHandle,
+                                group);
+    }
+
     LSTATUS RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY result) override {
         return ::RegConnectRegistryW(machineName, root, result);
+    }
+    LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) override {
+        return ::RegOpenKeyExW(key, subKey, options, access, result);
+    }
+    LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options, REGSAM access,
+                            const LPSECURITY_ATTRIBUTES attributes, PHKEY result, LPDWORD disposition) override {
+        return ::RegCreateKeyExW(key, subKey, reserved, className, options, access, attributes, result, disposition);
+    }
+    LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size) override {
+        return ::RegQueryValueExW(key, valueName, reserved, type, data, size);
+    }
+    LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size) override {
+        return ::RegSetValueExW(key, valueName, reserved, type, data, size);
+    }
+
+    HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override {
+        return ::OpenProcess(access, inherit, processId);
+    }
+    BOOL TerminateProcess(HANDLE process, UINT exitCode) override { return ::TerminateProcess(process, exitCode); }
+    BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                        LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                        LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+                        LPPROCESS_INFORMATION processInformation) override {
+        return ::CreateProcessW(applicationName, commandLine, processAttributes, threadAttributes, inheritHandles,
+                                creationFlags, environment, currentDirectory, startupInfo, processInformation);
+    }
+    HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name) override {
+        return ::CreateEventW(attributes, manualReset, initialState, name);
     }
     LSTATUS RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
 

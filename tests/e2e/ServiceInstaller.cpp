@@ -71,7 +71,8 @@ std::wstring TestServiceCommandLine(const std::vector<std::wstring>& switches) {
 }
 
 InstalledTestService::InstalledTestService(const std::wstring& name,
-                                           const std::vector<std::wstring>& switches, DWORD startType)
+                                           const std::vector<std::wstring>& switches, DWORD startType,
+                                           const wchar_t* dependencies)
     : m_name(name), m_manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
     if (!m_manager) {
         ADD_FAILURE() << "OpenSCManagerW failed, error " << GetLastError();
@@ -81,7 +82,7 @@ InstalledTestService::InstalledTestService(const std::wstring& name,
     const std::wstring binaryPath = TestServiceCommandLine(switches);
     m_service.reset(CreateServiceW(m_manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                    SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
-                                   binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+                                   binaryPath.c_str(), nullptr, nullptr, dependencies, nullptr, nullptr));
     if (!m_service) {
         ADD_FAILURE() << "CreateServiceW failed for " << testing::PrintToString(name) << ", error "
                       << GetLastError();

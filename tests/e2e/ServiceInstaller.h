@@ -20,7 +20,7 @@ public:
     // left behind by an earlier, interrupted run is removed first. Failure fails the current test
     // and leaves installed() false.
     InstalledTestService(const std::wstring& name, const std::vector<std::wstring>& switches,
-                         DWORD startType = SERVICE_DEMAND_START);
+                         DWORD startType = SERVICE_DEMAND_START, const wchar_t* dependencies = nullptr);
     ~InstalledTestService();
     InstalledTestService(const InstalledTestService&) = delete;
     InstalledTestService& operator=(const InstalledTestService&) = delete;

@@ -28,8 +28,8 @@ FakePlatform::~FakePlatform() {
         delete[] block;
 }
 
-void FakePlatform::FailCall(const std::string& operation, DWORD code, int occurrence) {
-    m_injections[operation] = {occurrence, code};
+void FakePlatform::FailCall(const std::string& operation, DWORD code, int occurrence, int times) {
+    m_injections[operation] = {occurrence, code, times};
 }
 
 int FakePlatform::Calls(const std::string& operation) const {
@@ -43,7 +43,10 @@ bool FakePlatform::Fails(const char* operation) {
     if (found == m_injections.end() || --found->second.countdown > 0)
         return false;
     const DWORD code = found->second.code;
-    m_injections.erase(found);
+    if (--found->second.times == 0)
+        m_injections.erase(found);
+    else
+        found->second.countdown = 1;
     ::SetLastError(code);
     return true;
 }
@@ -226,7 +229,7 @@ PVOID FakePlatform::FreeSid(PSID sid) {
 BOOL FakePlatform::CloseHandle(HANDLE handle) {
     if (Fails("CloseHandle"))
         return FALSE;
-    if (m_handles.erase(handle) == 0)
+    if (m_handles.erase(handle) == 0 && m_processHandles.erase(handle) == 0)
         return Fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }
@@ -346,7 +349,7 @@ SC_HANDLE FakePlatform::OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD acces
 BOOL FakePlatform::CloseServiceHandle(SC_HANDLE handle) {
     if (Fails("CloseServiceHandle"))
         return FALSE;
-    if (m_managers.erase(handle) == 0)
+    if (m_managers.erase(handle) == 0 && m_serviceHandles.erase(handle) == 0)
         return Fail(ERROR_INVALID_HANDLE);
     return TRUE;
 }
@@ -411,45 +414,33 @@ BOOL FakePlatform::QueryServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMA
                                               PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed) {
     if (Fails("QueryServiceObjectSecurity"))
         return FALSE;
-    if (ManagerAccess(handle) < 0)
+    std::vector<BYTE>* descriptorBytes = &managerSecurity;
+    if (m_serviceHandles.count(handle)) {
+        FakeService* service = ServiceFor(handle, 0);
+        if (!service)
+            return FALSE;
+        descriptorBytes = &service->security;
+    } else if (ManagerAccess(handle) < 0) {
         return FALSE;
+    }
+    const std::vector<BYTE>& security = *descriptorBytes;
     securityPrivilegeEnabledDuringQuery =
         securityPrivilegeEnabledDuringQuery || (information == SACL_SECURITY_INFORMATION &&
                                                 IsPrivilegeEnabled(L"SeSecurityPrivilege"));
-    *needed = static_cast<DWORD>(managerSecurity.size());
-    if (size < managerSecurity.size())
+    *needed = static_cast<DWORD>(security.size());
+    if (size < security.size())
         return Fail(ERROR_INSUFFICIENT_BUFFER);
-    std::memcpy(descriptor, managerSecurity.data(), managerSecurity.size());
+    std::memcpy(descriptor, security.data(), security.size());
     return TRUE;
 }
 
 BOOL FakePlatform::SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR) {
     if (Fails("SetServiceObjectSecurity"))
         return FALSE;
-    if (ManagerAccess(handle) < 0)
+    if (m_serviceHandles.count(handle) ? !ServiceFor(handle, 0) : ManagerAccess(handle) < 0)
         return FALSE;
     lastSecuritySet = information;
     return TRUE;
-}
-
-LSTATUS FakePlatform::RegConnectRegistryW(LPCWSTR machineName, HKEY, PHKEY result) {
-    if (Fails("RegConnectRegistryW"))
-        return static_cast<LSTATUS>(::GetLastError());
-    const std::wstring machine = machineName ? machineName : L"";
-    registryConnections.push_back(machine);
-    if (unreachableMachines.count(machine.substr(machine.rfind(L'\\') + 1)))
-        return ERROR_BAD_NETPATH;
-    *result = static_cast<HKEY>(NewToken());
-    m_registryKeys.insert(*result);
-    return ERROR_SUCCESS;
-}
-
-// Predefined root keys close without complaint, as on the platform.
-LSTATUS FakePlatform::RegCloseKey(HKEY key) {
-    ++m_calls["RegCloseKey"];
-    if (reinterpret_cast<ULONG_PTR>(key) >= 0x80000000 && reinterpret_cast<ULONG_PTR>(key) <= 0x80000006)
-        return ERROR_SUCCESS;
-    return m_registryKeys.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 BOOL FakePlatform::GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) {

@@ -3,24 +3,55 @@
 // that moves only when the code sleeps, message texts, and failures injected on demand. It
 // installs itself for its lifetime and counts every call and every handle still open.
 
+#include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "Platform.h"
 
+// One service of the simulated database. Strings that may be null on the platform are optional.
+struct FakeService {
+    std::wstring name;
+    std::wstring displayName;
+    DWORD serviceType = SERVICE_WIN32_OWN_PROCESS;
+    DWORD startType = SERVICE_DEMAND_START;
+    DWORD errorControl = SERVICE_ERROR_NORMAL;
+    std::optional<std::wstring> binaryPath = std::wstring(L"C:\\Services\\service.exe");
+    std::optional<std::wstring> group;
+    DWORD tag = 0;
+    std::vector<std::wstring> dependencies;
+    std::optional<std::wstring> account = std::wstring(L"LocalSystem");
+    std::optional<std::wstring> description;
+    DWORD resetPeriod = 0;
+    std::optional<std::wstring> rebootMessage;
+    std::optional<std::wstring> command;
+    std::vector<SC_ACTION> actions;
+    SERVICE_STATUS_PROCESS status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0, 0, 0};
+    // While not empty, each status read takes the next status (and controls change nothing), so
+    // that a test scripts what the service goes through.
+    std::deque<SERVICE_STATUS_PROCESS> scriptedStatuses;
+    // The rights that OpenServiceW grants; more is refused with ERROR_ACCESS_DENIED.
+    DWORD grantableAccess = SERVICE_ALL_ACCESS | ACCESS_SYSTEM_SECURITY;
+    std::vector<std::wstring> startArguments;
+    std::vector<DWORD> controlsReceived;
+    std::vector<BYTE> security = std::vector<BYTE>(24, 0x33);
+};
+
 class FakePlatform : public Platform {
 public:
     FakePlatform();
     ~FakePlatform() override;
 
-    // The `occurrence`-th next call of `operation` (its platform name) fails with `code`.
-    void FailCall(const std::string& operation, DWORD code, int occurrence = 1);
+    // The `occurrence`-th next call of `operation` (its platform name) fails with `code`, and so
+    // do the `times` - 1 calls after it.
+    void FailCall(const std::string& operation, DWORD code, int occurrence = 1, int times = 1);
     int Calls(const std::string& operation) const;
     // Handles and SIDs handed out and not yet closed or freed.
-    size_t OpenHandles() const { return m_handles.size(); }
+    size_t OpenHandles() const { return m_handles.size() + m_processHandles.size(); }
     size_t LiveSids() const { return m_sids.size(); }
 
     // Service control manager. Every machine can be reached but those listed here.
@@ -43,6 +74,40 @@ public:
     std::vector<std::wstring> registryConnections;
     size_t OpenManagers() const { return m_managers.size(); }
     size_t OpenRegistryKeys() const { return m_registryKeys.size(); }
+
+    // Services, in the order of enumeration.
+    std::vector<FakeService> services;
+    FakeService& AddService(const std::wstring& name, DWORD serviceType = SERVICE_WIN32_OWN_PROCESS);
+    FakeService* FindService(const std::wstring& name);
+    // The access asked by every OpenServiceW call, in order.
+    std::vector<DWORD> serviceOpenings;
+    size_t OpenServiceHandles() const { return m_serviceHandles.size(); }
+    // Privileges seen enabled while a change or query ran.
+    bool shutdownPrivilegeEnabledDuringChange = false;
+    // Services added to the database right before the next enumeration reads (to make it grow).
+    std::vector<std::wstring> servicesAddedBeforeNextEnumerationRead;
+    DWORD nextTag = 1;
+    // The arguments of the last ChangeServiceConfigW call that reached a service.
+    struct ConfigChange {
+        std::optional<std::wstring> binaryPath;
+        bool tagRequested;
+        std::optional<std::wstring> password;
+    };
+    std::optional<ConfigChange> lastConfigChange;
+
+    // Registry: keys by lower-case path from "hklm", values by name.
+    struct RegistryValue {
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry;
+    void SetRegistryString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text,
+                           DWORD type = REG_SZ);
+
+    // Processes
+    std::set<DWORD> runningProcesses;
+    std::vector<std::pair<DWORD, UINT>> terminatedProcesses;
+    std::vector<std::wstring> startedCommandLines;
 
     // Tokens
     struct Privilege {
@@ -84,8 +149,48 @@ public:
                                     PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed) override;
     BOOL SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
                                   PSECURITY_DESCRIPTOR descriptor) override;
+    SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access) override;
+    SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName, DWORD access,
+                             DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPathName,
+                             LPCWSTR loadOrderGroup, LPDWORD tagId, LPCWSTR dependencies, LPCWSTR serviceStartName,
+                             LPCWSTR password) override;
+    BOOL DeleteService(SC_HANDLE service) override;
+    BOOL StartServiceW(SC_HANDLE service, DWORD argumentCount, LPCWSTR* arguments) override;
+    BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) override;
+    BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) override;
+    BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
+                              LPDWORD needed) override;
+    BOOL QueryServiceConfigW(SC_HANDLE service, LPQUERY_SERVICE_CONFIGW config, DWORD size, LPDWORD needed) override;
+    BOOL QueryServiceConfig2W(SC_HANDLE service, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed) override;
+    BOOL ChangeServiceConfigW(SC_HANDLE service, DWORD serviceType, DWORD startType, DWORD errorControl,
+                              LPCWSTR binaryPathName, LPCWSTR loadOrderGroup, LPDWORD tagId, LPCWSTR dependencies,
+                              LPCWSTR serviceStartName, LPCWSTR password, LPCWSTR displayName) override;
+    BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD level, LPVOID info) override;
+    BOOL EnumDependentServicesW(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSW services, DWORD size,
+                                LPDWORD needed, LPDWORD returned) override;
+    BOOL GetServiceKeyNameW(SC_HANDLE manager, LPCWSTR displayName, LPWSTR keyName, LPDWORD size) override;
+    BOOL GetServiceDisplayNameW(SC_HANDLE manager, LPCWSTR keyName, LPWSTR displayName, LPDWORD size) override;
+    BOOL EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, DWORD serviceType, DWORD serviceState,
+                               LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned, LPDWORD resumeHandle,
+                               LPCWSTR group) override;
+    BOOL EnumServiceGroupW(SC_HANDLE manager, DWORD serviceType, DWORD serviceState, LPENUM_SERVICE_STATUSW buffer,
+                           DWORD size, LPDWORD needed, LPDWORD returned, LPDWORD resumeHandle, LPCWSTR group) override;
     LSTATUS RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY result) override;
+    LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) override;
+    LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options, REGSAM access,
+                            const LPSECURITY_ATTRIBUTES attributes, PHKEY result, LPDWORD disposition) override;
+    LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size) override;
+    LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size) override;
     LSTATUS RegCloseKey(HKEY key) override;
+    HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
+    BOOL TerminateProcess(HANDLE process, UINT exitCode) override;
+    BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                        LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                        LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
+                        LPPROCESS_INFORMATION processInformation) override;
+    HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name) override;
     BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) override;
     DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
                          va_list* arguments) override;
@@ -129,6 +234,14 @@ protected:
     // The access granted to an open manager handle, or -1 (with ERROR_INVALID_HANDLE set).
     long long ManagerAccess(SC_HANDLE manager);
     void* NewToken() { return reinterpret_cast<void*>(m_nextHandle += 4); }
+    bool HasActiveDependents(const std::wstring& name) const;
+    // The service behind an open handle that was granted `access`, or null with the platform's code set.
+    FakeService* ServiceFor(SC_HANDLE handle, DWORD access);
+    // Registry path of a key handle or predefined root; empty when unknown.
+    std::wstring KeyPath(HKEY key) const;
+    template <typename Record>
+    BOOL Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR group, LPBYTE buffer, DWORD size, LPDWORD needed,
+                   LPDWORD returned);
     bool IsHandle(HANDLE handle, HandleKind kind) const;
 
 private:
@@ -139,13 +252,20 @@ private:
     struct Injection {
         int countdown;
         DWORD code;
+        int times;
     };
     std::map<std::string, int> m_calls;
     std::map<std::string, Injection> m_injections;
     std::map<HANDLE, HandleKind> m_handles;
     std::map<SC_HANDLE, DWORD> m_managers;
     std::set<SC_LOCK> m_locks;
-    std::set<HKEY> m_registryKeys;
+    std::map<HKEY, std::wstring> m_registryKeys;
+    struct ServiceHandle {
+        std::wstring name;
+        DWORD access;
+    };
+    std::map<SC_HANDLE, ServiceHandle> m_serviceHandles;
+    std::map<HANDLE, DWORD> m_processHandles;
     std::set<FakeSid*> m_sids;
     std::set<wchar_t*> m_localBlocks;
     std::unique_ptr<FakeSid> m_administrators;

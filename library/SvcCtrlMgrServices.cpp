@@ -1,0 +1,221 @@
+// The connection's services: service objects found, created and deleted by name, name
+// translations, and snapshots of the database. The connection keeps no object of its own: every
+// lookup makes a new one for the caller.
+
+#include <iostream>
+
+#include "HandleGuard.h"
+#include "Memory.h"
+#include "Platform.h"
+#include "SizedQuery.h"
+#include "SvcCtrlMgr.h"
+
+namespace ServicesManagement {
+
+namespace {
+
+// A success leaves the caller's last-error value as it was found.
+int SucceedKeeping(DWORD lastError) {
+    ::SetLastError(lastError);
+    return 1;
+}
+
+// An existing service's class follows its type bits; Win32 bits win over driver bits.
+CSvcObj* NewObjectOfType(DWORD serviceType, CSvcCtrlMgr* manager, const wchar_t* serviceName) {
+    if (serviceType & SvcObjTypeService)
+        return new CService(manager, serviceName);
+    if (serviceType & SvcObjTypeDriver)
+        return new CDriver(manager, serviceName);
+    std::wcerr << L"Unknown service type..." << std::endl;
+    ::SetLastError(ERROR_UNKNOWN_PROPERTY);
+    return nullptr;
+}
+
+// Refuses, with the platform's code, a service type that does not belong to `kind`.
+bool IsTypeOfKind(SvcObjType kind, unsigned long serviceType) {
+    if (kind != SvcObjTypeService && kind != SvcObjTypeDriver) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (serviceType & ~static_cast<unsigned long>(kind)) {
+        ::SetLastError(ERROR_INVALID_FLAGS);
+        return false;
+    }
+    return true;
+}
+
+// Marks the service behind `opened` (null when the open failed) for deletion; closes the handle.
+int DeleteOpenedService(SC_HANDLE opened, DWORD lastErrorBefore) {
+    UniqueServiceHandle service(opened);
+    if (!service || !Os().DeleteService(service.get()))
+        return 0;
+    return SucceedKeeping(lastErrorBefore);
+}
+
+using NameTranslation = BOOL (Platform::*)(SC_HANDLE, LPCWSTR, LPWSTR, LPDWORD);
+
+// The size query reports the length without the terminator; the read gets room for it. The size
+// handed to the read is that of the buffer really allocated, so that an absurd length cannot make
+// the platform write past its end.
+int TranslateName(SC_HANDLE manager, NameTranslation translate, const wchar_t* name, SimpleString& translated) {
+    const DWORD before = ::GetLastError();
+    DWORD length = 0;
+    (Os().*translate)(manager, name, nullptr, &length);
+    translated.Alloc((length + 1) * sizeof(wchar_t));
+    DWORD size = MemGetSize(translated) / sizeof(wchar_t);
+    if ((Os().*translate)(manager, name, translated, &size))
+        return SucceedKeeping(before);
+    const DWORD failure = ::GetLastError();
+    translated.Alloc(sizeof(wchar_t));
+    ::SetLastError(failure);
+    return 0;
+}
+
+// Services added between the size query and the read make the read fail with ERROR_MORE_DATA;
+// the whole query is then made again, a few times at most.
+const int SnapshotAttempts = 4;
+
+// `enumerate(buffer, size, &needed, &returned, &resume)` is one enumeration call.
+template <typename Record, typename Enumerate>
+int ReadSnapshot(Enumerate enumerate, Record** records, unsigned long* count) {
+    const DWORD before = ::GetLastError();
+    for (int attempt = 1;; ++attempt) {
+        DWORD resume = 0;
+        DWORD returned = 0;
+        void* block = QueryVariableSize(
+            [&](void* buffer, DWORD size, DWORD* needed) {
+                return enumerate(static_cast<Record*>(buffer), size, needed, &returned, &resume);
+            },
+            0, sizeof(Record));
+        if (block) {
+            *records = static_cast<Record*>(block);
+            if (count)
+                *count = returned;
+            return SucceedKeeping(before);
+        }
+        if (::GetLastError() != ERROR_MORE_DATA || attempt == SnapshotAttempts)
+            return 0;
+    }
+}
+
+template <typename Record>
+void ClearSnapshot(Record** records, unsigned long* count) {
+    *records = nullptr;
+    if (count)
+        *count = 0;
+}
+
+} // namespace
+
+unsigned int CSvcCtrlMgr::GetCount() const {
+    ENUM_SERVICE_STATUS_PROCESSW* services = nullptr;
+    unsigned long count = 0;
+    EnumServices(SERVICE_TYPE_ALL, SERVICE_STATE_ALL, nullptr, &services, &count);
+    MemRelease(services);
+    return count;
+}
+
+CSvcObj* CSvcCtrlMgr::FindSvcObj(const SimpleString& serviceName) {
+    if (!m_hSCManager)
+        return nullptr;
+    const DWORD before = ::GetLastError();
+    UniqueServiceHandle service(Os().OpenServiceW(m_hSCManager, serviceName, SERVICE_QUERY_CONFIG));
+    if (!service)
+        return nullptr;
+    auto* config = static_cast<QUERY_SERVICE_CONFIGW*>(QueryVariableSize(
+        [&](void* buffer, DWORD size, DWORD* needed) {
+            return Os().QueryServiceConfigW(service.get(), static_cast<LPQUERY_SERVICE_CONFIGW>(buffer), size,
+                                            needed);
+        },
+        0, sizeof(QUERY_SERVICE_CONFIGW)));
+    if (!config)
+        return nullptr;
+    const DWORD serviceType = config->dwServiceType;
+    MemRelease(config);
+    service.reset();
+    CSvcObj* object = NewObjectOfType(serviceType, this, serviceName);
+    if (object)
+        ::SetLastError(before);
+    return object;
+}
+
+int CSvcCtrlMgr::CreateSvcObj(SvcObjType kind, const wchar_t* serviceName, const wchar_t* displayName,
+                              unsigned long desiredAccess, unsigned long serviceType, unsigned long startType,
+                              unsigned long errorControl, const wchar_t* binaryPathName,
+                              const wchar_t* loadOrderGroup, unsigned long* tagId, const wchar_t* dependencies,
+                              const wchar_t* serviceStartName, const wchar_t* password) {
+    if (!m_hSCManager || !IsTypeOfKind(kind, serviceType))
+        return 0;
+    std::wcout << L"Cr\u00E9ation du service " << (serviceName ? serviceName : L"") << L"...";
+    const DWORD before = ::GetLastError();
+    // The platform assigns a tag only within a group; drivers run under no account of their own.
+    unsigned long* tagWithinGroup = loadOrderGroup && *loadOrderGroup ? tagId : nullptr;
+    const wchar_t* servicePassword = kind == SvcObjTypeService ? password : nullptr;
+    UniqueServiceHandle created(Os().CreateServiceW(m_hSCManager, serviceName, displayName, desiredAccess,
+                                                    serviceType, startType, errorControl, binaryPathName,
+                                                    loadOrderGroup, tagWithinGroup, dependencies, serviceStartName,
+                                                    servicePassword));
+    const bool succeeded = static_cast<bool>(created);
+    const DWORD outcome = succeeded ? before : ::GetLastError();
+    created.reset();
+    std::wcout << (succeeded ? L"OK" : L"PROBL\u00C8ME") << std::endl;
+    ::SetLastError(outcome);
+    return succeeded ? 1 : 0;
+}
+
+int CSvcCtrlMgr::DeleteSvcObj(CSvcObj* object) {
+    if (!object || !m_hSCManager)
+        return 0;
+    const DWORD before = ::GetLastError();
+    const int result = DeleteOpenedService(object->GetHandle(DELETE), before);
+    ReleaseSvcObj(object);
+    return result;
+}
+
+int CSvcCtrlMgr::DeleteSvcObj(const SimpleString& serviceName) {
+    if (!m_hSCManager)
+        return 0;
+    const DWORD before = ::GetLastError();
+    return DeleteOpenedService(Os().OpenServiceW(m_hSCManager, serviceName, DELETE), before);
+}
+
+int CSvcCtrlMgr::GetServiceKeyNameW(const SimpleString& displayName, SimpleString& keyName) const {
+    if (!m_hSCManager)
+        return 0;
+    return TranslateName(m_hSCManager, &Platform::GetServiceKeyNameW, displayName, keyName);
+}
+
+int CSvcCtrlMgr::GetServiceDisplayNameW(const SimpleString& keyName, SimpleString& displayName) const {
+    if (!m_hSCManager)
+        return 0;
+    return TranslateName(m_hSCManager, &Platform::GetServiceDisplayNameW, keyName, displayName);
+}
+
+int CSvcCtrlMgr::EnumServices(unsigned long serviceType, unsigned long serviceState, const wchar_t* group,
+                              ENUM_SERVICE_STATUS_PROCESSW** services, unsigned long* count) const {
+    ClearSnapshot(services, count);
+    if (!m_hSCManager)
+        return 0;
+    return ReadSnapshot(
+        [&](ENUM_SERVICE_STATUS_PROCESSW* buffer, DWORD size, DWORD* needed, DWORD* returned, DWORD* resume) {
+            return Os().EnumServicesStatusExW(m_hSCManager, SC_ENUM_PROCESS_INFO, serviceType, serviceState,
+                                              reinterpret_cast<LPBYTE>(buffer), size, needed, returned, resume,
+                                              group);
+        },
+        services, count);
+}
+
+int CSvcCtrlMgr::EnumServicesByGroupW(unsigned long serviceType, unsigned long serviceState, const wchar_t* group,
+                                      ENUM_SERVICE_STATUSW** services, unsigned long* count) const {
+    ClearSnapshot(services, count);
+    if (!m_hSCManager)
+        return 0;
+    return ReadSnapshot(
+        [&](ENUM_SERVICE_STATUSW* buffer, DWORD size, DWORD* needed, DWORD* returned, DWORD* resume) {
+            return Os().EnumServiceGroupW(m_hSCManager, serviceType, serviceState, buffer, size, needed, returned,
+                                          resume, group);
+        },
+        services, count);
+}
+
+} // namespace ServicesManagement

@@ -1,0 +1,506 @@
+// One service or driver of a connection's database: status, configuration, dependents,
+// security, control codes and the debugger. The state changes with their waits are in
+// SvcObjStateChanges.cpp.
+
+#include "SvcObj.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <iostream>
+#include <optional>
+
+#include "HandleGuard.h"
+#include "Memory.h"
+#include "ObjectSecurity.h"
+#include "OpenedService.h"
+#include "Platform.h"
+#include "Privileges.h"
+#include "SimpleString.h"
+#include "SizedQuery.h"
+#include "StringFunctions.h"
+#include "SvcCtrlMgr.h"
+
+namespace ServicesManagement {
+
+namespace {
+
+// What Control's forwarded stop hands on to the stops of the dependents.
+const unsigned long DependentStopTimeout = 120000;
+
+// Holds a privilege of the process token while it lives; neither switch changes the last-error
+// value, so that the call made under the privilege reports its own outcome.
+class PrivilegeHold {
+public:
+    PrivilegeHold(const wchar_t* privilege, bool wanted) : m_privilege(wanted ? privilege : nullptr) {
+        Switch(1);
+    }
+    ~PrivilegeHold() { Switch(0); }
+    PrivilegeHold(const PrivilegeHold&) = delete;
+    PrivilegeHold& operator=(const PrivilegeHold&) = delete;
+
+private:
+    void Switch(int enable) const {
+        if (!m_privilege)
+            return;
+        LastErrorKeeper keep;
+        EnablePrivilege(m_privilege, nullptr, enable);
+    }
+
+    const wchar_t* m_privilege;
+};
+
+// The two-call protocol into `*record`: a block never smaller than the record's fixed part.
+template <typename Record, typename Call>
+Outcome ReadRecord(Record** record, Call call, DWORD expectedError, DWORD minimumSize = sizeof(Record)) {
+    *record = static_cast<Record*>(QueryVariableSize(call, expectedError, minimumSize));
+    return OutcomeOf(*record != nullptr);
+}
+
+// The fixed part of the records of the known levels; other levels get what the platform asks for.
+DWORD Config2RecordSize(ConfigInfoLevel level) {
+    switch (level) {
+    case ConfigInfoDescription:
+        return sizeof(SERVICE_DESCRIPTIONW);
+    case ConfigInfoFailureActions:
+        return sizeof(SERVICE_FAILURE_ACTIONSW);
+    default:
+        return 0;
+    }
+}
+
+struct FailureActionNeeds {
+    DWORD access;
+    bool shutdownPrivilege;
+};
+
+// Restart actions need the right to start the service, reboot actions the shutdown privilege.
+FailureActionNeeds NeedsOf(const void* info, ConfigInfoLevel level) {
+    FailureActionNeeds needs = {SERVICE_CHANGE_CONFIG, false};
+    const auto* failureActions = static_cast<const SERVICE_FAILURE_ACTIONSW*>(info);
+    if (level != ConfigInfoFailureActions || !failureActions || !failureActions->lpsaActions)
+        return needs;
+    for (DWORD i = 0; i < failureActions->cActions; ++i) {
+        if (failureActions->lpsaActions[i].Type == SC_ACTION_RESTART)
+            needs.access |= SERVICE_START;
+        else if (failureActions->lpsaActions[i].Type == SC_ACTION_REBOOT)
+            needs.shutdownPrivilege = true;
+    }
+    return needs;
+}
+
+// The dependents in `state`, in a block never smaller than one record. A size query that
+// succeeds says that there is none: no block then.
+Outcome ReadDependents(SC_HANDLE service, DWORD state, ENUM_SERVICE_STATUSW** services,
+                       unsigned long* count) {
+    DWORD returned = 0;
+    auto enumerate = [&](void* buffer, DWORD size, DWORD* needed) {
+        return Os().EnumDependentServicesW(service, state, static_cast<LPENUM_SERVICE_STATUSW>(buffer), size,
+                                           needed, &returned);
+    };
+    DWORD needed = 0;
+    if (enumerate(nullptr, 0, &needed))
+        return Outcome::Done;
+    const DWORD size = std::max<DWORD>(needed, sizeof(ENUM_SERVICE_STATUSW));
+    void* block = MemAlloc(size, 1, 0);
+    if (!enumerate(block, size, &needed)) {
+        const DWORD failure = ::GetLastError();
+        MemRelease(block);
+        ::SetLastError(failure);
+        return Outcome::Failed;
+    }
+    *services = static_cast<ENUM_SERVICE_STATUSW*>(block);
+    if (count)
+        *count = returned;
+    return Outcome::Done;
+}
+
+DWORD QuerySecurityAccess(unsigned long information) {
+    return information == SACL_SECURITY_INFORMATION ? ACCESS_SYSTEM_SECURITY : READ_CONTROL;
+}
+
+DWORD SetSecurityAccess(unsigned long information) {
+    switch (information) {
+    case SACL_SECURITY_INFORMATION:
+        return ACCESS_SYSTEM_SECURITY;
+    case DACL_SECURITY_INFORMATION:
+        return WRITE_DAC;
+    default:
+        return WRITE_OWNER;
+    }
+}
+
+// The system access control list can only be opened under the security privilege, which is held
+// for the open alone.
+template <typename Work>
+int WithSecurityAccess(SC_HANDLE manager, const wchar_t* serviceName, unsigned long information, DWORD access,
+                       Work work) {
+    std::optional<PrivilegeHold> security(std::in_place, L"SeSecurityPrivilege",
+                                          information == SACL_SECURITY_INFORMATION);
+    return WithService(manager, serviceName, access, [&](UniqueServiceHandle& service) {
+        security.reset();
+        return work(service);
+    });
+}
+
+// How a control code is sent: the right it needs besides reading the status, and the flag of
+// dwControlsAccepted without which it is not sent (0: none).
+struct ControlRule {
+    DWORD access;
+    DWORD acceptance;
+};
+
+ControlRule RuleOf(unsigned long control) {
+    switch (control) {
+    case SERVICE_CONTROL_INTERROGATE:
+        return {SERVICE_INTERROGATE, 0};
+    case SERVICE_CONTROL_SHUTDOWN:
+        return {SERVICE_PAUSE_CONTINUE, SERVICE_ACCEPT_SHUTDOWN};
+    case SERVICE_CONTROL_PARAMCHANGE:
+        return {SERVICE_PAUSE_CONTINUE, SERVICE_ACCEPT_PARAMCHANGE};
+    case SERVICE_CONTROL_NETBINDADD:
+    case SERVICE_CONTROL_NETBINDREMOVE:
+    case SERVICE_CONTROL_NETBINDENABLE:
+    case SERVICE_CONTROL_NETBINDDISABLE:
+        return {SERVICE_PAUSE_CONTINUE, SERVICE_ACCEPT_NETBINDCHANGE};
+    case SERVICE_CONTROL_DEVICEEVENT:
+        return {SERVICE_PAUSE_CONTINUE, 0};
+    case SERVICE_CONTROL_HARDWAREPROFILECHANGE:
+        return {SERVICE_PAUSE_CONTINUE, SERVICE_ACCEPT_HARDWAREPROFILECHANGE};
+    case SERVICE_CONTROL_POWEREVENT:
+        return {SERVICE_PAUSE_CONTINUE, SERVICE_ACCEPT_POWEREVENT};
+    case SERVICE_CONTROL_SESSIONCHANGE:
+        return {SERVICE_PAUSE_CONTINUE, SERVICE_ACCEPT_SESSIONCHANGE};
+    default:
+        return {SERVICE_USER_DEFINED_CONTROL, 0};
+    }
+}
+
+int RefuseServiceType() {
+    ::SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+}
+
+// Both kinds of object change the configuration alike once their own rules are applied. The tag
+// is asked for only where a group gives it a meaning.
+int ChangeServiceConfiguration(SC_HANDLE manager, const wchar_t* serviceName, unsigned long serviceType,
+                               unsigned long startType, unsigned long errorControl,
+                               const wchar_t* binaryPathName, const wchar_t* loadOrderGroup,
+                               unsigned long* tagId, const wchar_t* dependencies,
+                               const wchar_t* serviceStartName, const wchar_t* password,
+                               const wchar_t* displayName) {
+    unsigned long* tag = StrLen(loadOrderGroup) != 0 ? tagId : nullptr;
+    return WithService(manager, serviceName, SERVICE_CHANGE_CONFIG, [&](UniqueServiceHandle& service) {
+        return OutcomeOf(Os().ChangeServiceConfigW(service.get(), serviceType, startType, errorControl,
+                                                   binaryPathName, loadOrderGroup, tag, dependencies,
+                                                   serviceStartName, password, displayName));
+    });
+}
+
+// Driver paths may carry the object manager's prefix, which the configuration does not take.
+const wchar_t* WithoutObjectManagerPrefix(const wchar_t* binaryPathName) {
+    const wchar_t Prefix[] = L"\\??\\";
+    const unsigned int prefixLength = sizeof Prefix / sizeof Prefix[0] - 1;
+    return StrNComp(binaryPathName, Prefix, prefixLength) == 0 ? binaryPathName + prefixLength
+                                                               : binaryPathName;
+}
+
+// Registry calls return their code; the library reports it in the last-error value.
+bool RegistryCallSucceeded(LSTATUS status) {
+    if (status == ERROR_SUCCESS)
+        return true;
+    ::SetLastError(static_cast<DWORD>(status));
+    return false;
+}
+
+// The debugger's command-line template: the REG_SZ "Debugger" value of this machine's AeDebug key.
+// The registry does not promise a terminator, so the text gets room for one of its own, even
+// after an odd number of bytes.
+bool ReadDebuggerTemplate(SimpleString& text) {
+    const wchar_t Key[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
+    UniqueRegistryKey key;
+    if (!RegistryCallSucceeded(Os().RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key, 0, KEY_QUERY_VALUE, key.put())))
+        return false;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    if (!RegistryCallSucceeded(
+            Os().RegQueryValueExW(key.get(), L"Debugger", nullptr, &type, nullptr, &size)) ||
+        type != REG_SZ)
+        return false;
+    text.Alloc(size + 2 * sizeof(wchar_t));
+    return RegistryCallSucceeded(Os().RegQueryValueExW(key.get(), L"Debugger", nullptr, nullptr,
+                                                       reinterpret_cast<LPBYTE>(static_cast<wchar_t*>(text)),
+                                                       &size));
+}
+
+// The template comes from the machine's configuration and is formatted with two 32-bit integers:
+// only integer conversions (with flags, a width and `l`), two at most, can take them safely.
+bool IsSafeDebuggerTemplate(const wchar_t* text) {
+    int conversions = 0;
+    for (const wchar_t* c = text; *c; ++c) {
+        if (*c != L'%' || *++c == L'%')
+            continue;
+        c += std::wcsspn(c, L"-+ #0");
+        c += std::wcsspn(c, L"0123456789");
+        if (*c == L'l')
+            ++c;
+        if (!*c || !std::wcschr(L"diouxX", *c) || ++conversions > 2)
+            return false;
+    }
+    return true;
+}
+
+// Nothing waits for the debugger, so the handles of its process and thread are closed at once.
+bool StartDebugger(SimpleString& commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!Os().CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                             nullptr, &startup, &started))
+        return false;
+    UniqueKernelHandle process(started.hProcess);
+    UniqueKernelHandle thread(started.hThread);
+    return true;
+}
+
+} // namespace
+
+CSvcObj::CSvcObj(CSvcCtrlMgr* manager, const wchar_t* serviceName)
+    : m_lpServiceName(StrDup(serviceName)), m_pSvcCtrlMgr(manager) {}
+
+CSvcObj::CSvcObj(const CSvcObj& other) : CSvcObj(other.m_pSvcCtrlMgr, other.m_lpServiceName) {}
+
+CSvcObj& CSvcObj::operator=(const CSvcObj& other) {
+    wchar_t* name = StrDup(other.m_lpServiceName);
+    MemRelease(m_lpServiceName);
+    m_lpServiceName = name;
+    m_pSvcCtrlMgr = other.m_pSvcCtrlMgr;
+    return *this;
+}
+
+CSvcObj::~CSvcObj() {
+    MemRelease(m_lpServiceName);
+}
+
+SC_HANDLE CSvcObj::ManagerHandle() const {
+    return m_pSvcCtrlMgr ? m_pSvcCtrlMgr->Handle() : nullptr;
+}
+
+SC_HANDLE CSvcObj::GetHandle(unsigned long access) const {
+    const DWORD before = ::GetLastError();
+    SC_HANDLE service = Os().OpenServiceW(ManagerHandle(), m_lpServiceName, access);
+    if (service)
+        ::SetLastError(before);
+    return service;
+}
+
+int CSvcObj::QueryStatus(SERVICE_STATUS_PROCESS** status) const {
+    return WithService(
+        ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS, [&](UniqueServiceHandle& service) {
+            return ReadRecord(
+                status,
+                [&](void* buffer, DWORD size, DWORD* needed) {
+                    return Os().QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                                     static_cast<LPBYTE>(buffer), size, needed);
+                },
+                ERROR_INSUFFICIENT_BUFFER);
+        });
+}
+
+int CSvcObj::Interrogate(SERVICE_STATUS_PROCESS** status) const {
+    return QueryStatus(status);
+}
+
+int CSvcObj::FastQueryStatus(SERVICE_STATUS_PROCESS* status) const {
+    return WithService(
+        ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS,
+        [&](UniqueServiceHandle& service) { return OutcomeOf(ReadStatus(service.get(), *status)); });
+}
+
+int CSvcObj::Interrogate(SERVICE_STATUS* status) {
+    return WithService(
+        ManagerHandle(), m_lpServiceName, SERVICE_INTERROGATE, [&](UniqueServiceHandle& service) {
+            *status = {};
+            if (Os().ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, status))
+                return Outcome::Done;
+            if (::GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
+                return Outcome::Failed;
+            // A stopped service cannot be asked; its status is read instead.
+            service.reset();
+            service.reset(Os().OpenServiceW(ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS));
+            return OutcomeOf(service && Os().QueryServiceStatus(service.get(), status));
+        });
+}
+
+int CSvcObj::QueryConfig(QUERY_SERVICE_CONFIGW** config) const {
+    return WithService(
+        ManagerHandle(), m_lpServiceName, SERVICE_QUERY_CONFIG, [&](UniqueServiceHandle& service) {
+            return ReadRecord(
+                config,
+                [&](void* buffer, DWORD size, DWORD* needed) {
+                    return Os().QueryServiceConfigW(
+                        service.get(), static_cast<LPQUERY_SERVICE_CONFIGW>(buffer), size, needed);
+                },
+                ERROR_INSUFFICIENT_BUFFER);
+        });
+}
+
+int CSvcObj::QueryConfig2(void** info, ConfigInfoLevel level) const {
+    return WithService(ManagerHandle(), m_lpServiceName, SERVICE_QUERY_CONFIG,
+                       [&](UniqueServiceHandle& service) {
+                           return ReadRecord(
+                               info,
+                               [&](void* buffer, DWORD size, DWORD* needed) {
+                                   return Os().QueryServiceConfig2W(
+                                       service.get(), level, static_cast<LPBYTE>(buffer), size, needed);
+                               },
+                               0, Config2RecordSize(level));
+                       });
+}
+
+int CSvcObj::ChangeConfig(QUERY_SERVICE_CONFIGW* config, const wchar_t* password) {
+    return ChangeConfig(config->dwServiceType, config->dwStartType, config->dwErrorControl,
+                        config->lpBinaryPathName, config->lpLoadOrderGroup, &config->dwTagId,
+                        config->lpDependencies, config->lpServiceStartName, password, config->lpDisplayName);
+}
+
+int CService::ChangeConfig(unsigned long serviceType, unsigned long startType, unsigned long errorControl,
+                           const wchar_t* binaryPathName, const wchar_t* loadOrderGroup, unsigned long* tagId,
+                           const wchar_t* dependencies, const wchar_t* serviceStartName,
+                           const wchar_t* password, const wchar_t* displayName) {
+    if (serviceType != SERVICE_NO_CHANGE && (serviceType & ~static_cast<unsigned long>(SvcObjTypeService)))
+        return RefuseServiceType();
+    return ChangeServiceConfiguration(ManagerHandle(), m_lpServiceName, serviceType, startType, errorControl,
+                                      binaryPathName, loadOrderGroup, tagId, dependencies, serviceStartName,
+                                      password, displayName);
+}
+
+int CDriver::ChangeConfig(unsigned long serviceType, unsigned long startType, unsigned long errorControl,
+                          const wchar_t* binaryPathName, const wchar_t* loadOrderGroup, unsigned long* tagId,
+                          const wchar_t* dependencies, const wchar_t* serviceStartName, const wchar_t*,
+                          const wchar_t* displayName) {
+    if (serviceType != SERVICE_NO_CHANGE && (serviceType & ~static_cast<unsigned long>(SvcObjTypeDriver)))
+        return RefuseServiceType();
+    return ChangeServiceConfiguration(ManagerHandle(), m_lpServiceName, serviceType, startType, errorControl,
+                                      WithoutObjectManagerPrefix(binaryPathName), loadOrderGroup, tagId,
+                                      dependencies, serviceStartName, nullptr, displayName);
+}
+
+int CSvcObj::ChangeConfig2(void* info, ConfigInfoLevel level) {
+    const FailureActionNeeds needs = NeedsOf(info, level);
+    return WithService(ManagerHandle(), m_lpServiceName, needs.access, [&](UniqueServiceHandle& service) {
+        PrivilegeHold shutdown(L"SeShutdownPrivilege", needs.shutdownPrivilege);
+        return OutcomeOf(Os().ChangeServiceConfig2W(service.get(), level, info));
+    });
+}
+
+int CSvcObj::EnumDependentServicesW(unsigned long state, ENUM_SERVICE_STATUSW** services,
+                                    unsigned long* count) const {
+    if (count)
+        *count = 0;
+    *services = nullptr;
+    return WithService(
+        ManagerHandle(), m_lpServiceName, SERVICE_ENUMERATE_DEPENDENTS,
+        [&](UniqueServiceHandle& service) { return ReadDependents(service.get(), state, services, count); });
+}
+
+unsigned long CSvcObj::GetProcessId() const {
+    SERVICE_STATUS_PROCESS* status = nullptr;
+    if (!QueryStatus(&status))
+        return 0;
+    const unsigned long processId = status->dwProcessId;
+    MemRelease(status);
+    return processId;
+}
+
+unsigned long CSvcObj::GetType() const {
+    QUERY_SERVICE_CONFIGW* config = nullptr;
+    if (!QueryConfig(&config))
+        return 0;
+    const unsigned long serviceType = config->dwServiceType;
+    MemRelease(config);
+    return serviceType;
+}
+
+int CSvcObj::QuerySecurity(unsigned long securityInformation, void** descriptor) const {
+    if (!IsSingleSecurityInformation(securityInformation))
+        return 0;
+    return WithSecurityAccess(ManagerHandle(), m_lpServiceName, securityInformation,
+                              QuerySecurityAccess(securityInformation), [&](UniqueServiceHandle& service) {
+                                  *descriptor = QueryTracedSecurity(service.get(), securityInformation);
+                                  return OutcomeOf(*descriptor != nullptr);
+                              });
+}
+
+int CSvcObj::SetSecurity(unsigned long securityInformation, void* descriptor) {
+    if (!IsSingleSecurityInformation(securityInformation))
+        return 0;
+    return WithSecurityAccess(
+        ManagerHandle(), m_lpServiceName, securityInformation, SetSecurityAccess(securityInformation),
+        [&](UniqueServiceHandle& service) {
+            return OutcomeOf(Os().SetServiceObjectSecurity(service.get(), securityInformation, descriptor));
+        });
+}
+
+int CSvcObj::Control(unsigned long control, unsigned long value, void* context,
+                     SVC_PROGRESS_CALLBACK progress) {
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        return Stop(1, DependentStopTimeout, 1, value, context, progress);
+    case SERVICE_CONTROL_PAUSE:
+        return Pause(value, context, progress);
+    case SERVICE_CONTROL_CONTINUE:
+        return Resume(value, context, progress);
+    default:
+        break;
+    }
+    const ControlRule rule = RuleOf(control);
+    return WithService(ManagerHandle(), m_lpServiceName, rule.access | SERVICE_QUERY_STATUS,
+                       [&](UniqueServiceHandle& service) {
+                           // A status that cannot be read accepts nothing.
+                           SERVICE_STATUS_PROCESS status = {};
+                           const bool read = ReadStatus(service.get(), status);
+                           if (rule.acceptance && !(status.dwControlsAccepted & rule.acceptance))
+                               return read ? Outcome::NotDone : Outcome::Failed;
+                           return OutcomeOf(
+                               Os().ControlService(service.get(), control, AsServiceStatus(status)));
+                       });
+}
+
+void ReleaseSvcObj(CSvcObj* object) {
+    delete object;
+}
+
+CService::CService(CSvcCtrlMgr* manager, const wchar_t* serviceName) : CSvcObj(manager, serviceName) {}
+
+int CService::AttachToADebugger() {
+    const DWORD before = ::GetLastError();
+    SimpleString commandTemplate;
+    if (!ReadDebuggerTemplate(commandTemplate))
+        return 0;
+    if (!IsSafeDebuggerTemplate(commandTemplate)) {
+        ::SetLastError(ERROR_INVALID_DATA);
+        return 0;
+    }
+    const unsigned long processId = GetProcessId();
+    // The debugger signals this event once it is attached; nobody here waits for it.
+    UniqueKernelHandle attached(Os().CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!attached)
+        return 0;
+    SimpleString commandLine;
+    commandLine.Format(commandTemplate, processId,
+                       static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(attached.get())));
+    std::wcout << std::endl << L"Debugging: " << commandLine << std::endl;
+    if (!StartDebugger(commandLine))
+        return 0;
+    ::SetLastError(before);
+    return 1;
+}
+
+CDriver::CDriver(CSvcCtrlMgr* manager, const wchar_t* serviceName) : CSvcObj(manager, serviceName) {}
+
+int CDriver::AttachToADebugger() {
+    std::wcout << L"\nUtilisez le d\u00E9boggeur noyau !!" << std::endl;
+    return 0;
+}
+
+} // namespace ServicesManagement

@@ -1,0 +1,206 @@
+// Starting, stopping, pausing and continuing a service, each followed by a wait for the new
+// state. The waits poll the status, and take their time from the platform's 32-bit tick counter
+// (differences in unsigned arithmetic, so that its wrapping does no harm) and its sleep.
+
+#include <algorithm>
+#include <iostream>
+#include <memory>
+
+#include "HandleGuard.h"
+#include "Memory.h"
+#include "OpenedService.h"
+#include "Platform.h"
+#include "SvcCtrlMgr.h"
+#include "SvcObj.h"
+
+namespace ServicesManagement {
+
+namespace {
+
+// A service that reports no progress is given at least this long, or its wait hint if longer.
+const DWORD MinimumProgressTimeout = 30000;
+// A tenth of the wait hint, within these bounds.
+const DWORD MinimumPollInterval = 200;
+const DWORD MaximumPollInterval = 5000;
+// A stop is waited for this long after the first status read, whatever the service reports.
+const DWORD StopTimeout = 30000;
+const DWORD MaximumStopPollInterval = 3000;
+const UINT EndedProcessExitCode = 1;
+
+// Whether the wait for `target` goes on in `state`.
+using WaitRule = bool (*)(DWORD state, DWORD target);
+
+bool WhileStartPending(DWORD state, DWORD) {
+    return state == SERVICE_START_PENDING;
+}
+bool UntilTarget(DWORD state, DWORD target) {
+    return state != target;
+}
+
+// Polls until the rule lets go, a read fails, or the service has reported no progress of its
+// checkpoint for its wait hint (at least MinimumProgressTimeout). Each pass sleeps a tenth of the
+// wait hint read in the pass before.
+Outcome WaitForState(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD target, WaitRule goesOn) {
+    DWORD lastProgress = Os().GetTickCount();
+    while (goesOn(status.dwCurrentState, target)) {
+        const DWORD oldCheckPoint = status.dwCheckPoint;
+        const DWORD pollInterval = status.dwWaitHint / 10;
+        // The last successful read did not show the target, or the rule would have let go.
+        if (!ReadStatus(service, status))
+            return Outcome::Failed;
+        if (status.dwCheckPoint > oldCheckPoint)
+            lastProgress = Os().GetTickCount();
+        else if (Os().GetTickCount() - lastProgress >= std::max(status.dwWaitHint, MinimumProgressTimeout))
+            break;
+        Os().Sleep(std::clamp(pollInterval, MinimumPollInterval, MaximumPollInterval));
+    }
+    return status.dwCurrentState == target ? Outcome::Done : Outcome::NotDone;
+}
+
+// Pause and continue differ only by these.
+struct RunStateChange {
+    DWORD target;
+    DWORD pending;
+    DWORD control;
+};
+
+const RunStateChange PauseChange = {SERVICE_PAUSED, SERVICE_PAUSE_PENDING, SERVICE_CONTROL_PAUSE};
+const RunStateChange ResumeChange = {SERVICE_RUNNING, SERVICE_CONTINUE_PENDING, SERVICE_CONTROL_CONTINUE};
+
+Outcome ChangeRunState(SC_HANDLE service, const RunStateChange& change) {
+    SERVICE_STATUS_PROCESS status = {};
+    if (!ReadStatus(service, status))
+        return Outcome::Failed;
+    if (status.dwCurrentState == change.target)
+        return Outcome::Done;
+    if (!(status.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE))
+        return Outcome::NotDone;
+    if (status.dwCurrentState != change.pending &&
+        !Os().ControlService(service, change.control, AsServiceStatus(status)))
+        return Outcome::Failed;
+    if (!ReadStatus(service, status))
+        return status.dwCurrentState == change.target ? Outcome::Done : Outcome::Failed;
+    return WaitForState(service, status, change.target, UntilTarget);
+}
+
+using ServiceObject = std::unique_ptr<CSvcObj, decltype(&ReleaseSvcObj)>;
+
+bool StopDependent(CSvcCtrlMgr& manager, const wchar_t* name, int stopDependents, unsigned long timeout,
+                   int killOnTimeout) {
+    ServiceObject dependent(manager.FindSvcObj(name), ReleaseSvcObj);
+    return dependent && dependent->Stop(stopDependents, timeout, killOnTimeout, 0, nullptr, nullptr) == 1;
+}
+
+// Stops the active dependents one after the other, writing each one's verdict. A dependent stops
+// its own dependents first, so their report comes between its name and its verdict.
+void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, int stopDependents,
+                          unsigned long timeout, int killOnTimeout) {
+    ENUM_SERVICE_STATUSW* dependents = nullptr;
+    unsigned long count = 0;
+    if (!service.EnumDependentServicesW(SERVICE_ACTIVE, &dependents, &count) || count == 0)
+        return;
+    std::wcout << L"\n\nIl y a " << count << L" d\u00E9pendances actives." << std::endl;
+    for (unsigned long i = 0; i < count; ++i) {
+        std::wcout << dependents[i].lpServiceName << L" : ";
+        const bool stopped =
+            StopDependent(manager, dependents[i].lpServiceName, stopDependents, timeout, killOnTimeout);
+        std::wcout << (stopped ? L"Succ\u00E8s" : L"Echec") << std::endl;
+    }
+    MemRelease(dependents);
+}
+
+// Ends the process of a service that would not stop, and every service that shares it. The
+// process id names a process of the manager's machine: on another machine nothing is ended.
+void EndServiceProcess(const CSvcCtrlMgr& manager, DWORD processId) {
+    _SCM_PROPERTIES properties;
+    manager.GetProperties(&properties);
+    if (!IsLocalMachine(properties.szMachineName))
+        return;
+    LastErrorKeeper keep;
+    UniqueKernelHandle process(Os().OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    if (process)
+        Os().TerminateProcess(process.get(), EndedProcessExitCode);
+}
+
+// Polls until the service has stopped; false when more than StopTimeout ms have passed. The
+// checkpoint plays no part, and a failed read leaves the record as it was (its code in
+// `readFailure`).
+bool PollUntilStopped(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD& readFailure) {
+    const DWORD start = Os().GetTickCount();
+    while (status.dwCurrentState != SERVICE_STOPPED) {
+        Os().Sleep(std::min(status.dwWaitHint, MaximumStopPollInterval));
+        if (!ReadStatus(service, status))
+            readFailure = ::GetLastError();
+        if (Os().GetTickCount() - start > StopTimeout)
+            return false;
+    }
+    return true;
+}
+
+Outcome WaitForStop(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, const CSvcCtrlMgr& manager,
+                    int killOnTimeout) {
+    if (!ReadStatus(service, status))
+        return status.dwCurrentState == SERVICE_STOPPED ? Outcome::Done : Outcome::Failed;
+    DWORD readFailure = ERROR_SUCCESS;
+    if (!PollUntilStopped(service, status, readFailure) && killOnTimeout)
+        EndServiceProcess(manager, status.dwProcessId);
+    if (status.dwCurrentState == SERVICE_STOPPED)
+        return Outcome::Done;
+    if (readFailure == ERROR_SUCCESS)
+        return Outcome::NotDone;
+    ::SetLastError(readFailure);
+    return Outcome::Failed;
+}
+
+} // namespace
+
+int CSvcObj::Start(unsigned long argumentCount, const wchar_t** arguments, unsigned long, void*,
+                   SVC_PROGRESS_CALLBACK) {
+    return WithService(ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS | SERVICE_START,
+                       [&](UniqueServiceHandle& service) {
+                           if (!Os().StartServiceW(service.get(), argumentCount, arguments))
+                               return ::GetLastError() == ERROR_SERVICE_ALREADY_RUNNING ? Outcome::Done
+                                                                                        : Outcome::Failed;
+                           SERVICE_STATUS_PROCESS status = {};
+                           if (!ReadStatus(service.get(), status))
+                               return Outcome::Failed;
+                           return WaitForState(service.get(), status, SERVICE_RUNNING, WhileStartPending);
+                       });
+}
+
+int CSvcObj::Stop(int stopDependents, unsigned long timeout, int killOnTimeout, unsigned long, void*,
+                  SVC_PROGRESS_CALLBACK) {
+    return WithService(
+        ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS | SERVICE_STOP,
+        [&](UniqueServiceHandle& service) {
+            SERVICE_STATUS_PROCESS status = {};
+            if (!ReadStatus(service.get(), status))
+                return Outcome::Failed;
+            if (status.dwCurrentState == SERVICE_STOPPED)
+                return Outcome::Done;
+            if (!(status.dwControlsAccepted & SERVICE_ACCEPT_STOP))
+                return Outcome::NotDone;
+            if (status.dwCurrentState != SERVICE_STOP_PENDING) {
+                // A dependent that does not stop does not keep the service itself from being asked.
+                if (stopDependents)
+                    StopActiveDependents(*this, *m_pSvcCtrlMgr, stopDependents, timeout, killOnTimeout);
+                if (!Os().ControlService(service.get(), SERVICE_CONTROL_STOP, AsServiceStatus(status)))
+                    return Outcome::Failed;
+            }
+            return WaitForStop(service.get(), status, *m_pSvcCtrlMgr, killOnTimeout);
+        });
+}
+
+int CSvcObj::Pause(unsigned long, void*, SVC_PROGRESS_CALLBACK) {
+    return WithService(
+        ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS | SERVICE_PAUSE_CONTINUE,
+        [&](UniqueServiceHandle& service) { return ChangeRunState(service.get(), PauseChange); });
+}
+
+int CSvcObj::Resume(unsigned long, void*, SVC_PROGRESS_CALLBACK) {
+    return WithService(
+        ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS | SERVICE_PAUSE_CONTINUE,
+        [&](UniqueServiceHandle& service) { return ChangeRunState(service.get(), ResumeChange); });
+}
+
+} // namespace ServicesManagement

@@ -1,0 +1,122 @@
+#pragma once
+// One service or driver of a connection's database, named by its key name. An object holds no
+// handle: every operation opens the service with exactly the rights it needs, does its work and
+// closes the handle again, keeping the last-error value of the call that mattered. Blocks handed
+// out through pointer-to-pointer arguments are library blocks (MemRelease); they are null after a
+// failed read and untouched when the service could not be opened.
+
+#include <windows.h>
+
+#include "VelmarikApi.h"
+
+namespace ServicesManagement {
+
+class CSvcCtrlMgr;
+
+// The information levels of QueryConfig2 and ChangeConfig2 (other values go to the platform as they are).
+enum ConfigInfoLevel : unsigned long {
+    ConfigInfoDescription = 1,
+    ConfigInfoFailureActions = 2,
+};
+
+// Never called back; the type of the last argument of the state changes.
+typedef void (*SVC_PROGRESS_CALLBACK)(unsigned long);
+
+class VELMARIK_API CSvcObj {
+public:
+    // Does not check that the service exists. The manager must outlive the object.
+    CSvcObj(CSvcCtrlMgr* manager, const wchar_t* serviceName);
+    CSvcObj(const CSvcObj& other);
+    CSvcObj& operator=(const CSvcObj& other);
+    virtual ~CSvcObj();
+
+    // Changes the configuration (SERVICE_NO_CHANGE and null strings keep a setting). The service
+    // type must suit the class, else ERROR_INVALID_FLAGS.
+    virtual int ChangeConfig(unsigned long serviceType, unsigned long startType, unsigned long errorControl,
+                             const wchar_t* binaryPathName, const wchar_t* loadOrderGroup, unsigned long* tagId,
+                             const wchar_t* dependencies, const wchar_t* serviceStartName, const wchar_t* password,
+                             const wchar_t* displayName) = 0;
+    // Starts the system's debugger on the service's process (services only).
+    virtual int AttachToADebugger() = 0;
+
+    const wchar_t* GetName() const { return m_lpServiceName; }
+    // A new service handle with `access` (null on failure), closed by ReleaseServiceHandle.
+    SC_HANDLE GetHandle(unsigned long access) const;
+
+    int QueryStatus(SERVICE_STATUS_PROCESS** status) const;
+    int Interrogate(SERVICE_STATUS_PROCESS** status) const;
+    // One read into the caller's record.
+    int FastQueryStatus(SERVICE_STATUS_PROCESS* status) const;
+    // Asks the service for its status; a stopped service still yields the status it has.
+    int Interrogate(SERVICE_STATUS* status);
+    int QueryConfig(QUERY_SERVICE_CONFIGW** config) const;
+    int QueryConfig2(void** info, ConfigInfoLevel level) const;
+    // Applies a whole configuration record through the virtual ChangeConfig.
+    int ChangeConfig(QUERY_SERVICE_CONFIGW* config, const wchar_t* password);
+    // Restart actions need the right to start the service, reboot actions the shutdown privilege,
+    // which is held only around the change.
+    int ChangeConfig2(void* info, ConfigInfoLevel level);
+    // Dependents in `state` (SERVICE_ACTIVE, SERVICE_INACTIVE or SERVICE_STATE_ALL). No dependent:
+    // 1 with a null array and a count of 0.
+    int EnumDependentServicesW(unsigned long state, ENUM_SERVICE_STATUSW** services, unsigned long* count) const;
+    // 0 when it cannot be read.
+    unsigned long GetProcessId() const;
+    unsigned long GetType() const;
+    // One of OWNER_, GROUP_, DACL_ or SACL_SECURITY_INFORMATION, else ERROR_INVALID_PARAMETER.
+    int QuerySecurity(unsigned long securityInformation, void** descriptor) const;
+    int SetSecurity(unsigned long securityInformation, void* descriptor);
+    // Stop, pause and continue go through the state changes below; other codes are sent when the
+    // service accepts them (0 without a last-error value when it does not).
+    int Control(unsigned long control, unsigned long value, void* context, SVC_PROGRESS_CALLBACK progress);
+
+    // State changes: each returns once the service has reached the state, settled in another one,
+    // or made no progress for too long. The last three arguments are not used.
+    int Start(unsigned long argumentCount, const wchar_t** arguments, unsigned long value, void* context,
+              SVC_PROGRESS_CALLBACK progress);
+    // Stops the active dependents first when `stopDependents` is set (reporting each), and ends
+    // the service's process after a time-out when `killOnTimeout` is set and the manager is
+    // connected to this machine. `timeout` is handed on to the dependents' stops.
+    int Stop(int stopDependents, unsigned long timeout, int killOnTimeout, unsigned long value, void* context,
+             SVC_PROGRESS_CALLBACK progress);
+    int Pause(unsigned long value, void* context, SVC_PROGRESS_CALLBACK progress);
+    int Resume(unsigned long value, void* context, SVC_PROGRESS_CALLBACK progress);
+
+protected:
+    // The manager's current handle, or null when it is closed.
+    SC_HANDLE ManagerHandle() const;
+
+    wchar_t* m_lpServiceName;
+    CSvcCtrlMgr* m_pSvcCtrlMgr;
+};
+
+// Win32 services: own-process or shared-process, interactive or not.
+class VELMARIK_API CService : public CSvcObj {
+public:
+    CService(CSvcCtrlMgr* manager, const wchar_t* serviceName);
+    int ChangeConfig(unsigned long serviceType, unsigned long startType, unsigned long errorControl,
+                     const wchar_t* binaryPathName, const wchar_t* loadOrderGroup, unsigned long* tagId,
+                     const wchar_t* dependencies, const wchar_t* serviceStartName, const wchar_t* password,
+                     const wchar_t* displayName) override;
+    // Formats the machine's AeDebug "Debugger" template with the process id and an event handle.
+    // A template with other than integer conversions, or more than two, is refused with
+    // ERROR_INVALID_DATA and starts nothing.
+    int AttachToADebugger() override;
+};
+
+// Kernel and file-system drivers, adapters and recognizers.
+class VELMARIK_API CDriver : public CSvcObj {
+public:
+    CDriver(CSvcCtrlMgr* manager, const wchar_t* serviceName);
+    // A binary path beginning with "\??\" is passed without that prefix; no password is passed.
+    int ChangeConfig(unsigned long serviceType, unsigned long startType, unsigned long errorControl,
+                     const wchar_t* binaryPathName, const wchar_t* loadOrderGroup, unsigned long* tagId,
+                     const wchar_t* dependencies, const wchar_t* serviceStartName, const wchar_t* password,
+                     const wchar_t* displayName) override;
+    // Drivers are debugged with the kernel debugger: writes a hint and returns 0.
+    int AttachToADebugger() override;
+};
+
+// Destroys an object of FindSvcObj; null is ignored.
+VELMARIK_API void ReleaseSvcObj(CSvcObj* object);
+
+} // namespace ServicesManagement

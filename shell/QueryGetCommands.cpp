@@ -1,0 +1,208 @@
+// query config, query configex, query status, get properties, get service key_name,
+// display_name, pid, type: dumps of the platform's records, one field per line.
+
+#include <iostream>
+
+#include "Commands.h"
+#include "ConsoleOutput.h"
+#include "Connections.h"
+#include "Memory.h"
+#include "Platform.h"
+
+using ServicesManagement::CSvcObj;
+
+namespace {
+
+const wchar_t* const Rule = L"============";
+
+// The heading's two é are the OEM code pages' 0x82, as the console shows them.
+void PrintHeader() { std::wcout << std::endl << L"Propri\u0082t\u0082s :" << std::endl << Rule << std::endl; }
+
+void PrintClosingRule() { std::wcout << std::endl << Rule << std::endl; }
+
+const wchar_t* OrNull(const wchar_t* text) { return text ? text : L"< NULL >"; }
+
+void PrintStatus(const SERVICE_STATUS_PROCESS& status) {
+    std::wcout << L"lpSvcStatusProcess->dwCheckPoint              = " << status.dwCheckPoint << std::endl
+               << L"lpSvcStatusProcess->dwControlsAccepted        = " << status.dwControlsAccepted << std::endl
+               << L"lpSvcStatusProcess->dwCurrentState            = " << status.dwCurrentState << std::endl
+               << L"lpSvcStatusProcess->dwProcessId               = " << status.dwProcessId << std::endl
+               << L"lpSvcStatusProcess->dwServiceFlags            = " << status.dwServiceFlags << std::endl
+               << L"lpSvcStatusProcess->dwServiceSpecificExitCode = " << status.dwServiceSpecificExitCode << std::endl
+               << L"lpSvcStatusProcess->dwServiceType             = " << status.dwServiceType << std::endl
+               << L"lpSvcStatusProcess->dwWaitHint                = " << status.dwWaitHint << std::endl
+               << L"lpSvcStatusProcess->dwWin32ExitCode           = " << status.dwWin32ExitCode << std::endl;
+}
+
+// The dependencies are one wide string here: only the first name shows.
+void PrintConfig(const QUERY_SERVICE_CONFIGW& config) {
+    std::wcout << L"lpSvcConfig->dwErrorControl     = " << config.dwErrorControl << std::endl
+               << L"lpSvcConfig->dwServiceType      = " << config.dwServiceType << std::endl
+               << L"lpSvcConfig->dwStartType        = " << config.dwStartType << std::endl
+               << L"lpSvcConfig->dwTagId            = " << config.dwTagId << std::endl
+               << L"lpSvcConfig->lpBinaryPathName   = " << OrNull(config.lpBinaryPathName) << std::endl
+               << L"lpSvcConfig->lpDependencies     = " << OrNull(config.lpDependencies) << std::endl
+               << L"lpSvcConfig->lpDisplayName      = " << OrNull(config.lpDisplayName) << std::endl
+               << L"lpSvcConfig->lpLoadOrderGroup   = " << OrNull(config.lpLoadOrderGroup) << std::endl
+               << L"lpSvcConfig->lpServiceStartName = " << OrNull(config.lpServiceStartName) << std::endl;
+}
+
+// The number of actions that really lie inside the block, whatever count the record claims.
+DWORD ActionsInBlock(const SERVICE_FAILURE_ACTIONSW& actions) {
+    if (!actions.lpsaActions)
+        return 0;
+    const auto* start = reinterpret_cast<const BYTE*>(&actions);
+    const auto* first = reinterpret_cast<const BYTE*>(actions.lpsaActions);
+    const size_t size = MemGetSize(&actions);
+    if (first < start || first > start + size)
+        return 0;
+    const size_t room = static_cast<size_t>(start + size - first) / sizeof(SC_ACTION);
+    return actions.cActions < room ? actions.cActions : static_cast<DWORD>(room);
+}
+
+void PrintFailureActions(const SERVICE_FAILURE_ACTIONSW& actions) {
+    std::wcout << L"lpSvcFailureActions->dwResetPeriod = " << actions.dwResetPeriod << std::endl;
+    ConsolePrintf(L"lpSvcFailureActions->lpRebootMsg   = %s\n", OrNull(actions.lpRebootMsg));
+    ConsolePrintf(L"lpSvcFailureActions->lpCommand     = %s\n", OrNull(actions.lpCommand));
+    std::wcout << std::endl << L"Actions" << std::endl << L"=======" << std::endl << std::endl;
+    const DWORD count = ActionsInBlock(actions);
+    std::wcout << L"lpSvcFailureActions->cActions = " << count << std::endl;
+    for (DWORD i = 0; i < count; ++i) {
+        std::wcout << std::endl
+                   << L"lpSvcFailureActions->lpsaActions[" << i << L"].Type  = "
+                   << static_cast<int>(actions.lpsaActions[i].Type) << std::endl
+                   << L"lpSvcFailureActions->lpsaActions[" << i << L"].Delay = " << actions.lpsaActions[i].Delay
+                   << std::endl;
+    }
+    std::wcout << std::endl << L"=======" << std::endl;
+}
+
+// Reads one record of a service and dumps it between the heading and the closing rule.
+template <typename Record, typename Read, typename Print>
+int DumpServiceRecord(unsigned long argc, wchar_t** argv, Read read, Print print) {
+    if (argc != 1)
+        return 0;
+    int result = 0;
+    WithActiveService(argv[0], [&](CSvcObj& object) {
+        Record* record = nullptr;
+        if (!read(object, &record))
+            return;
+        PrintHeader();
+        std::wcout << std::endl;
+        print(*record);
+        PrintClosingRule();
+        MemRelease(record);
+        result = 1;
+    });
+    std::wcout << std::endl;
+    return result;
+}
+
+// A section that cannot be read is left out; that is no failure of the command, so its code
+// does not reach the banner.
+template <typename Record>
+void PrintExtendedSection(const CSvcObj& object, ServicesManagement::ConfigInfoLevel level,
+                          void (*print)(const Record&)) {
+    LastErrorKeeper keep;
+    void* record = nullptr;
+    if (!object.QueryConfig2(&record, level))
+        return;
+    print(*static_cast<const Record*>(record));
+    MemRelease(record);
+}
+
+void PrintDescription(const SERVICE_DESCRIPTIONW& description) {
+    ConsolePrintf(L"lpSvcDescription->lpDescription    = %s\n", OrNull(description.lpDescription));
+}
+
+} // namespace
+
+int QueryConfigCommand(unsigned long argc, wchar_t** argv) {
+    return DumpServiceRecord<QUERY_SERVICE_CONFIGW>(
+        argc, argv, [](CSvcObj& object, QUERY_SERVICE_CONFIGW** config) { return object.QueryConfig(config); },
+        PrintConfig);
+}
+
+int QueryStatusCommand(unsigned long argc, wchar_t** argv) {
+    return DumpServiceRecord<SERVICE_STATUS_PROCESS>(
+        argc, argv, [](CSvcObj& object, SERVICE_STATUS_PROCESS** status) { return object.QueryStatus(status); },
+        PrintStatus);
+}
+
+int QueryConfigExCommand(unsigned long argc, wchar_t** argv) {
+    if (argc != 1)
+        return 0;
+    int result = 0;
+    WithActiveService(argv[0], [&](CSvcObj& object) {
+        PrintHeader();
+        std::wcout << std::endl;
+        PrintExtendedSection(object, ServicesManagement::ConfigInfoDescription, PrintDescription);
+        PrintExtendedSection(object, ServicesManagement::ConfigInfoFailureActions, PrintFailureActions);
+        PrintClosingRule();
+        result = 1;
+    });
+    std::wcout << std::endl;
+    return result;
+}
+
+int GetPropertiesCommand(unsigned long, wchar_t**) {
+    CSvcCtrlMgr* connection = GetActiveConnection();
+    if (!connection)
+        return 0;
+    ServicesManagement::_SCM_PROPERTIES properties;
+    if (connection->GetProperties(&properties)) {
+        PrintHeader();
+        std::wcout << L"szMachineName   = " << properties.szMachineName
+                   << (IsLocalMachine(properties.szMachineName) ? L" (Ordinateur local)" : L"") << std::endl
+                   << L"szDatabaseName  = " << properties.szDatabaseName << std::endl
+                   << L"dwDesiredAccess = " << properties.dwDesiredAccess << std::endl
+                   << L"Nombres d'objets services : " << connection->GetCount() << std::endl
+                   << Rule << std::endl
+                   << std::endl;
+    }
+    std::wcout << std::endl;
+    return 1;
+}
+
+namespace {
+
+using NameTranslation = int (CSvcCtrlMgr::*)(const SimpleString&, SimpleString&) const;
+
+int PrintTranslatedName(unsigned long argc, wchar_t** argv, NameTranslation translate, const wchar_t* label) {
+    CSvcCtrlMgr* connection = GetActiveConnection();
+    if (argc != 1 || !connection)
+        return 0;
+    SimpleString name;
+    if ((connection->*translate)(SimpleString(argv[0]), name))
+        std::wcout << label << name << std::endl;
+    std::wcout << std::endl;
+    return 1;
+}
+
+// `pid` and `type` report through the banner only: their result is always 0.
+int PrintServiceNumber(unsigned long argc, wchar_t** argv, unsigned long (CSvcObj::*read)() const,
+                       const wchar_t* label) {
+    if (argc != 1)
+        return 0;
+    WithActiveService(argv[0], [&](CSvcObj& object) { std::wcout << label << (object.*read)() << std::endl; });
+    std::wcout << std::endl;
+    return 0;
+}
+
+} // namespace
+
+int GetKeyNameCommand(unsigned long argc, wchar_t** argv) {
+    return PrintTranslatedName(argc, argv, &CSvcCtrlMgr::GetServiceKeyNameW, L"Key Name = ");
+}
+
+int GetDisplayNameCommand(unsigned long argc, wchar_t** argv) {
+    return PrintTranslatedName(argc, argv, &CSvcCtrlMgr::GetServiceDisplayNameW, L"Display Name = ");
+}
+
+int GetProcessIdCommand(unsigned long argc, wchar_t** argv) {
+    return PrintServiceNumber(argc, argv, &CSvcObj::GetProcessId, L"PID = ");
+}
+
+int GetTypeCommand(unsigned long argc, wchar_t** argv) {
+    return PrintServiceNumber(argc, argv, &CSvcObj::GetType, L"Type = ");
+}

@@ -1,0 +1,698 @@
+// The simulated machine's service database, registry and processes.
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+
+#include "FakePlatform.h"
+
+namespace {
+
+bool SameName(const std::wstring& a, const wchar_t* b) {
+    return b && _wcsicmp(a.c_str(), b) == 0;
+}
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+// Lays out fixed records first and their strings after them, as the platform does.
+class RecordWriter {
+public:
+    RecordWriter(LPBYTE buffer, size_t fixedBytes) : m_buffer(buffer), m_next(fixedBytes) {}
+    // Copies the text (null stays null) and returns where it went.
+    wchar_t* Text(const std::optional<std::wstring>& text) {
+        if (!text)
+            return nullptr;
+        auto* place = reinterpret_cast<wchar_t*>(m_buffer + m_next);
+        std::wmemcpy(place, text->c_str(), text->size() + 1);
+        m_next += (text->size() + 1) * sizeof(wchar_t);
+        return place;
+    }
+    wchar_t* List(const std::vector<std::wstring>& items) {
+        auto* place = reinterpret_cast<wchar_t*>(m_buffer + m_next);
+        for (const auto& item : items)
+            Text(item);
+        *reinterpret_cast<wchar_t*>(m_buffer + m_next) = L'\0';
+        m_next += sizeof(wchar_t);
+        return place;
+    }
+
+private:
+    LPBYTE m_buffer;
+    size_t m_next;
+};
+
+size_t TextBytes(const std::optional<std::wstring>& text) {
+    return text ? (text->size() + 1) * sizeof(wchar_t) : 0;
+}
+
+size_t ListBytes(const std::vector<std::wstring>& items) {
+    size_t bytes = sizeof(wchar_t);
+    for (const auto& item : items)
+        bytes += (item.size() + 1) * sizeof(wchar_t);
+    return bytes;
+}
+
+std::optional<std::wstring> Optional(const wchar_t* text) {
+    return text ? std::optional<std::wstring>(text) : std::nullopt;
+}
+
+bool InState(const FakeService& service, DWORD state) {
+    const bool active = service.status.dwCurrentState != SERVICE_STOPPED;
+    return (state & SERVICE_ACTIVE && active) || (state & SERVICE_INACTIVE && !active);
+}
+
+SERVICE_STATUS Short(const SERVICE_STATUS_PROCESS& status) {
+    return {status.dwServiceType,
+            status.dwCurrentState,
+            status.dwControlsAccepted,
+            status.dwWin32ExitCode,
+            status.dwServiceSpecificExitCode,
+            status.dwCheckPoint,
+            status.dwWaitHint};
+}
+
+void FillRecord(ENUM_SERVICE_STATUSW& record, const FakeService& service) {
+    record.ServiceStatus = Short(service.status);
+}
+void FillRecord(ENUM_SERVICE_STATUS_PROCESSW& record, const FakeService& service) {
+    record.ServiceStatusProcess = service.status;
+}
+
+} // namespace
+
+FakeService& FakePlatform::AddService(const std::wstring& name, DWORD serviceType) {
+    FakeService service;
+    service.name = name;
+    service.displayName = name + L" (display)";
+    service.serviceType = serviceType;
+    service.status.dwServiceType = serviceType;
+    services.push_back(service);
+    return services.back();
+}
+
+FakeService* FakePlatform::FindService(const std::wstring& name) {
+    for (FakeService& service : services)
+        if (SameName(service.name, name.c_str()))
+            return &service;
+    return nullptr;
+}
+
+FakeService* FakePlatform::ServiceFor(SC_HANDLE handle, DWORD access) {
+    auto found = m_serviceHandles.find(handle);
+    if (found == m_serviceHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if ((found->second.access & access) != access) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    FakeService* service = FindService(found->second.name);
+    if (!service)
+        ::SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
+    return service;
+}
+
+SC_HANDLE FakePlatform::OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access) {
+    if (Fails("OpenServiceW"))
+        return nullptr;
+    serviceOpenings.push_back(access);
+    if (ManagerAccess(manager) < 0)
+        return nullptr;
+    FakeService* service = serviceName ? FindService(serviceName) : nullptr;
+    if (!service) {
+        ::SetLastError(serviceName ? ERROR_SERVICE_DOES_NOT_EXIST : ERROR_INVALID_ADDRESS);
+        return nullptr;
+    }
+    if (access & ~service->grantableAccess) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    if ((access & ACCESS_SYSTEM_SECURITY) && !IsPrivilegeEnabled(L"SeSecurityPrivilege")) {
+        ::SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+        return nullptr;
+    }
+    auto handle = static_cast<SC_HANDLE>(NewToken());
+    m_serviceHandles[handle] = {service->name, access};
+    return handle;
+}
+
+SC_HANDLE FakePlatform::CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName,
+                                       DWORD access, DWORD serviceType, DWORD startType, DWORD errorControl,
+                                       LPCWSTR binaryPathName, LPCWSTR loadOrderGroup, LPDWORD tagId,
+                                       LPCWSTR dependencies, LPCWSTR serviceStartName, LPCWSTR) {
+    if (Fails("CreateServiceW"))
+        return nullptr;
+    const long long managerAccess = ManagerAccess(manager);
+    if (managerAccess < 0)
+        return nullptr;
+    if (!(managerAccess & SC_MANAGER_CREATE_SERVICE)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    if (!serviceName || !*serviceName || FindService(serviceName)) {
+        ::SetLastError(serviceName && *serviceName ? ERROR_SERVICE_EXISTS : ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    FakeService& service = AddService(serviceName, serviceType);
+    service.displayName = displayName ? displayName : serviceName;
+    service.startType = startType;
+    service.errorControl = errorControl;
+    service.binaryPath = binaryPathName ? std::optional<std::wstring>(binaryPathName) : std::nullopt;
+    if (loadOrderGroup)
+        service.group = std::wstring(loadOrderGroup);
+    if (tagId && loadOrderGroup && *loadOrderGroup)
+        *tagId = service.tag = nextTag++;
+    for (const wchar_t* p = dependencies; p && *p; p += std::wcslen(p) + 1)
+        service.dependencies.emplace_back(p);
+    if (serviceStartName)
+        service.account = std::wstring(serviceStartName);
+    auto handle = static_cast<SC_HANDLE>(NewToken());
+    m_serviceHandles[handle] = {service.name, access};
+    return handle;
+}
+
+BOOL FakePlatform::DeleteService(SC_HANDLE handle) {
+    if (Fails("DeleteService"))
+        return FALSE;
+    FakeService* service = ServiceFor(handle, DELETE);
+    if (!service)
+        return FALSE;
+    services.erase(services.begin() + (service - services.data()));
+    return TRUE;
+}
+
+BOOL FakePlatform::StartServiceW(SC_HANDLE handle, DWORD argumentCount, LPCWSTR* arguments) {
+    if (Fails("StartServiceW"))
+        return FALSE;
+    FakeService* service = ServiceFor(handle, SERVICE_START);
+    if (!service)
+        return FALSE;
+    if (service->status.dwCurrentState != SERVICE_STOPPED)
+        return Fail(ERROR_SERVICE_ALREADY_RUNNING);
+    if (service->startType == SERVICE_DISABLED)
+        return Fail(ERROR_SERVICE_DISABLED);
+    service->startArguments.assign(arguments, arguments + argumentCount);
+    if (service->scriptedStatuses.empty()) {
+        service->status.dwCurrentState = SERVICE_RUNNING;
+        service->status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+        service->status.dwProcessId = 4000 + static_cast<DWORD>(service - services.data());
+        runningProcesses.insert(service->status.dwProcessId);
+    }
+    return TRUE;
+}
+
+namespace {
+
+// What a control does to a service that nothing scripts, and the code of a refused one.
+DWORD ApplyControl(FakeService& service, DWORD control) {
+    SERVICE_STATUS_PROCESS& status = service.status;
+    if (control == SERVICE_CONTROL_INTERROGATE)
+        return status.dwCurrentState == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE : ERROR_SUCCESS;
+    if (status.dwCurrentState == SERVICE_STOPPED)
+        return ERROR_SERVICE_NOT_ACTIVE;
+    const DWORD needed = control == SERVICE_CONTROL_STOP       ? SERVICE_ACCEPT_STOP
+                         : control <= SERVICE_CONTROL_CONTINUE ? SERVICE_ACCEPT_PAUSE_CONTINUE
+                                                               : 0;
+    if (needed && !(status.dwControlsAccepted & needed))
+        return ERROR_INVALID_SERVICE_CONTROL;
+    if (!service.scriptedStatuses.empty())
+        return ERROR_SUCCESS;
+    if (control == SERVICE_CONTROL_STOP) {
+        status.dwCurrentState = SERVICE_STOPPED;
+        status.dwControlsAccepted = 0;
+        status.dwProcessId = 0;
+    } else if (control == SERVICE_CONTROL_PAUSE) {
+        status.dwCurrentState = SERVICE_PAUSED;
+    } else if (control == SERVICE_CONTROL_CONTINUE) {
+        status.dwCurrentState = SERVICE_RUNNING;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD ControlAccess(DWORD control) {
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        return SERVICE_STOP;
+    case SERVICE_CONTROL_PAUSE:
+    case SERVICE_CONTROL_CONTINUE:
+        return SERVICE_PAUSE_CONTINUE;
+    case SERVICE_CONTROL_INTERROGATE:
+        return SERVICE_INTERROGATE;
+    default:
+        return control >= 128 ? SERVICE_USER_DEFINED_CONTROL : SERVICE_PAUSE_CONTINUE;
+    }
+}
+
+} // namespace
+
+BOOL FakePlatform::ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
+    if (Fails("ControlService"))
+        return FALSE;
+    FakeService* service = ServiceFor(handle, ControlAccess(control));
+    if (!service)
+        return FALSE;
+    // The manager refuses to stop a service that active services depend on.
+    if (control == SERVICE_CONTROL_STOP && HasActiveDependents(service->name))
+        return Fail(ERROR_DEPENDENT_SERVICES_RUNNING);
+    service->controlsReceived.push_back(control);
+    const DWORD outcome = ApplyControl(*service, control);
+    *status = Short(service->status);
+    return outcome == ERROR_SUCCESS ? TRUE : Fail(outcome);
+}
+
+BOOL FakePlatform::QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
+    SERVICE_STATUS_PROCESS full;
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(handle, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&full), sizeof full,
+                              &needed))
+        return FALSE;
+    *status = Short(full);
+    return TRUE;
+}
+
+BOOL FakePlatform::QueryServiceStatusEx(SC_HANDLE handle, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
+                                        LPDWORD needed) {
+    if (Fails("QueryServiceStatusEx"))
+        return FALSE;
+    FakeService* service = ServiceFor(handle, SERVICE_QUERY_STATUS);
+    if (!service)
+        return FALSE;
+    if (level != SC_STATUS_PROCESS_INFO)
+        return Fail(ERROR_INVALID_LEVEL);
+    *needed = sizeof(SERVICE_STATUS_PROCESS);
+    if (size < sizeof(SERVICE_STATUS_PROCESS))
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (!service->scriptedStatuses.empty()) {
+        service->status = service->scriptedStatuses.front();
+        service->scriptedStatuses.pop_front();
+    }
+    std::memcpy(buffer, &service->status, sizeof service->status);
+    return TRUE;
+}
+
+BOOL FakePlatform::QueryServiceConfigW(SC_HANDLE handle, LPQUERY_SERVICE_CONFIGW config, DWORD size,
+                                       LPDWORD needed) {
+    if (Fails("QueryServiceConfigW"))
+        return FALSE;
+    FakeService* service = ServiceFor(handle, SERVICE_QUERY_CONFIG);
+    if (!service)
+        return FALSE;
+    const std::optional<std::wstring> display(service->displayName);
+    *needed = static_cast<DWORD>(sizeof(QUERY_SERVICE_CONFIGW) + TextBytes(service->binaryPath) +
+                                 TextBytes(service->group) + ListBytes(service->dependencies) +
+                                 TextBytes(service->account) + TextBytes(display));
+    if (!config || size < *needed)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    RecordWriter writer(reinterpret_cast<LPBYTE>(config), sizeof(QUERY_SERVICE_CONFIGW));
+    config->dwServiceType = service->serviceType;
+    config->dwStartType = service->startType;
+    config->dwErrorControl = service->errorControl;
+    config->lpBinaryPathName = writer.Text(service->binaryPath);
+    config->lpLoadOrderGroup = writer.Text(service->group);
+    config->dwTagId = service->tag;
+    config->lpDependencies = writer.List(service->dependencies);
+    config->lpServiceStartName = writer.Text(service->account);
+    config->lpDisplayName = writer.Text(display);
+    return TRUE;
+}
+
+BOOL FakePlatform::QueryServiceConfig2W(SC_HANDLE handle, DWORD level, LPBYTE buffer, DWORD size,
+                                        LPDWORD needed) {
+    if (Fails("QueryServiceConfig2W"))
+        return FALSE;
+    FakeService* service = ServiceFor(handle, SERVICE_QUERY_CONFIG);
+    if (!service)
+        return FALSE;
+    if (level == SERVICE_CONFIG_DESCRIPTION) {
+        *needed = static_cast<DWORD>(sizeof(SERVICE_DESCRIPTIONW) + TextBytes(service->description));
+        if (!buffer || size < *needed)
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        RecordWriter writer(buffer, sizeof(SERVICE_DESCRIPTIONW));
+        reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer)->lpDescription = writer.Text(service->description);
+        return TRUE;
+    }
+    if (level != SERVICE_CONFIG_FAILURE_ACTIONS)
+        return Fail(ERROR_INVALID_LEVEL);
+    const size_t actionBytes = service->actions.size() * sizeof(SC_ACTION);
+    *needed = static_cast<DWORD>(sizeof(SERVICE_FAILURE_ACTIONSW) + actionBytes +
+                                 TextBytes(service->rebootMessage) + TextBytes(service->command));
+    if (!buffer || size < *needed)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    auto* record = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(buffer);
+    auto* actions = reinterpret_cast<SC_ACTION*>(record + 1);
+    std::copy(service->actions.begin(), service->actions.end(), actions);
+    RecordWriter writer(buffer, sizeof(SERVICE_FAILURE_ACTIONSW) + actionBytes);
+    record->dwResetPeriod = service->resetPeriod;
+    record->lpRebootMsg = writer.Text(service->rebootMessage);
+    record->lpCommand = writer.Text(service->command);
+    record->cActions = static_cast<DWORD>(service->actions.size());
+    record->lpsaActions = service->actions.empty() ? nullptr : actions;
+    return TRUE;
+}
+
+BOOL FakePlatform::ChangeServiceConfigW(SC_HANDLE handle, DWORD serviceType, DWORD startType,
+                                        DWORD errorControl, LPCWSTR binaryPathName, LPCWSTR loadOrderGroup,
+                                        LPDWORD tagId, LPCWSTR dependencies, LPCWSTR serviceStartName,
+                                        LPCWSTR password, LPCWSTR displayName) {
+    if (Fails("ChangeServiceConfigW"))
+        return FALSE;
+    FakeService* service = ServiceFor(handle, SERVICE_CHANGE_CONFIG);
+    if (!service)
+        return FALSE;
+    lastConfigChange = ConfigChange{Optional(binaryPathName), tagId != nullptr, Optional(password)};
+    if (serviceType != SERVICE_NO_CHANGE)
+        service->serviceType = service->status.dwServiceType = serviceType;
+    if (startType != SERVICE_NO_CHANGE)
+        service->startType = startType;
+    if (errorControl != SERVICE_NO_CHANGE)
+        service->errorControl = errorControl;
+    if (binaryPathName)
+        service->binaryPath = std::wstring(binaryPathName);
+    if (loadOrderGroup)
+        service->group = std::wstring(loadOrderGroup);
+    if (tagId && loadOrderGroup && *loadOrderGroup)
+        *tagId = service->tag = nextTag++;
+    if (dependencies) {
+        service->dependencies.clear();
+        for (const wchar_t* p = dependencies; *p; p += std::wcslen(p) + 1)
+            service->dependencies.emplace_back(p);
+    }
+    if (serviceStartName)
+        service->account = std::wstring(serviceStartName);
+    if (displayName)
+        service->displayName = displayName;
+    return TRUE;
+}
+
+BOOL FakePlatform::ChangeServiceConfig2W(SC_HANDLE handle, DWORD level, LPVOID info) {
+    if (Fails("ChangeServiceConfig2W"))
+        return FALSE;
+    FakeService* service = ServiceFor(handle, SERVICE_CHANGE_CONFIG);
+    if (!service)
+        return FALSE;
+    shutdownPrivilegeEnabledDuringChange =
+        shutdownPrivilegeEnabledDuringChange || IsPrivilegeEnabled(L"SeShutdownPrivilege");
+    if (level == SERVICE_CONFIG_DESCRIPTION) {
+        const wchar_t* text = static_cast<SERVICE_DESCRIPTIONW*>(info)->lpDescription;
+        if (text)
+            service->description = *text ? std::optional<std::wstring>(text) : std::nullopt;
+        return TRUE;
+    }
+    if (level != SERVICE_CONFIG_FAILURE_ACTIONS)
+        return Fail(ERROR_INVALID_LEVEL);
+    const auto* record = static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
+    service->resetPeriod = record->dwResetPeriod;
+    if (record->lpRebootMsg)
+        service->rebootMessage = std::wstring(record->lpRebootMsg);
+    if (record->lpCommand)
+        service->command = std::wstring(record->lpCommand);
+    if (record->lpsaActions)
+        service->actions.assign(record->lpsaActions, record->lpsaActions + record->cActions);
+    return TRUE;
+}
+
+bool FakePlatform::HasActiveDependents(const std::wstring& name) const {
+    for (const FakeService& other : services)
+        for (const std::wstring& dependency : other.dependencies)
+            if (SameName(dependency, name.c_str()) && InState(other, SERVICE_ACTIVE))
+                return true;
+    return false;
+}
+
+BOOL FakePlatform::EnumDependentServicesW(SC_HANDLE handle, DWORD state, LPENUM_SERVICE_STATUSW buffer,
+                                          DWORD size, LPDWORD needed, LPDWORD returned) {
+    if (Fails("EnumDependentServicesW"))
+        return FALSE;
+    FakeService* service = ServiceFor(handle, SERVICE_ENUMERATE_DEPENDENTS);
+    if (!service)
+        return FALSE;
+    const std::wstring name = service->name;
+    std::vector<const FakeService*> dependents;
+    for (const FakeService& other : services)
+        for (const std::wstring& dependency : other.dependencies)
+            if (SameName(dependency, name.c_str()) && InState(other, state))
+                dependents.push_back(&other);
+    size_t bytes = dependents.size() * sizeof(ENUM_SERVICE_STATUSW);
+    for (const FakeService* dependent : dependents)
+        bytes += TextBytes(dependent->name) + TextBytes(dependent->displayName);
+    *needed = static_cast<DWORD>(bytes);
+    *returned = 0;
+    if (size < bytes)
+        return Fail(ERROR_MORE_DATA);
+    RecordWriter writer(reinterpret_cast<LPBYTE>(buffer), dependents.size() * sizeof(ENUM_SERVICE_STATUSW));
+    for (const FakeService* dependent : dependents) {
+        ENUM_SERVICE_STATUSW& record = buffer[(*returned)++];
+        record.lpServiceName = writer.Text(dependent->name);
+        record.lpDisplayName = writer.Text(dependent->displayName);
+        FillRecord(record, *dependent);
+    }
+    return TRUE;
+}
+
+namespace {
+
+// Key and display names: a size query reports the length without the terminator.
+BOOL TranslateName(const std::wstring* found, LPWSTR buffer, LPDWORD size) {
+    if (!found) {
+        *size = 0;
+        ::SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return FALSE;
+    }
+    if (!buffer || *size <= found->size()) {
+        *size = static_cast<DWORD>(found->size());
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::wmemcpy(buffer, found->c_str(), found->size() + 1);
+    *size = static_cast<DWORD>(found->size());
+    return TRUE;
+}
+
+} // namespace
+
+BOOL FakePlatform::GetServiceKeyNameW(SC_HANDLE manager, LPCWSTR displayName, LPWSTR keyName, LPDWORD size) {
+    if (Fails("GetServiceKeyNameW") || ManagerAccess(manager) < 0)
+        return FALSE;
+    const std::wstring* found = nullptr;
+    for (const FakeService& service : services)
+        if (SameName(service.displayName, displayName))
+            found = &service.name;
+    return TranslateName(found, keyName, size);
+}
+
+BOOL FakePlatform::GetServiceDisplayNameW(SC_HANDLE manager, LPCWSTR keyName, LPWSTR displayName,
+                                          LPDWORD size) {
+    if (Fails("GetServiceDisplayNameW") || ManagerAccess(manager) < 0)
+        return FALSE;
+    FakeService* service = keyName ? FindService(keyName) : nullptr;
+    return TranslateName(service ? &service->displayName : nullptr, displayName, size);
+}
+
+template <typename Record>
+BOOL FakePlatform::Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR group, LPBYTE buffer, DWORD size,
+                             LPDWORD needed, LPDWORD returned) {
+    if (buffer && size != 0) {
+        for (const std::wstring& name : servicesAddedBeforeNextEnumerationRead)
+            AddService(name);
+        servicesAddedBeforeNextEnumerationRead.clear();
+    }
+    std::vector<const FakeService*> matching;
+    for (const FakeService& service : services) {
+        const bool groupMatches = !group || (*group ? service.group && SameName(*service.group, group)
+                                                    : !service.group || service.group->empty());
+        if ((service.serviceType & serviceType) && InState(service, serviceState) && groupMatches)
+            matching.push_back(&service);
+    }
+    size_t bytes = matching.size() * sizeof(Record);
+    for (const FakeService* service : matching)
+        bytes += TextBytes(service->name) + TextBytes(service->displayName);
+    *needed = static_cast<DWORD>(bytes);
+    *returned = 0;
+    if (size < bytes)
+        return Fail(ERROR_MORE_DATA);
+    auto* records = reinterpret_cast<Record*>(buffer);
+    RecordWriter writer(buffer, matching.size() * sizeof(Record));
+    for (const FakeService* service : matching) {
+        Record& record = records[(*returned)++];
+        record.lpServiceName = writer.Text(service->name);
+        record.lpDisplayName = writer.Text(service->displayName);
+        FillRecord(record, *service);
+    }
+    *needed = 0;
+    return TRUE;
+}
+
+BOOL FakePlatform::EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, DWORD serviceType,
+                                         DWORD serviceState, LPBYTE buffer, DWORD size, LPDWORD needed,
+                                         LPDWORD returned, LPDWORD resumeHandle, LPCWSTR group) {
+    if (Fails("EnumServicesStatusExW") || ManagerAccess(manager) < 0)
+        return FALSE;
+    if (level != SC_ENUM_PROCESS_INFO)
+        return Fail(ERROR_INVALID_LEVEL);
+    if (resumeHandle)
+        *resumeHandle = 0;
+    return Enumerate<ENUM_SERVICE_STATUS_PROCESSW>(serviceType, serviceState, group, buffer, size, needed,
+                                                   returned);
+}
+
+BOOL FakePlatform::EnumServiceGroupW(SC_HANDLE manager, DWORD serviceType, DWORD serviceState,
+                                     LPENUM_SERVICE_STATUSW buffer, DWORD size, LPDWORD needed,
+                                     LPDWORD returned, LPDWORD resumeHandle, LPCWSTR group) {
+    if (Fails("EnumServiceGroupW") || ManagerAccess(manager) < 0)
+        return FALSE;
+    if (resumeHandle)
+        *resumeHandle = 0;
+    return Enumerate<ENUM_SERVICE_STATUSW>(serviceType, serviceState, group, reinterpret_cast<LPBYTE>(buffer),
+                                           size, needed, returned);
+}
+
+void FakePlatform::SetRegistryString(const std::wstring& keyPath, const std::wstring& name,
+                                     const std::wstring& text, DWORD type) {
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    registry[Lower(keyPath)][Lower(name)] = {
+        type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
+}
+
+std::wstring FakePlatform::KeyPath(HKEY key) const {
+    if (key == HKEY_LOCAL_MACHINE)
+        return L"hklm";
+    auto found = m_registryKeys.find(key);
+    return found == m_registryKeys.end() ? std::wstring() : found->second;
+}
+
+// A remote registry is modelled as the same registry as the local one.
+LSTATUS FakePlatform::RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY result) {
+    if (Fails("RegConnectRegistryW"))
+        return static_cast<LSTATUS>(::GetLastError());
+    const std::wstring machine = machineName ? machineName : L"";
+    registryConnections.push_back(machine);
+    if (unreachableMachines.count(machine.substr(machine.find_first_not_of(L'\\') == std::wstring::npos
+                                                     ? machine.size()
+                                                     : machine.find_first_not_of(L'\\'))))
+        return ERROR_BAD_NETPATH;
+    *result = static_cast<HKEY>(NewToken());
+    m_registryKeys[*result] = KeyPath(root);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS FakePlatform::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
+    if (Fails("RegOpenKeyExW"))
+        return static_cast<LSTATUS>(::GetLastError());
+    const std::wstring base = KeyPath(key);
+    if (base.empty())
+        return ERROR_INVALID_HANDLE;
+    const std::wstring path = subKey && *subKey ? base + L"\\" + Lower(subKey) : base;
+    if (!registry.count(path) && path != L"hklm")
+        return ERROR_FILE_NOT_FOUND;
+    *result = static_cast<HKEY>(NewToken());
+    m_registryKeys[*result] = path;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS FakePlatform::RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
+                                      const LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+    if (Fails("RegCreateKeyExW"))
+        return static_cast<LSTATUS>(::GetLastError());
+    const std::wstring base = KeyPath(key);
+    if (base.empty())
+        return ERROR_INVALID_HANDLE;
+    const std::wstring path = subKey && *subKey ? base + L"\\" + Lower(subKey) : base;
+    if (disposition)
+        *disposition = registry.count(path) ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    registry[path];
+    *result = static_cast<HKEY>(NewToken());
+    m_registryKeys[*result] = path;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS FakePlatform::RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
+                                       LPDWORD size) {
+    if (Fails("RegQueryValueExW"))
+        return static_cast<LSTATUS>(::GetLastError());
+    auto keyFound = registry.find(KeyPath(key));
+    if (keyFound == registry.end())
+        return ERROR_INVALID_HANDLE;
+    auto valueFound = keyFound->second.find(Lower(valueName ? valueName : L""));
+    if (valueFound == keyFound->second.end())
+        return ERROR_FILE_NOT_FOUND;
+    const RegistryValue& value = valueFound->second;
+    if (type)
+        *type = value.type;
+    const DWORD available = size ? *size : 0;
+    if (size)
+        *size = static_cast<DWORD>(value.data.size());
+    if (!data)
+        return ERROR_SUCCESS;
+    if (available < value.data.size())
+        return ERROR_MORE_DATA;
+    std::copy(value.data.begin(), value.data.end(), data);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS FakePlatform::RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data,
+                                     DWORD size) {
+    if (Fails("RegSetValueExW"))
+        return static_cast<LSTATUS>(::GetLastError());
+    auto keyFound = registry.find(KeyPath(key));
+    if (keyFound == registry.end())
+        return ERROR_INVALID_HANDLE;
+    keyFound->second[Lower(valueName ? valueName : L"")] = {type, std::vector<BYTE>(data, data + size)};
+    return ERROR_SUCCESS;
+}
+
+// Predefined root keys close without complaint, as on the platform.
+LSTATUS FakePlatform::RegCloseKey(HKEY key) {
+    ++m_calls["RegCloseKey"];
+    if (reinterpret_cast<ULONG_PTR>(key) >= 0x80000000 && reinterpret_cast<ULONG_PTR>(key) <= 0x80000006)
+        return ERROR_SUCCESS;
+    return m_registryKeys.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+HANDLE FakePlatform::OpenProcess(DWORD, BOOL, DWORD processId) {
+    if (Fails("OpenProcess"))
+        return nullptr;
+    if (!runningProcesses.count(processId)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    HANDLE process = NewToken();
+    m_processHandles[process] = processId;
+    return process;
+}
+
+BOOL FakePlatform::TerminateProcess(HANDLE process, UINT exitCode) {
+    if (Fails("TerminateProcess"))
+        return FALSE;
+    auto found = m_processHandles.find(process);
+    if (found == m_processHandles.end())
+        return Fail(ERROR_INVALID_HANDLE);
+    terminatedProcesses.emplace_back(found->second, exitCode);
+    runningProcesses.erase(found->second);
+    return TRUE;
+}
+
+BOOL FakePlatform::CreateProcessW(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                                  BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
+                                  LPPROCESS_INFORMATION information) {
+    if (Fails("CreateProcessW"))
+        return FALSE;
+    startedCommandLines.emplace_back(commandLine ? commandLine : L"");
+    information->dwProcessId = 7000 + static_cast<DWORD>(startedCommandLines.size());
+    information->dwThreadId = information->dwProcessId + 1;
+    information->hProcess = NewToken();
+    m_processHandles[information->hProcess] = information->dwProcessId;
+    information->hThread = NewHandle(HandleKind::Other);
+    return TRUE;
+}
+
+HANDLE FakePlatform::CreateEventW(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) {
+    if (Fails("CreateEventW"))
+        return nullptr;
+    return NewHandle(HandleKind::Other);
+}

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include "CommandRunner.h"
+#include "Connections.h"
+#include "FakePlatform.h"
+
+namespace {
+
+const std::wstring Header = L"\nPropri\u0082t\u0082s :\n============\n";
+const std::wstring ClosingRule = L"\n============\n";
+
+class QueryGetCommandsTest : public ::testing::Test {
+protected:
+    QueryGetCommandsTest() {
+        FakeService& spooler = fake.AddService(L"Spooler", SERVICE_WIN32_SHARE_PROCESS | SERVICE_INTERACTIVE_PROCESS);
+        spooler.displayName = L"Spouleur d'impression";
+        spooler.startType = SERVICE_AUTO_START;
+        spooler.group = std::wstring(L"SpoolerGroup");
+        spooler.tag = 7;
+        spooler.dependencies = {L"RPCSS", L"http"};
+        spooler.account = std::nullopt;
+        spooler.status.dwCurrentState = SERVICE_RUNNING;
+        spooler.status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+        spooler.status.dwProcessId = 1234;
+        spooler.status.dwWin32ExitCode = 1077;
+        fake.AddService(L"Beep", SERVICE_KERNEL_DRIVER);
+        OpenConnection(L"", SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
+    }
+    ~QueryGetCommandsTest() override {
+        OutputCapture discard;
+        CloseAllConnections();
+        EXPECT_EQ(fake.OpenServiceHandles(), 0u);
+    }
+    FakePlatform fake;
+};
+
+TEST_F(QueryGetCommandsTest, StatusIsDumpedFieldByFieldInDecimal) {
+    const CommandOutcome outcome = RunCommandLine(L"query status spooler");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.out, Header + L"\n"
+                                    L"lpSvcStatusProcess->dwCheckPoint              = 0\n"
+                                    L"lpSvcStatusProcess->dwControlsAccepted        = 1\n"
+                                    L"lpSvcStatusProcess->dwCurrentState            = 4\n"
+                                    L"lpSvcStatusProcess->dwProcessId               = 1234\n"
+                                    L"lpSvcStatusProcess->dwServiceFlags            = 0\n"
+                                    L"lpSvcStatusProcess->dwServiceSpecificExitCode = 0\n"
+                                    L"lpSvcStatusProcess->dwServiceType             = 288\n"
+                                    L"lpSvcStatusProcess->dwWaitHint                = 0\n"
+                                    L"lpSvcStatusProcess->dwWin32ExitCode           = 1077\n" +
+                               ClosingRule + L"\n");
+}
+
+TEST_F(QueryGetCommandsTest, ConfigShowsTheFirstDependencyAndNullStrings) {
+    const CommandOutcome outcome = RunCommandLine(L"query config Spooler");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.out, Header + L"\n"
+                                    L"lpSvcConfig->dwErrorControl     = 1\n"
+                                    L"lpSvcConfig->dwServiceType      = 288\n"
+                                    L"lpSvcConfig->dwStartType        = 2\n"
+                                    L"lpSvcConfig->dwTagId            = 7\n"
+                                    L"lpSvcConfig->lpBinaryPathName   = C:\\Services\\service.exe\n"
+                                    L"lpSvcConfig->lpDependencies     = RPCSS\n"
+                                    L"lpSvcConfig->lpDisplayName      = Spouleur d'impression\n"
+                                    L"lpSvcConfig->lpLoadOrderGroup   = SpoolerGroup\n"
+                                    L"lpSvcConfig->lpServiceStartName = < NULL >\n" +
+                               ClosingRule + L"\n");
+}
+
+TEST_F(QueryGetCommandsTest, ExtendedConfigListsDescriptionAndEveryAction) {
+    FakeService& spooler = *fake.FindService(L"Spooler");
+    spooler.description = std::wstring(L"100% fiable");
+    spooler.resetPeriod = 86400;
+    spooler.command = std::wstring(L"notify.cmd");
+    spooler.actions = {{SC_ACTION_RESTART, 60000}, {static_cast<SC_ACTION_TYPE>(-1), 5}};
+    const CommandOutcome outcome = RunCommandLine(L"query configex Spooler");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.out, Header + L"\n"
+                                    L"lpSvcDescription->lpDescription    = 100% fiable\n"
+                                    L"lpSvcFailureActions->dwResetPeriod = 86400\n"
+                                    L"lpSvcFailureActions->lpRebootMsg   = < NULL >\n"
+                                    L"lpSvcFailureActions->lpCommand     = notify.cmd\n"
+                                    L"\nActions\n=======\n\n"
+                                    L"lpSvcFailureActions->cActions = 2\n"
+                                    L"\nlpSvcFailureActions->lpsaActions[0].Type  = 1\n"
+                                    L"lpSvcFailureActions->lpsaActions[0].Delay = 60000\n"
+                                    L"\nlpSvcFailureActions->lpsaActions[1].Type  = -1\n"
+                                    L"lpSvcFailureActions->lpsaActions[1].Delay = 5\n"
+                                    L"\n=======\n" +
+                               ClosingRule + L"\n");
+}
+
+TEST_F(QueryGetCommandsTest, ExtendedConfigLeavesOutWhatCannotBeRead) {
+    fake.FailCall("QueryServiceConfig2W", ERROR_INVALID_LEVEL, 4);
+    const CommandOutcome outcome = RunCommandLine(L"query configex Spooler");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.out, Header + L"\nlpSvcDescription->lpDescription    = < NULL >\n" + ClosingRule + L"\n");
+}
+
+TEST_F(QueryGetCommandsTest, FailuresWriteOnlyAnEmptyLine) {
+    for (const wchar_t* line : {L"query status nothing", L"query config nothing", L"query configex nothing",
+                                L"get service pid nothing", L"get service type nothing"}) {
+        ::SetLastError(0);
+        const CommandOutcome outcome = RunCommandLine(line);
+        EXPECT_EQ(outcome.result, 0) << line;
+        EXPECT_EQ(outcome.out, L"\n") << line;
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST)) << line;
+    }
+    fake.FailCall("QueryServiceStatusEx", ERROR_ACCESS_DENIED, 2);
+    EXPECT_EQ(RunCommandLine(L"query status Spooler").out, L"\n");
+}
+
+TEST_F(QueryGetCommandsTest, WrongWordCountsWriteNothing) {
+    for (const wchar_t* line : {L"query status", L"query status a b", L"query config", L"query configex a b",
+                                L"get service pid", L"get service type a b", L"get service key_name",
+                                L"get service display_name a b"}) {
+        const CommandOutcome outcome = RunCommandLine(line);
+        EXPECT_EQ(outcome.result, 0) << line;
+        EXPECT_EQ(outcome.out, L"") << line;
+    }
+}
+
+TEST_F(QueryGetCommandsTest, PropertiesCountTheDatabaseAndIgnoreWords) {
+    const CommandOutcome outcome = RunCommandLine(L"get properties whatever words");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.out, Header + L"szMachineName   =  (Ordinateur local)\n"
+                                    L"szDatabaseName  = ServicesActive\n"
+                                    L"dwDesiredAccess = 5\n"
+                                    L"Nombres d'objets services : 2\n"
+                                    L"============\n\n\n");
+}
+
+TEST_F(QueryGetCommandsTest, NamesTranslateBothWays) {
+    EXPECT_EQ(RunCommandLine(L"get service key_name \"Spouleur d'impression\"").out, L"Key Name = Spooler\n\n");
+    EXPECT_EQ(RunCommandLine(L"get service display_name spooler").out,
+              L"Display Name = Spouleur d'impression\n\n");
+    const CommandOutcome unknown = RunCommandLine(L"get service key_name Nobody");
+    EXPECT_EQ(unknown.result, 1);
+    EXPECT_EQ(unknown.out, L"\n");
+}
+
+TEST_F(QueryGetCommandsTest, PidAndTypeAlwaysReturnZero) {
+    CommandOutcome outcome = RunCommandLine(L"get service pid Spooler");
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.out, L"PID = 1234\n\n");
+    outcome = RunCommandLine(L"get service type beep");
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.out, L"Type = 1\n\n");
+}
+
+TEST_F(QueryGetCommandsTest, WithoutAConnectionOnlyServiceQueriesWriteTheirEmptyLine) {
+    {
+        OutputCapture discard;
+        CloseAllConnections();
+    }
+    EXPECT_EQ(RunCommandLine(L"query status Spooler").out, L"\n");
+    EXPECT_EQ(RunCommandLine(L"get properties").out, L"");
+    EXPECT_EQ(RunCommandLine(L"get service display_name Spooler").out, L"");
+}
+
+} // namespace

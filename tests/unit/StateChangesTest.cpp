@@ -1,0 +1,244 @@
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakePlatform.h"
+#include "LeakCheckedTest.h"
+#include "OutputCapture.h"
+#include "SvcCtrlMgr.h"
+#include "SvcObj.h"
+
+using namespace ServicesManagement;
+
+namespace {
+
+// A value no platform call leaves behind: it shows what an operation did to the last-error value.
+const DWORD Marker = 0xBEEF;
+const DWORD ProcessId = 4242;
+const DWORD NearTheWrap = 0xFFFFFFFF - 10000;
+
+SERVICE_STATUS_PROCESS Status(DWORD state, DWORD accepted, DWORD checkPoint = 0, DWORD waitHint = 0) {
+    return {SERVICE_WIN32_OWN_PROCESS, state, accepted, 0, 0, checkPoint, waitHint, ProcessId, 0};
+}
+
+using Terminations = std::vector<std::pair<DWORD, UINT>>;
+
+std::vector<DWORD> Sleeps(size_t count, DWORD milliseconds) { return std::vector<DWORD>(count, milliseconds); }
+
+// A service that reports START_PENDING with a checkpoint that grows at every read, for longer
+// than the time-out of a service that makes no progress, and then runs.
+std::deque<SERVICE_STATUS_PROCESS> SlowButSteadyStart() {
+    std::deque<SERVICE_STATUS_PROCESS> statuses;
+    for (DWORD checkPoint = 1; checkPoint <= 200; ++checkPoint)
+        statuses.push_back(Status(SERVICE_START_PENDING, 0, checkPoint, 0));
+    statuses.push_back(Status(SERVICE_RUNNING, SERVICE_ACCEPT_STOP));
+    return statuses;
+}
+
+const DWORD Stop = SERVICE_ACCEPT_STOP;
+const DWORD PauseContinue = SERVICE_ACCEPT_PAUSE_CONTINUE;
+
+// A simulated machine with a connection to it and the object of its service "Spooler", whose
+// status reads take the scripted statuses one after the other (the last one stays).
+struct Machine {
+    explicit Machine(std::deque<SERVICE_STATUS_PROCESS> statuses = {}, const wchar_t* name = nullptr)
+        : spooler(fake.AddService(L"Spooler")), manager(name, nullptr, SC_MANAGER_ALL_ACCESS),
+          service(&manager, L"Spooler") {
+        spooler.scriptedStatuses = std::move(statuses);
+        fake.runningProcesses = {ProcessId};
+    }
+    ~Machine() {
+        EXPECT_EQ(fake.OpenServiceHandles(), 0u) << "service handles left open";
+        EXPECT_EQ(fake.OpenHandles(), 0u) << "process handles left open";
+    }
+
+    FakePlatform fake;
+    FakeService& spooler;
+    CSvcCtrlMgr manager;
+    CService service;
+};
+
+using StateChangesTest = LeakCheckedTest;
+
+TEST_F(StateChangesTest, StartWaitsWhileTheServiceMakesProgress) {
+    const SERVICE_STATUS_PROCESS pending = Status(SERVICE_START_PENDING, 0, 5, 0);
+    const struct {
+        const char* label;
+        std::deque<SERVICE_STATUS_PROCESS> statuses;
+        DWORD startTick;
+        // The status read that fails, counted from 1 (0: none).
+        int failingRead;
+        int result;
+        std::vector<DWORD> sleeps;
+    } cases[] = {
+        {"short wait hints poll every 200 ms",
+         {Status(SERVICE_START_PENDING, 0, 1, 2000), Status(SERVICE_START_PENDING, 0, 2, 2000), Status(SERVICE_RUNNING, 0)},
+         0, 0, 1, Sleeps(2, 200)},
+        {"long ones every 5000 ms until the hint has passed", {Status(SERVICE_START_PENDING, 0, 5, 60000)}, 0, 0, 0,
+         Sleeps(12, 5000)},
+        {"no progress for 30000 ms", {pending}, 0, 0, 0, Sleeps(150, 200)},
+        {"the same across the tick counter's wrap", {pending}, NearTheWrap, 0, 0, Sleeps(150, 200)},
+        {"a growing checkpoint", SlowButSteadyStart(), 0, 0, 1, Sleeps(200, 200)},
+        {"stopped while starting", {pending, Status(SERVICE_STOPPED, 0)}, 0, 0, 0, Sleeps(1, 200)},
+        {"the first read fails", {pending}, 0, 1, 0, {}},
+        {"a read fails while waiting", {pending, pending}, 0, 3, 0, Sleeps(1, 200)},
+    };
+    const wchar_t* arguments[] = {L"-v", L"name=\"a b\""};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Machine machine(c.statuses);
+        machine.fake.tick = c.startTick;
+        if (c.failingRead)
+            machine.fake.FailCall("QueryServiceStatusEx", ERROR_ACCESS_DENIED, c.failingRead);
+        ::SetLastError(Marker);
+        EXPECT_EQ(machine.service.Start(2, arguments, 0, nullptr, nullptr), c.result);
+        EXPECT_EQ(::GetLastError(), c.failingRead ? static_cast<DWORD>(ERROR_ACCESS_DENIED) : Marker);
+        EXPECT_EQ(machine.fake.sleeps, c.sleeps);
+        EXPECT_EQ(machine.fake.serviceOpenings, std::vector<DWORD>{SERVICE_QUERY_STATUS | SERVICE_START});
+        EXPECT_EQ(machine.spooler.startArguments, (std::vector<std::wstring>{L"-v", L"name=\"a b\""}));
+    }
+
+    // A code left from before is no answer of the start's: the service is still waited for.
+    Machine machine({pending, Status(SERVICE_RUNNING, 0)});
+    ::SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+    EXPECT_EQ(machine.service.Start(0, nullptr, 0, nullptr, nullptr), 1);
+    EXPECT_EQ(machine.fake.Calls("QueryServiceStatusEx"), 2);
+
+    machine.spooler.status = Status(SERVICE_RUNNING, Stop);
+    ::SetLastError(Marker);
+    EXPECT_EQ(machine.service.Start(0, nullptr, 0, nullptr, nullptr), 1) << "already running";
+    EXPECT_EQ(::GetLastError(), Marker);
+    EXPECT_EQ(machine.fake.Calls("QueryServiceStatusEx"), 2) << "nothing to wait for";
+    machine.spooler.status = Status(SERVICE_STOPPED, 0);
+    machine.spooler.startType = SERVICE_DISABLED;
+    EXPECT_EQ(machine.service.Start(0, nullptr, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DISABLED));
+}
+
+TEST_F(StateChangesTest, PauseAndContinueWaitUntilTheTargetState) {
+    const SERVICE_STATUS_PROCESS running = Status(SERVICE_RUNNING, PauseContinue);
+    const SERVICE_STATUS_PROCESS paused = Status(SERVICE_PAUSED, PauseContinue);
+    const SERVICE_STATUS_PROCESS continuing = Status(SERVICE_CONTINUE_PENDING, PauseContinue, 1, 40000);
+    const struct {
+        const char* label;
+        bool pause;
+        std::deque<SERVICE_STATUS_PROCESS> statuses;
+        DWORD controlFailure;
+        int result;
+        std::vector<DWORD> controls;
+        std::vector<DWORD> sleeps;
+    } cases[] = {
+        {"pause of a paused service", true, {paused}, 0, 1, {}, {}},
+        {"pause refused", true, {Status(SERVICE_RUNNING, Stop)}, 0, 0, {}, {}},
+        {"continue of a stopped service", false, {Status(SERVICE_STOPPED, 0)}, 0, 0, {}, {}},
+        {"pause taken at once", true, {running, paused}, 0, 1, {SERVICE_CONTROL_PAUSE}, {}},
+        {"already pausing: nothing is sent", true,
+         {Status(SERVICE_PAUSE_PENDING, PauseContinue), Status(SERVICE_PAUSE_PENDING, PauseContinue, 1), paused}, 0,
+         1, {}, Sleeps(1, 200)},
+        {"still running after the pause", true, {running, running}, 0, 0, {SERVICE_CONTROL_PAUSE}, Sleeps(150, 200)},
+        {"continue refused by the platform", false, {paused}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL, 0, {}, {}},
+        {"each poll from the wait hint read before it", false, {paused, continuing, continuing, running}, 0, 1,
+         {SERVICE_CONTROL_CONTINUE}, Sleeps(2, 4000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Machine machine(c.statuses);
+        if (c.controlFailure)
+            machine.fake.FailCall("ControlService", c.controlFailure);
+        ::SetLastError(Marker);
+        CSvcObj& service = machine.service;
+        EXPECT_EQ(c.pause ? service.Pause(0, nullptr, nullptr) : service.Resume(0, nullptr, nullptr), c.result);
+        EXPECT_EQ(::GetLastError(), c.controlFailure ? c.controlFailure : Marker);
+        EXPECT_EQ(machine.spooler.controlsReceived, c.controls);
+        EXPECT_EQ(machine.fake.sleeps, c.sleeps);
+        EXPECT_EQ(machine.fake.serviceOpenings, std::vector<DWORD>{SERVICE_QUERY_STATUS | SERVICE_PAUSE_CONTINUE});
+    }
+}
+
+TEST_F(StateChangesTest, StopWaitsAFixedTimeAndEndsTheProcessOfALocalServiceThatHangs) {
+    const SERVICE_STATUS_PROCESS running = Status(SERVICE_RUNNING, Stop);
+    const SERVICE_STATUS_PROCESS stopped = Status(SERVICE_STOPPED, 0);
+    const std::deque<SERVICE_STATUS_PROCESS> hanging = {running, Status(SERVICE_STOP_PENDING, Stop, 0, 3000)};
+    const std::vector<DWORD> sent = {SERVICE_CONTROL_STOP};
+    const struct {
+        const char* label;
+        std::deque<SERVICE_STATUS_PROCESS> statuses;
+        int killOnTimeout;
+        const wchar_t* machine;
+        // The call that fails from its `firstFailing`-th use on (null: none).
+        const char* failing;
+        int firstFailing;
+        int result;
+        std::vector<DWORD> controls;
+        std::vector<DWORD> sleeps;
+        bool killed;
+    } cases[] = {
+        {"already stopped", {stopped}, 1, nullptr, nullptr, 0, 1, {}, {}, false},
+        {"stop refused", {Status(SERVICE_RUNNING, PauseContinue)}, 1, nullptr, nullptr, 0, 0, {}, {}, false},
+        {"already stopping: nothing is sent",
+         {Status(SERVICE_STOP_PENDING, Stop, 1, 1000), Status(SERVICE_STOP_PENDING, Stop, 2, 1000), stopped}, 1,
+         nullptr, nullptr, 0, 1, {}, Sleeps(1, 1000), false},
+        {"a wait hint of 10000 ms polls every 3000 ms",
+         {running, Status(SERVICE_STOP_PENDING, Stop, 1, 10000), Status(SERVICE_STOP_PENDING, Stop, 1, 10000),
+          stopped},
+         1, nullptr, nullptr, 0, 1, sent, Sleeps(2, 3000), false},
+        {"a wait hint of 0 does not pause",
+         {running, Status(SERVICE_STOP_PENDING, Stop), Status(SERVICE_STOP_PENDING, Stop), stopped}, 1, nullptr,
+         nullptr, 0, 1, sent, Sleeps(2, 0), false},
+        {"30000 ms exactly is not yet a time-out", {running, Status(SERVICE_STOP_PENDING, Stop, 0, 1000)}, 0,
+         nullptr, nullptr, 0, 0, sent, Sleeps(31, 1000), false},
+        {"a hanging service is ended", hanging, 1, nullptr, nullptr, 0, 0, sent, Sleeps(11, 3000), true},
+        {"not without the flag", hanging, 0, nullptr, nullptr, 0, 0, sent, Sleeps(11, 3000), false},
+        {"never on another machine", hanging, 1, L"\\\\FARAWAY", nullptr, 0, 0, sent, Sleeps(11, 3000), false},
+        {"this machine by its name", hanging, 1, L"\\\\quorvan-pc", nullptr, 0, 0, sent, Sleeps(11, 3000), true},
+        {"reads that keep failing", hanging, 1, nullptr, "QueryServiceStatusEx", 3, 0, sent, Sleeps(11, 3000), true},
+        {"the control fails", {running}, 1, nullptr, "ControlService", 1, 0, {}, {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Machine machine(c.statuses, c.machine);
+        machine.fake.tick = NearTheWrap;
+        if (c.failing)
+            machine.fake.FailCall(c.failing, ERROR_ACCESS_DENIED, c.firstFailing, 1000);
+        ::SetLastError(Marker);
+        EXPECT_EQ(machine.service.Stop(1, 120000, c.killOnTimeout, 0, nullptr, nullptr), c.result);
+        EXPECT_EQ(::GetLastError(), c.failing ? static_cast<DWORD>(ERROR_ACCESS_DENIED) : Marker);
+        EXPECT_EQ(machine.spooler.controlsReceived, c.controls);
+        EXPECT_EQ(machine.fake.sleeps, c.sleeps);
+        EXPECT_EQ(machine.fake.Calls("OpenProcess"), c.killed ? 1 : 0);
+        EXPECT_EQ(machine.fake.terminatedProcesses, (c.killed ? Terminations{{ProcessId, 1}} : Terminations{}));
+        EXPECT_EQ(machine.fake.serviceOpenings.at(0), static_cast<DWORD>(SERVICE_QUERY_STATUS | SERVICE_STOP));
+    }
+}
+
+TEST_F(StateChangesTest, StopReportsTheActiveDependentsItStopsFirst) {
+    Machine machine;
+    auto add = [&machine](const wchar_t* name, DWORD state, DWORD accepted, const wchar_t* dependency) {
+        FakeService& added = machine.fake.AddService(name);
+        added.status = Status(state, accepted);
+        added.dependencies = {dependency};
+    };
+    add(L"A", SERVICE_RUNNING, Stop, L"Spooler");
+    add(L"A1", SERVICE_RUNNING, Stop, L"A");
+    add(L"B", SERVICE_RUNNING, PauseContinue, L"Spooler");
+    add(L"C", SERVICE_STOPPED, 0, L"Spooler");
+    machine.fake.FindService(L"Spooler")->status = Status(SERVICE_RUNNING, Stop);
+    {
+        OutputCapture capture;
+        EXPECT_EQ(machine.service.Stop(1, 120000, 1, 0, nullptr, nullptr), 0);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_DEPENDENT_SERVICES_RUNNING)) << "B still runs";
+        EXPECT_EQ(capture.Out(), L"\n\nIl y a 2 d\u00E9pendances actives.\n"
+                                 L"A : \n\nIl y a 1 d\u00E9pendances actives.\n"
+                                 L"A1 : Succ\u00E8s\n"
+                                 L"Succ\u00E8s\n"
+                                 L"B : Echec\n");
+    }
+    machine.fake.FindService(L"B")->status = Status(SERVICE_STOPPED, 0);
+    OutputCapture capture;
+    EXPECT_EQ(machine.service.Stop(1, 120000, 1, 0, nullptr, nullptr), 1);
+    EXPECT_EQ(machine.fake.FindService(L"Spooler")->status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(capture.Out(), L"") << "no report without active dependents";
+}
+
+} // namespace
