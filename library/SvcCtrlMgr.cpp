@@ -32,7 +32,8 @@ _SCM_PROPERTIES::~_SCM_PROPERTIES() { dwDesiredAccess = 0; }
 void _SCM_PROPERTIES::Free() { dwDesiredAccess = 0; }
 
 CSvcCtrlMgr::CSvcCtrlMgr()
-    : m_hSCManager(nullptr), m_hLock(nullptr), m_dwDesiredAccess(0), m_hRegistryKey(nullptr) {}
+    : m_hSCManager(nullptr), m_hLock(nullptr), m_dwDesiredAccess(0), m_hRegistryKey(nullptr),
+      m_dwRemoteRegistryChanges(0) {}
 
 CSvcCtrlMgr::CSvcCtrlMgr(const wchar_t* machineName, const wchar_t* databaseName, unsigned long desiredAccess)
     : CSvcCtrlMgr() {
@@ -42,7 +43,7 @@ CSvcCtrlMgr::CSvcCtrlMgr(const wchar_t* machineName, const wchar_t* databaseName
 CSvcCtrlMgr::CSvcCtrlMgr(const CSvcCtrlMgr& other)
     : m_hSCManager(other.m_hSCManager), m_hLock(other.m_hLock), m_szMachineName(other.m_szMachineName),
       m_szDatabaseName(other.m_szDatabaseName), m_dwDesiredAccess(other.m_dwDesiredAccess),
-      m_hRegistryKey(other.m_hRegistryKey) {}
+      m_hRegistryKey(other.m_hRegistryKey), m_dwRemoteRegistryChanges(other.m_dwRemoteRegistryChanges) {}
 
 CSvcCtrlMgr& CSvcCtrlMgr::operator=(const CSvcCtrlMgr& other) {
     m_hSCManager = other.m_hSCManager;
@@ -51,6 +52,7 @@ CSvcCtrlMgr& CSvcCtrlMgr::operator=(const CSvcCtrlMgr& other) {
     m_szDatabaseName = other.m_szDatabaseName;
     m_dwDesiredAccess = other.m_dwDesiredAccess;
     m_hRegistryKey = other.m_hRegistryKey;
+    m_dwRemoteRegistryChanges = other.m_dwRemoteRegistryChanges;
     return *this;
 }
 
@@ -173,29 +175,6 @@ int CSvcCtrlMgr::SetSecurity(unsigned long securityInformation, void* descriptor
         return 0;
     ::SetLastError(before);
     return 1;
-}
-
-int CSvcCtrlMgr::__StartRemoteRegistryService(HKEY rootKey) {
-    if (m_hRegistryKey) {
-        Os().RegCloseKey(m_hRegistryKey);
-        m_hRegistryKey = nullptr;
-    }
-    if (IsLocalMachine(m_szMachineName)) {
-        m_hRegistryKey = rootKey;
-        return 1;
-    }
-    SimpleString target(m_szMachineName);
-    if (target.Length() != 0 && StrNIComp(target, L"\\\\", 2) != 0)
-        target = L"\\\\" + target;
-    return Os().RegConnectRegistryW(target, rootKey, &m_hRegistryKey) == ERROR_SUCCESS ? 1 : 0;
-}
-
-int CSvcCtrlMgr::__StopRemoteRegistryService() {
-    if (!m_hSCManager)
-        return 0;
-    HKEY key = m_hRegistryKey;
-    m_hRegistryKey = nullptr;
-    return key && Os().RegCloseKey(key) == ERROR_SUCCESS ? 1 : 0;
 }
 
 int ReleaseServiceHandle(SC_HANDLE handle) {

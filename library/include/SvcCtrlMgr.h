@@ -97,10 +97,18 @@ public:
     SC_HANDLE Handle() const { return m_hSCManager; }
 
 private:
-    // Attaches the machine's registry under `rootKey` (the key itself on this machine).
+    friend struct CSvcCtrlMgrTestPeer;
+
+    // Attaches the machine's registry under `rootKey`: the key itself on this machine; on another
+    // one, the remote-registry service is started (or continued) first when it is not running.
     int __StartRemoteRegistryService(HKEY rootKey);
-    // Detaches the registry and undoes what the attachment changed on the remote machine.
+    // Detaches the registry, and stops (or pauses again) the remote-registry service only when the
+    // attachment of this connection started (or continued) it.
     int __StopRemoteRegistryService();
+    // Gives up this connection's lock while the database is locked; returns whether it was.
+    bool __ReleaseLockIfLocked();
+    // Takes the lock back; when that fails the last-error value tells why.
+    void __RetakeLock();
 
     SC_HANDLE m_hSCManager;
     SC_LOCK m_hLock;
@@ -108,6 +116,8 @@ private:
     SimpleString m_szDatabaseName;
     unsigned long m_dwDesiredAccess;
     HKEY m_hRegistryKey;
+    // What the registry attachment changed on the remote machine, to be put back at detaching.
+    unsigned long m_dwRemoteRegistryChanges;
 };
 
 // Closes a manager or service handle; 0 for null.

@@ -122,6 +122,7 @@ SC_HANDLE FakePlatform::OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWO
     if (Fails("OpenServiceW"))
         return nullptr;
     serviceOpenings.push_back(access);
+    serviceNamesOpened.push_back(serviceName ? serviceName : L"");
     if (ManagerAccess(manager) < 0)
         return nullptr;
     FakeService* service = serviceName ? FindService(serviceName) : nullptr;
@@ -649,8 +650,10 @@ LSTATUS FakePlatform::RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD t
 // Predefined root keys close without complaint, as on the platform.
 LSTATUS FakePlatform::RegCloseKey(HKEY key) {
     ++m_calls["RegCloseKey"];
-    if (reinterpret_cast<ULONG_PTR>(key) >= 0x80000000 && reinterpret_cast<ULONG_PTR>(key) <= 0x80000006)
-        return ERROR_SUCCESS;
+    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_PERFORMANCE_DATA,
+                      HKEY_CURRENT_CONFIG, HKEY_DYN_DATA})
+        if (key == root)
+            return ERROR_SUCCESS;
     return m_registryKeys.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 

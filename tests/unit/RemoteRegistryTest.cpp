@@ -1,0 +1,121 @@
+#include "FakePlatform.h"
+#include "LeakCheckedTest.h"
+#include "SvcCtrlMgr.h"
+
+namespace ServicesManagement {
+
+// Reaches the registry attachment, which the group operations use from inside the connection.
+struct CSvcCtrlMgrTestPeer {
+    static int Attach(CSvcCtrlMgr& connection) { return connection.__StartRemoteRegistryService(HKEY_LOCAL_MACHINE); }
+    static int Detach(CSvcCtrlMgr& connection) { return connection.__StopRemoteRegistryService(); }
+};
+
+} // namespace ServicesManagement
+
+namespace {
+
+using ServicesManagement::CSvcCtrlMgr;
+using Peer = ServicesManagement::CSvcCtrlMgrTestPeer;
+
+class RemoteRegistryTest : public LeakCheckedTest {
+protected:
+    RemoteRegistryTest() {
+        FakeService& service = fake.AddService(L"RemoteRegistry", SERVICE_WIN32_SHARE_PROCESS);
+        service.startType = SERVICE_DISABLED;
+    }
+    void TearDown() override {
+        EXPECT_EQ(fake.OpenServiceHandles(), 0u);
+        EXPECT_EQ(fake.OpenRegistryKeys(), 0u);
+        LeakCheckedTest::TearDown();
+    }
+    FakeService& RemoteRegistry() { return *fake.FindService(L"RemoteRegistry"); }
+    DWORD State() { return RemoteRegistry().status.dwCurrentState; }
+    void SetState(DWORD state) {
+        RemoteRegistry().status.dwCurrentState = state;
+        RemoteRegistry().status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+        fake.runningProcesses.insert(RemoteRegistry().status.dwProcessId = 900);
+    }
+    FakePlatform fake;
+};
+
+TEST_F(RemoteRegistryTest, ThisMachineUsesTheRootKeyAndNeverTouchesTheService) {
+    CSvcCtrlMgr connection(L"quorvan-pc", nullptr, SC_MANAGER_ALL_ACCESS);
+    ::SetLastError(0);
+    EXPECT_EQ(Peer::Attach(connection), 1);
+    EXPECT_EQ(Peer::Detach(connection), 1);
+    EXPECT_TRUE(fake.serviceOpenings.empty());
+    EXPECT_TRUE(fake.registryConnections.empty());
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(::GetLastError(), 0u);
+}
+
+TEST_F(RemoteRegistryTest, DisabledServiceIsEnabledOnlyWhileItStartsAndStoppedAtDetaching) {
+    CSvcCtrlMgr connection(L"SRV", nullptr, SC_MANAGER_ALL_ACCESS);
+    EXPECT_EQ(Peer::Attach(connection), 1);
+    // The fake refuses to start a disabled service: running proves the start type was lifted.
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(RemoteRegistry().startType, static_cast<DWORD>(SERVICE_DISABLED));
+    EXPECT_EQ(fake.registryConnections, (std::vector<std::wstring>{L"\\\\SRV"}));
+    EXPECT_EQ(fake.OpenRegistryKeys(), 1u);
+
+    EXPECT_EQ(Peer::Detach(connection), 1);
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOPPED));
+    const size_t openings = fake.serviceOpenings.size();
+    SetState(SERVICE_RUNNING);
+    EXPECT_EQ(Peer::Detach(connection), 0) << "nothing attached any more";
+    EXPECT_EQ(fake.serviceOpenings.size(), openings) << "a second detach leaves the service alone";
+}
+
+TEST_F(RemoteRegistryTest, ServiceThatWasAlreadyRunningIsLeftRunning) {
+    SetState(SERVICE_RUNNING);
+    CSvcCtrlMgr connection(L"\\\\SRV", nullptr, SC_MANAGER_ALL_ACCESS);
+    EXPECT_EQ(Peer::Attach(connection), 1);
+    EXPECT_EQ(connection.Close(), 1);
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(RemoteRegistry().controlsReceived.empty());
+    EXPECT_EQ(fake.registryConnections, (std::vector<std::wstring>{L"\\\\SRV"}));
+}
+
+TEST_F(RemoteRegistryTest, PausedServiceIsContinuedAndPausedAgainWhenTheConnectionCloses) {
+    SetState(SERVICE_PAUSED);
+    {
+        CSvcCtrlMgr connection(L"SRV", nullptr, SC_MANAGER_ALL_ACCESS);
+        EXPECT_EQ(Peer::Attach(connection), 1);
+        EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_RUNNING));
+    }
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_PAUSED));
+    EXPECT_EQ(RemoteRegistry().controlsReceived,
+              (std::vector<DWORD>{SERVICE_CONTROL_CONTINUE, SERVICE_CONTROL_PAUSE}));
+}
+
+TEST_F(RemoteRegistryTest, HeldLockIsGivenUpAroundTheServiceAndTakenBack) {
+    CSvcCtrlMgr connection(L"SRV", nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_EQ(connection.Lock(), 1);
+    EXPECT_EQ(Peer::Attach(connection), 1);
+    EXPECT_EQ(fake.OpenLocks(), 1u);
+    EXPECT_EQ(fake.Calls("UnlockServiceDatabase"), 1);
+    EXPECT_EQ(Peer::Detach(connection), 1);
+    EXPECT_EQ(fake.OpenLocks(), 1u);
+    EXPECT_EQ(fake.Calls("UnlockServiceDatabase"), 2);
+    EXPECT_EQ(connection.Unlock(), 1);
+}
+
+TEST_F(RemoteRegistryTest, LockTakenByAnotherMeanwhileIsReported) {
+    CSvcCtrlMgr connection(L"SRV", nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_EQ(connection.Lock(), 1);
+    fake.FailCall("LockServiceDatabase", ERROR_SERVICE_DATABASE_LOCKED, 1, 2);
+    ::SetLastError(0);
+    EXPECT_EQ(Peer::Attach(connection), 1);
+    EXPECT_EQ(fake.OpenLocks(), 0u) << "the lock is lost";
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DATABASE_LOCKED));
+}
+
+TEST_F(RemoteRegistryTest, UnreachableRegistryFailsTheAttachment) {
+    fake.FailCall("RegConnectRegistryW", ERROR_BAD_NETPATH);
+    CSvcCtrlMgr connection(L"SRV", nullptr, SC_MANAGER_ALL_ACCESS);
+    EXPECT_EQ(Peer::Attach(connection), 0);
+    EXPECT_EQ(connection.Close(), 1);
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOPPED)) << "what the attachment started is stopped";
+}
+
+} // namespace
