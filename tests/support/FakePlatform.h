@@ -81,6 +81,8 @@ public:
     FakeService* FindService(const std::wstring& name);
     // The access asked by every OpenServiceW call, in order.
     std::vector<DWORD> serviceOpenings;
+    // The name passed to every OpenServiceW call that was not failed on purpose, in order.
+    std::vector<std::wstring> serviceNamesOpened;
     size_t OpenServiceHandles() const { return m_serviceHandles.size(); }
     // Privileges seen enabled while a change or query ran.
     bool shutdownPrivilegeEnabledDuringChange = false;
