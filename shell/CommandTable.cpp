@@ -89,7 +89,7 @@ void RegisterGetGroup(_COMMAND_GROUP* root) {
 void RegisterSetGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* set = AddCommandGroup(root, L"set", L"Définit diverses propriétés... (Non implémenté)");
     AddCommand(set, L"configex", L"Définit la configuration étendue d'un service / pilote (Partiellement implémenté).",
-               nullptr, nullptr);
+               nullptr, SetConfigExCommand);
 }
 
 } // namespace

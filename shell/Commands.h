@@ -56,6 +56,9 @@ int GetDisplayNameCommand(unsigned long argc, wchar_t** argv);
 int GetProcessIdCommand(unsigned long argc, wchar_t** argv);
 int GetTypeCommand(unsigned long argc, wchar_t** argv);
 
+// set configex
+int SetConfigExCommand(unsigned long argc, wchar_t** argv);
+
 // create service_object, create service_group, delete service_object, delete service_group
 void CreateSvcObjHelp();
 void CreateServiceGroupHelp();

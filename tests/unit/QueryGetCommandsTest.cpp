@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <vector>
+
 #include "CommandRunner.h"
 #include "Connections.h"
 #include "FakePlatform.h"
@@ -30,6 +33,7 @@ protected:
         OutputCapture discard;
         CloseAllConnections();
         EXPECT_EQ(fake.OpenServiceHandles(), 0u);
+        EXPECT_EQ(fake.OpenManagers(), 0u);
     }
     FakePlatform fake;
 };
@@ -155,6 +159,120 @@ TEST_F(QueryGetCommandsTest, WithoutAConnectionOnlyServiceQueriesWriteTheirEmpty
     EXPECT_EQ(RunCommandLine(L"query status Spooler").out, L"\n");
     EXPECT_EQ(RunCommandLine(L"get properties").out, L"");
     EXPECT_EQ(RunCommandLine(L"get service display_name Spooler").out, L"");
+}
+
+// A query whose platform call `call`, if any, fails (from its `occurrence`-th next call, `times`
+// calls in a row): what it writes, returns and leaves for the banner. The lookup opens the
+// service first, so occurrence 2 of OpenServiceW is the query's own open.
+struct InjectedFailure {
+    const wchar_t* line;
+    const char* call;
+    DWORD code;
+    int occurrence;
+    int times;
+    std::wstring out;
+    int result;
+    DWORD leftError;
+};
+
+void ExpectInjectedFailures(FakePlatform& fake, const std::vector<InjectedFailure>& cases) {
+    for (const InjectedFailure& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.call ? c.call : "no failure") << " in "
+                                        << std::string(c.line, c.line + wcslen(c.line)));
+        if (c.call)
+            fake.FailCall(c.call, c.code, c.occurrence, c.times);
+        ::SetLastError(0);
+        const CommandOutcome outcome = RunCommandLine(c.line);
+        const DWORD left = ::GetLastError(); // before a failure report can change it
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_EQ(outcome.result, c.result);
+        EXPECT_EQ(left, c.leftError);
+        EXPECT_EQ(fake.OpenServiceHandles(), 0u);
+    }
+}
+
+TEST_F(QueryGetCommandsTest, AServiceDeletedAfterTheLookupLeavesTheCodeOfTheFailedCall) {
+    const DWORD gone = ERROR_SERVICE_DOES_NOT_EXIST, marked = ERROR_SERVICE_MARKED_FOR_DELETE;
+    ExpectInjectedFailures(
+        fake,
+        {
+            {L"query status Spooler", "OpenServiceW", gone, 2, 1, L"\n", 0, gone},
+            {L"query config Spooler", "OpenServiceW", gone, 2, 1, L"\n", 0, gone},
+            {L"get service pid Spooler", "OpenServiceW", gone, 2, 1, L"PID = 0\n\n", 0, gone},
+            {L"get service type Spooler", "OpenServiceW", gone, 2, 1, L"Type = 0\n\n", 0, gone},
+            {L"query status Spooler", "QueryServiceStatusEx", marked, 1, 1, L"\n", 0, marked},
+            {L"get service pid Spooler", "QueryServiceStatusEx", marked, 1, 1, L"PID = 0\n\n", 0, marked},
+            // Both sections are left out; a missing section is no failure of the command.
+            {L"query configex Spooler", "OpenServiceW", gone, 2, 2, Header + L"\n" + ClosingRule + L"\n", 1,
+             0},
+        });
+}
+
+// The lookup needs SERVICE_QUERY_CONFIG, the status SERVICE_QUERY_STATUS; the manager must
+// enumerate for the count.
+TEST_F(QueryGetCommandsTest, MissingRightsLeaveAccessDeniedForTheBanner) {
+    FakeService& spooler = *fake.FindService(L"Spooler");
+    spooler.grantableAccess = SERVICE_ALL_ACCESS & ~SERVICE_QUERY_STATUS;
+    const DWORD denied = ERROR_ACCESS_DENIED;
+    ExpectInjectedFailures(fake,
+                           {
+                               {L"query status Spooler", nullptr, 0, 1, 1, L"\n", 0, denied},
+                               {L"get service pid Spooler", nullptr, 0, 1, 1, L"PID = 0\n\n", 0, denied},
+                               {L"get service type Spooler", nullptr, 0, 1, 1, L"Type = 288\n\n", 0, 0},
+                           });
+    spooler.grantableAccess = SERVICE_ALL_ACCESS & ~SERVICE_QUERY_CONFIG;
+    std::vector<InjectedFailure> lookupRefused;
+    for (const wchar_t* line : {L"query status Spooler", L"query config Spooler", L"query configex Spooler",
+                                L"get service pid Spooler", L"get service type Spooler"})
+        lookupRefused.push_back({line, nullptr, 0, 1, 1, L"\n", 0, denied});
+    ExpectInjectedFailures(fake, lookupRefused);
+    ExpectInjectedFailures(
+        fake, {{L"get properties", "EnumServicesStatusExW", denied, 1, 2,
+                Header + L"szMachineName   =  (Ordinateur local)\nszDatabaseName  = ServicesActive\n"
+                         L"dwDesiredAccess = 5\nNombres d'objets services : 0\n============\n\n\n",
+                1, denied}});
+}
+
+// Quotes, backslashes, blanks, characters beyond one byte and overlong names are the platform's
+// business: the typed name reaches it unchanged, once split as a command line is.
+TEST_F(QueryGetCommandsTest, NamesReachThePlatformExactlyAsTyped) {
+    const std::wstring longName(300, L'q');
+    const struct {
+        std::wstring typed;
+        std::wstring name;
+    } cases[] = {
+        {L"Say\\\"Hi\\\"", L"Say\"Hi\""},
+        {L"\"C:\\Dir\\Svc\"", L"C:\\Dir\\Svc"},
+        {L"back\\\\\\\"slash", L"back\\\"slash"},
+        {L"\"Nom  avec blancs\"", L"Nom  avec blancs"},
+        {L"\u0152uvre\u20AC\U0001F600", L"\u0152uvre\u20AC\U0001F600"},
+        {longName, longName},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "typed " << c.typed.size() << " characters");
+        FakeService& added = fake.AddService(c.name);
+        added.displayName = L"[" + c.name + L"]";
+        fake.serviceNamesOpened.clear();
+        const CommandOutcome status = RunCommandLine((L"query status " + c.typed).c_str());
+        EXPECT_EQ(status.result, 1);
+        ASSERT_FALSE(fake.serviceNamesOpened.empty());
+        for (const std::wstring& opened : fake.serviceNamesOpened)
+            EXPECT_EQ(opened, c.name);
+        EXPECT_EQ(RunCommandLine((L"get service display_name " + c.typed).c_str()).out,
+                  L"Display Name = [" + c.name + L"]\n\n");
+        fake.services.pop_back();
+    }
+    EXPECT_EQ(fake.OpenServiceHandles(), 0u);
+}
+
+TEST_F(QueryGetCommandsTest, AQuotedEmptyNameIsNoWord) {
+    for (const wchar_t* line : {L"query status \"\"", L"query config \"\" \"\"", L"get service pid \"\"",
+                                L"get service display_name \"\""}) {
+        const CommandOutcome outcome = RunCommandLine(line);
+        EXPECT_EQ(outcome.out, L"") << line;
+        EXPECT_EQ(outcome.result, 0) << line;
+    }
+    EXPECT_TRUE(fake.serviceNamesOpened.empty());
 }
 
 } // namespace

@@ -1,0 +1,233 @@
+// set configex: edits a service's description and failure actions through a short dialogue on
+// the console's input.
+
+#include "ConfigCommands.h"
+
+#include <array>
+#include <cctype>
+#include <iostream>
+#include <vector>
+
+#include "ByteStreams.h"
+#include "Commands.h"
+#include "ConsoleOutput.h"
+#include "Connections.h"
+#include "Platform.h"
+#include "StringFunctions.h"
+
+using ServicesManagement::CSvcObj;
+
+namespace {
+
+FILE* AnswerInput = nullptr;
+
+const size_t AnswerCapacity = 4096;
+// No failure policy needs more; a larger count is a typing slip, and it bounds what is allocated.
+const DWORD MaxActions = 32;
+
+using AnswerBuffer = std::array<wchar_t, AnswerCapacity>;
+
+// Reads the answers byte by byte, as the command loop reads its lines. Numbers are read the way
+// the console's stream extraction reads them: white space, line ends included, is skipped first,
+// and several numbers may share one line.
+class AnswerReader {
+public:
+    explicit AnswerReader(FILE* input) : m_input(input) {}
+
+    // One line without its line end; what does not fit is dropped up to the end of the line.
+    void ReadText(wchar_t* buffer, size_t capacity) {
+        ByteLineReader(m_input).ReadLine(buffer, capacity);
+        m_midLine = false;
+    }
+
+    // Text that is no number, a number beyond 32 bits and the end of the input all read as 0;
+    // the rest of such a line is dropped so that no later question takes it as its answer.
+    DWORD ReadNumber() {
+        DWORD value = 0;
+        if (ParseNumber(value)) {
+            m_midLine = true;
+            return value;
+        }
+        SkipLine();
+        m_midLine = false;
+        return 0;
+    }
+
+    // Drops what the last number left of its line, and nothing when a line end was read since.
+    void DropRestOfLine() {
+        if (m_midLine)
+            SkipLine();
+        m_midLine = false;
+    }
+
+private:
+    int NextNonBlank() {
+        int c = std::getc(m_input);
+        while (c != EOF && std::isspace(c))
+            c = std::getc(m_input);
+        return c;
+    }
+
+    // A sign is accepted and a minus wraps around, as the stream extraction of an unsigned does.
+    // The character after the number stays in the input.
+    bool ParseNumber(DWORD& value) {
+        int c = NextNonBlank();
+        const bool negative = c == '-';
+        if (c == '-' || c == '+')
+            c = std::getc(m_input);
+        bool anyDigit = false;
+        unsigned long long number = 0;
+        for (; c >= '0' && c <= '9'; c = std::getc(m_input)) {
+            anyDigit = true;
+            if (number <= MAXDWORD)
+                number = number * 10 + static_cast<unsigned>(c - '0');
+        }
+        std::ungetc(c, m_input);
+        if (!anyDigit || number > MAXDWORD)
+            return false;
+        value = negative ? 0u - static_cast<DWORD>(number) : static_cast<DWORD>(number);
+        return true;
+    }
+
+    void SkipLine() {
+        int c = std::getc(m_input);
+        while (c != EOF && c != '\n')
+            c = std::getc(m_input);
+    }
+
+    FILE* m_input;
+    bool m_midLine = false;
+};
+
+// An empty answer leaves the value as it is (null); "<NULL>" removes it (an empty text).
+wchar_t* AskText(AnswerReader& answers, const wchar_t* question, AnswerBuffer& answer) {
+    std::wcout << question << std::endl;
+    answers.ReadText(answer.data(), answer.size());
+    if (answer[0] == L'\0')
+        return nullptr;
+    if (StrIComp(answer.data(), L"<NULL>") == 0)
+        answer[0] = L'\0';
+    return answer.data();
+}
+
+// The user types the answer right after the question, on the same line.
+DWORD AskNumber(AnswerReader& answers) {
+    std::wcout << std::flush;
+    return answers.ReadNumber();
+}
+
+void ReportChange(int succeeded) {
+    const DWORD code = ::GetLastError();
+    std::wcout << (succeeded ? L"OK !!" : L"Oh oh ??") << std::endl << L"GetLastError() = " << code << std::endl;
+}
+
+void ShowDescriptionAnswer(const wchar_t* description) {
+    if (!description)
+        std::wcout << L"Description ignorée." << std::endl;
+    else if (!*description)
+        std::wcout << L"Description réinitialisée." << std::endl;
+    else
+        std::wcout << L"Nouvelle description : '" << description << L"'" << std::endl;
+}
+
+void ChangeDescription(CSvcObj& object, AnswerReader& answers) {
+    AnswerBuffer answer;
+    std::wcout << std::endl;
+    SERVICE_DESCRIPTIONW description = {
+        AskText(answers,
+                L"Nouvelle description du service (tapez \"<NULL>\" pour supprimer la description existante ou "
+                L"laissez une chaîne vide pour ne pas la modifier) :",
+                answer)};
+    std::wcout << std::endl;
+    ShowDescriptionAnswer(description.lpDescription);
+    ReportChange(object.ChangeConfig2(&description, ServicesManagement::ConfigInfoDescription));
+}
+
+DWORD AskActionCount(AnswerReader& answers) {
+    std::wcout << std::endl << std::endl << L"svcFailureActions.cActions = ";
+    DWORD count = AskNumber(answers);
+    while (count > MaxActions) {
+        answers.DropRestOfLine();
+        std::wcout << L"Nombre d'actions trop grand (" << MaxActions << L" au plus)." << std::endl
+                   << L"svcFailureActions.cActions = ";
+        count = AskNumber(answers);
+    }
+    return count;
+}
+
+// Nothing typed is dropped between these questions: one line may answer several of them.
+std::vector<SC_ACTION> AskActions(AnswerReader& answers) {
+    std::vector<SC_ACTION> actions(AskActionCount(answers));
+    for (size_t i = 0; i < actions.size(); ++i) {
+        std::wcout << std::endl << L"svcFailureActions.lpsaActions[" << i << L"].Type  = ";
+        actions[i].Type = static_cast<SC_ACTION_TYPE>(AskNumber(answers));
+        std::wcout << L"svcFailureActions.lpsaActions[" << i << L"].Delay = ";
+        actions[i].Delay = AskNumber(answers);
+    }
+    return actions;
+}
+
+const wchar_t* OrDefault(const wchar_t* text) { return text ? text : L"< the default value >"; }
+
+// The heading's é is the OEM code pages' 0x82, as the console shows it.
+void PrintSummary(const SERVICE_FAILURE_ACTIONSW& record) {
+    const wchar_t* const Rule = L"===============";
+    std::wcout << std::endl << std::endl << L"R\u0082capitulatif :" << std::endl << Rule << std::endl << std::endl
+               << L"svcFailureActions.dwResetPeriod = " << record.dwResetPeriod << std::endl;
+    ConsolePrintf(L"svcFailureActions.lpRebootMsg   = %s\n", OrDefault(record.lpRebootMsg));
+    ConsolePrintf(L"svcFailureActions.lpCommand     = %s\n", OrDefault(record.lpCommand));
+    std::wcout << std::endl << L"Actions" << std::endl << L"=======" << std::endl << std::endl
+               << L"svcFailureActions.cActions = " << record.cActions << std::endl;
+    for (DWORD i = 0; i < record.cActions; ++i) {
+        std::wcout << std::endl
+                   << L"svcFailureActions.lpsaActions[" << i << L"].Type  = "
+                   << static_cast<int>(record.lpsaActions[i].Type) << std::endl
+                   << L"svcFailureActions.lpsaActions[" << i << L"].Delay = " << record.lpsaActions[i].Delay
+                   << std::endl;
+    }
+    std::wcout << std::endl << L"=======" << std::endl << std::endl << Rule << std::endl;
+}
+
+void ChangeFailureActions(CSvcObj& object, AnswerReader& answers) {
+    SERVICE_FAILURE_ACTIONSW record = {};
+    std::wcout << std::endl << L"svcFailureActions.dwResetPeriod = ";
+    record.dwResetPeriod = AskNumber(answers);
+    answers.DropRestOfLine();
+    std::wcout << std::endl;
+    AnswerBuffer rebootMessage;
+    AnswerBuffer command;
+    record.lpRebootMsg = AskText(answers,
+                                 L"svcFailureActions.lpRebootMsg = (tapez \"<NULL>\" pour supprimer le message "
+                                 L"existant ou laissez une chaîne vide pour ne pas le modifier) :",
+                                 rebootMessage);
+    std::wcout << std::endl;
+    record.lpCommand = AskText(answers,
+                               L"svcFailureActions.lpCommand = (tapez \"<NULL>\" pour supprimer la commande "
+                               L"existante ou laissez une chaîne vide pour ne pas la modifier) :",
+                               command);
+    std::vector<SC_ACTION> actions = AskActions(answers);
+    record.cActions = static_cast<DWORD>(actions.size());
+    record.lpsaActions = actions.empty() ? nullptr : actions.data();
+    PrintSummary(record);
+    ReportChange(object.ChangeConfig2(&record, ServicesManagement::ConfigInfoFailureActions));
+}
+
+} // namespace
+
+void SetConfigAnswerInput(FILE* input) { AnswerInput = input; }
+
+// Once started, the dialogue runs to its end and both changes are always asked of the platform.
+int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
+    if (argc != 1)
+        return 0;
+    int result = 0;
+    WithActiveService(argv[0], [&](CSvcObj& object) {
+        AnswerReader answers(AnswerInput ? AnswerInput : stdin);
+        ChangeDescription(object, answers);
+        ChangeFailureActions(object, answers);
+        answers.DropRestOfLine();
+        result = 1;
+    });
+    std::wcout << std::endl;
+    return result;
+}

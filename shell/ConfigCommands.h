@@ -1,0 +1,8 @@
+#pragma once
+// Where the set configex dialogue reads its answers.
+
+#include <cstdio>
+
+// Null, the default, is the process's standard input, read through the same C stream as the
+// command loop so that both see one buffer, in script mode too.
+void SetConfigAnswerInput(FILE* input);
