@@ -45,21 +45,22 @@ void RegisterLockGroup(_COMMAND_GROUP* root) {
 void RegisterCreateAndDeleteGroups(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* create =
         AddCommandGroup(root, L"create", L"Création d'un service / pilote ou d'un groupe de services...");
-    AddCommand(create, L"service_object", L"Crée un service / pilote.", CreateSvcObjHelp, nullptr);
-    AddCommand(create, L"service_group", L"Crée un groupe de services.", CreateServiceGroupHelp, nullptr);
+    AddCommand(create, L"service_object", L"Crée un service / pilote.", CreateSvcObjHelp, CreateSvcObjCommand);
+    AddCommand(create, L"service_group", L"Crée un groupe de services.", CreateServiceGroupHelp, CreateServiceGroupCommand);
     _COMMAND_GROUP* remove =
         AddCommandGroup(root, L"delete", L"Suppression d'un service / pilote ou d'un groupe de services...");
-    AddCommand(remove, L"service_object", L"Supprime un service / pilote.", DeleteSvcObjHelp, nullptr);
-    AddCommand(remove, L"service_group", L"Supprime un groupe de services.", DeleteServiceGroupHelp, nullptr);
+    AddCommand(remove, L"service_object", L"Supprime un service / pilote.", DeleteSvcObjHelp, DeleteSvcObjCommand);
+    AddCommand(remove, L"service_group", L"Supprime un groupe de services.", DeleteServiceGroupHelp, DeleteServiceGroupCommand);
 }
 
 void RegisterEnumGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* enumeration = AddCommandGroup(root, L"enum", L"Énumération...");
-    AddCommand(enumeration, L"service_group", L"Énumère les groupes de services.", nullptr, nullptr);
+    AddCommand(enumeration, L"service_group", L"Énumère les groupes de services.", nullptr,
+               EnumServiceGroupsCommand);
     AddCommand(enumeration, L"service_group_load_order", L"Affiche l'ordre de chargement des services / pilotes.",
-               nullptr, nullptr);
+               nullptr, EnumLoadOrderCommand);
     AddCommand(enumeration, L"dependent_services", L"Liste les services qui dépendent du service spécifié.",
-               nullptr, nullptr);
+               nullptr, EnumDependentsCommand);
 }
 
 void RegisterQueryGroup(_COMMAND_GROUP* root) {

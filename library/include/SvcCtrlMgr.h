@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "GroupLoadOrder.h"
+#include "MultiString.h"
 #include "SimpleString.h"
 #include "SvcObj.h"
 #include "VelmarikApi.h"
@@ -93,6 +95,27 @@ public:
     int EnumServicesByGroupW(unsigned long serviceType, unsigned long serviceState, const wchar_t* group,
                              ENUM_SERVICE_STATUSW** services, unsigned long* count) const;
 
+    // Service groups, in the machine's registry (reached through the registry attachment). Each
+    // returns 0 without a connection or when the registry cannot be reached.
+    //
+    // The load order of `group` (null: of all groups) for the services that start at boot, with
+    // the system or automatically. `*order` receives a new record, given back with
+    // ReleaseGroupLoadOrder; `*count` (may be null) its number of entries. Whatever cannot be read
+    // later only leaves services out: the result is then still 1, with the last-error value as found.
+    int GroupLoadOrder(const wchar_t* group, _GROUP_LOAD_ORDER** order, unsigned long* count);
+    // The ordered group names; `groups` is untouched unless the list is read.
+    int EnumServiceGroups(MultiString& groups);
+    // Inserts `name` before the element at `position` (at the end when `append` is set or the
+    // position is past the end), unless that element is already the name without regard to case.
+    int CreateServiceGroup(const SimpleString& name, int append, unsigned long position);
+    // Removes the group at `position` (counted from 0); a position past the end changes nothing.
+    int DeleteServiceGroup(unsigned long position);
+    // Removes every group named `name` without regard to case.
+    int DeleteServiceGroup(const SimpleString& name);
+    // The list-editing members never create the list: a missing list, or one of another type than
+    // REG_MULTI_SZ, fails. The list is written back whole, also when nothing changed, and closed by
+    // two NULs whatever shape it was read in. The groups' tag vectors and services stay as they are.
+
     // The manager handle in use, for the service objects made from this connection.
     SC_HANDLE Handle() const { return m_hSCManager; }
 
@@ -105,6 +128,10 @@ private:
     // Detaches the registry, and stops (or pauses again) the remote-registry service only when the
     // attachment of this connection started (or continued) it.
     int __StopRemoteRegistryService();
+    // Runs `work(m_hRegistryKey)` with the registry attached and detaches it afterwards, keeping
+    // the last-error value that the work left.
+    template <typename Work>
+    int __WithRegistry(Work work);
     // Gives up this connection's lock while the database is locked; returns whether it was.
     bool __ReleaseLockIfLocked();
     // Takes the lock back; when that fails the last-error value tells why.
