@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include "CommandRunner.h"
+#include "Commands.h"
+#include "Connections.h"
+#include "FakePlatform.h"
+#include "ServiceGroups.h"
+
+namespace {
+
+using namespace ServiceGroups;
+
+std::wstring Listed(FakePlatform& fake) {
+    const std::vector<BYTE> bytes = GroupListBytes(fake);
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
+class GroupCommandsTest : public ::testing::Test {
+protected:
+    GroupCommandsTest() { OpenConnection(L"", SC_MANAGER_ALL_ACCESS); }
+    ~GroupCommandsTest() override {
+        OutputCapture discard;
+        CloseAllConnections();
+        EXPECT_EQ(fake.OpenServiceHandles(), 0u);
+        EXPECT_EQ(fake.OpenRegistryKeys(), 0u);
+    }
+    FakePlatform fake;
+};
+
+TEST_F(GroupCommandsTest, GroupListSaysGroupOrGroupsAndNullWhenUnread) {
+    const struct {
+        std::vector<std::wstring> names;
+        const wchar_t* expected;
+    } cases[] = {
+        {{}, L"Il y a 0 groupe.\n\nGroupes :\n=========\n\n\n"},
+        {{L"Base"}, L"Il y a 1 groupe.\n\nGroupes :\n=========\nBase\n\n\n"},
+        {{L"Base", L"Extended Base"}, L"Il y a 2 groupes.\n\nGroupes :\n=========\nBase\nExtended Base\n\n\n"},
+    };
+    for (const auto& c : cases) {
+        SetGroupList(fake, c.names);
+        const CommandOutcome outcome = RunCommandLine(L"enum service_group ignored words");
+        EXPECT_EQ(outcome.result, 1);
+        EXPECT_EQ(outcome.out, c.expected);
+    }
+    fake.registry[GroupListKey].erase(L"list");
+    EXPECT_EQ(RunCommandLine(L"enum service_group").out, L"Il y a 0 groupe.\n\nGroupes :\n=========\n(null)\n\n");
+}
+
+TEST_F(GroupCommandsTest, LoadOrderMarksWhatTheListAndTheTagsDoNotPlace) {
+    SetGroupList(fake, {L"A", L"B"});
+    SetTagVector(fake, L"A", {5, 3});
+    AddGroupedService(fake, L"x", SERVICE_AUTO_START, std::wstring(L"A"), 3);
+    AddGroupedService(fake, L"y", SERVICE_AUTO_START, std::wstring(L"A"), 5);
+    AddGroupedService(fake, L"z", SERVICE_AUTO_START, std::wstring(L"A"), std::nullopt);
+    AddGroupedService(fake, L"w", SERVICE_AUTO_START, std::wstring(L"B"), 1);
+    AddGroupedService(fake, L"v", SERVICE_AUTO_START, std::nullopt, std::nullopt);
+    AddGroupedService(fake, L"u", SERVICE_AUTO_START, std::wstring(L"C"), std::nullopt);
+    AddGroupedService(fake, L"d", SERVICE_DEMAND_START, std::wstring(L"A"), std::nullopt);
+    CommandOutcome outcome = RunCommandLine(L"enum service_group_load_order");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.out, L"Groupe : '< Tous les groupes >'.\n"
+                           L"Service 'y'\t\tGroup : 'A'\tTag : 5\n"
+                           L"Service 'x'\t\tGroup : 'A'\tTag : 3\n"
+                           L"Service 'z'\t\tGroup : 'A'\tTag : n/a*\n"
+                           L"Service 'w'\t\tGroup : 'B'\tTag : 1*\n"
+                           L"Service 'v'\t\tGroup : 'n/a'*\tTag : n/a*\n"
+                           L"Service 'u'\t\tGroup : 'C'*\tTag : n/a*\n"
+                           L"\n");
+    outcome = RunCommandLine(L"enum service_group_load_order C more words");
+    EXPECT_EQ(outcome.out, L"Groupe : 'C'.\nService 'u'\t\tGroup : 'C'*\tTag : n/a*\n\n");
+}
+
+TEST_F(GroupCommandsTest, LoadOrderWithoutARegistryWritesOneEmptyLine) {
+    {
+        OutputCapture discard;
+        CloseAllConnections();
+    }
+    OpenConnection(L"FAR", SC_MANAGER_ALL_ACCESS);
+    fake.unreachableMachines.insert(L"FAR");
+    const CommandOutcome outcome = RunCommandLine(L"enum service_group_load_order");
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.out, L"\n");
+}
+
+TEST_F(GroupCommandsTest, DependentsAreListedByKeyNameWithAPluralThatNeverChanges) {
+    fake.AddService(L"Base");
+    fake.AddService(L"Top").dependencies = {L"base"};
+    fake.AddService(L"Alone");
+    EXPECT_EQ(RunCommandLine(L"enum dependent_services base").out,
+              L"D\u00E9pendances de base :\nIl y a 1 d\u00E9pendances.\n\nTop\n\n");
+    EXPECT_EQ(RunCommandLine(L"enum dependent_services Alone").out,
+              L"D\u00E9pendances de Alone :\nIl y a 0 d\u00E9pendances.\n\n\n");
+    EXPECT_EQ(RunCommandLine(L"enum dependent_services").out, L"");
+    EXPECT_EQ(RunCommandLine(L"enum dependent_services Nobody").out, L"\n");
+}
+
+TEST_F(GroupCommandsTest, CreateGroupPlacesByTheLastOption) {
+    const struct {
+        const wchar_t* line;
+        std::vector<std::wstring> after;
+    } cases[] = {
+        {L"create service_group grp", {L"A", L"B", L"C", L"grp"}},
+        {L"create service_group grp order=1", {L"A", L"grp", L"B", L"C"}},
+        {L"create service_group grp order=2 set_group_at_the_end", {L"A", L"B", L"C", L"grp"}},
+        {L"create service_group grp set_group_at_the_end order=2", {L"A", L"B", L"grp", L"C"}},
+        {L"create service_group \"Mon groupe\" order=0", {L"Mon groupe", L"A", L"B", L"C"}},
+        {L"create service_group grp order=-1", {L"A", L"B", L"C", L"grp"}},
+        {L"create service_group a order=0", {L"A", L"B", L"C"}},
+    };
+    for (const auto& c : cases) {
+        SetGroupList(fake, {L"A", L"B", L"C"});
+        EXPECT_EQ(RunCommandLine(c.line).result, 1) << c.line;
+        EXPECT_EQ(Listed(fake), MultiStringUnits(c.after)) << c.line;
+    }
+}
+
+TEST_F(GroupCommandsTest, DeleteGroupByNameOrPosition) {
+    const struct {
+        const wchar_t* line;
+        std::vector<std::wstring> after;
+    } cases[] = {
+        {L"delete service_group name=b", {L"A", L"C"}},
+        {L"delete service_group NAME=\"B\"", {L"A", L"C"}},
+        {L"delete service_group order=0", {L"B", L"C"}},
+        {L"delete service_group order=99999999999", {L"A", L"B", L"C"}},
+        {L"delete service_group name=Z", {L"A", L"B", L"C"}},
+    };
+    for (const auto& c : cases) {
+        SetGroupList(fake, {L"A", L"B", L"C"});
+        EXPECT_EQ(RunCommandLine(c.line).result, 1) << c.line;
+        EXPECT_EQ(Listed(fake), MultiStringUnits(c.after)) << c.line;
+    }
+}
+
+TEST_F(GroupCommandsTest, MalformedOptionsShowTheUsageLineAndChangeNothing) {
+    SetGroupList(fake, {L"A"});
+    const struct {
+        const wchar_t* line;
+        const wchar_t* usage;
+    } cases[] = {
+        {L"create service_group grp order=2=3", L"CreateServiceGroupHelp()\n\n"},
+        {L"create service_group grp orders=2", L"CreateServiceGroupHelp()\n\n"},
+        {L"create service_group", L"CreateServiceGroupHelp()\n\n"},
+        {L"create service_group a b c d", L"CreateServiceGroupHelp()\n\n"},
+        {L"delete service_group grp", L"DeleteServiceGroupHelp()\n\n"},
+        {L"delete service_group name=", L"DeleteServiceGroupHelp()\n\n"},
+        {L"delete service_group name=a b", L"DeleteServiceGroupHelp()\n\n"},
+        {L"create service_object", L"CreateSvcObjHelp()\n\n"},
+        {L"delete service_object a b", L"DeleteSvcObjHelp()\n\n"},
+    };
+    for (const auto& c : cases) {
+        const CommandOutcome outcome = RunCommandLine(c.line);
+        EXPECT_EQ(outcome.result, 0) << c.line;
+        EXPECT_EQ(outcome.out, c.usage) << c.line;
+    }
+    EXPECT_EQ(Listed(fake), MultiStringUnits({L"A"}));
+}
+
+TEST_F(GroupCommandsTest, CreateServiceObjectUsesTheFixedTestConfiguration) {
+    CommandOutcome outcome = RunCommandLine(L"create service_object Essai");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.out, L"Cr\u00E9ation du service Essai...OK\n");
+    const FakeService* created = fake.FindService(L"Essai");
+    ASSERT_NE(created, nullptr);
+    EXPECT_EQ(created->serviceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS));
+    EXPECT_EQ(created->startType, static_cast<DWORD>(SERVICE_DEMAND_START));
+    EXPECT_EQ(*created->binaryPath, L"\"C:\\QuorvanServiceWrapper.exe\" /RunAsService:aah "
+                                    L"C:\\windows\\system32\\calc.exe" +
+                                        std::wstring(36, L' '));
+    outcome = RunCommandLine(L"create service_object Essai");
+    EXPECT_EQ(outcome.out, L"Cr\u00E9ation du service Essai...PROBL\u00C8ME\n");
+    EXPECT_EQ(RunCommandLine(L"delete service_object essai").result, 1);
+    EXPECT_EQ(fake.FindService(L"Essai"), nullptr);
+}
+
+} // namespace
