@@ -82,12 +82,16 @@ LSTATUS ReadList(HKEY key, bool multiStringTypeOnly, MultiString& list) {
 }
 
 // An unreadable list reads as an empty one, so that every service then falls under no known group.
-std::vector<SimpleString> ReadGroupNames(HKEY root) {
+// The ordered group names. A machine without the key has an empty list; one whose key holds no
+// readable "List" value has no list at all (nullopt), and then orders no group.
+std::optional<std::vector<SimpleString>> ReadGroupNames(HKEY root) {
     std::vector<SimpleString> names;
     UniqueRegistryKey key = OpenForReading(root, GroupListKey);
-    MultiString list;
-    if (!key || ReadList(key.get(), false, list) != ERROR_SUCCESS)
+    if (!key)
         return names;
+    MultiString list;
+    if (ReadList(key.get(), false, list) != ERROR_SUCCESS)
+        return std::nullopt;
     for (const wchar_t* name = list; name && *name; name += StrLen(name) + 1)
         names.emplace_back(name);
     return names;
@@ -244,11 +248,16 @@ int CSvcCtrlMgr::GroupLoadOrder(const wchar_t* group, _GROUP_LOAD_ORDER** order,
         *count = 0;
     return __WithRegistry([&](HKEY root) {
         const LastErrorKeeper keep;
-        const std::vector<SimpleString> groupList = ReadGroupNames(root);
+        const std::optional<std::vector<SimpleString>> groupList = ReadGroupNames(root);
         const UniqueRegistryKey tagVectors = OpenForReading(root, TagVectorsKey);
         const std::vector<LoadOrderCandidate> candidates = ReadCandidates(*this, root, group);
-        const std::vector<LoadOrderPlacement> placements = PlaceInLoadOrder(
-            candidates, groupList, group, [&](const wchar_t* name) { return ReadTagVector(tagVectors.get(), name); });
+        // Without a list, walking all groups walks none (not even the unnamed one).
+        const std::vector<LoadOrderPlacement> placements =
+            !groupList && !group ? std::vector<LoadOrderPlacement>()
+                                 : PlaceInLoadOrder(candidates, groupList.value_or(std::vector<SimpleString>()),
+                                                    group, [&](const wchar_t* name) {
+                                                        return ReadTagVector(tagVectors.get(), name);
+                                                    });
         *order = NewLoadOrder(group, candidates, placements);
         if (count)
             *count = (*order)->dwCount;

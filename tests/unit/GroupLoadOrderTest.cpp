@@ -162,13 +162,16 @@ TEST_F(GroupLoadOrderTest, ServiceWithoutKeyFallsUnderNoKnownGroupUntagged) {
     EXPECT_EQ(LoadOrder(nullptr), (std::vector<Row>{Y, Z, W, bare, V, U}));
 }
 
-TEST_F(GroupLoadOrderTest, WithoutGroupListEveryServiceFallsUnderNoKnownGroup) {
+// Without the key every service falls under no known group; a key without a readable list
+// orders no group at all when all groups are asked for, and orders one group as unlisted.
+TEST_F(GroupLoadOrderTest, WithoutGroupListKeyOrValue) {
     SetUpExample();
-    const std::vector<std::wstring> enumerationOrder{L"x", L"y", L"z", L"w", L"v", L"u"};
     fake.registry[GroupListKey].erase(L"list");
-    EXPECT_EQ(LoadOrderNames(nullptr), enumerationOrder) << "list value missing";
+    EXPECT_TRUE(LoadOrderNames(nullptr).empty()) << "list value missing";
+    EXPECT_EQ(LoadOrderNames(L"A"), (std::vector<std::wstring>{L"x", L"y", L"z"})) << "list value missing";
     fake.registry.erase(GroupListKey);
-    EXPECT_EQ(LoadOrderNames(nullptr), enumerationOrder) << "list key missing";
+    EXPECT_EQ(LoadOrderNames(nullptr), (std::vector<std::wstring>{L"x", L"y", L"z", L"w", L"v", L"u"}))
+        << "list key missing";
 }
 
 TEST_F(GroupLoadOrderTest, WithoutServicesKeyNoServiceTakesPart) {
