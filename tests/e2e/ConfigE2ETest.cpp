@@ -9,15 +9,9 @@
 #include "OrvelRunner.h"
 #include "ServiceInstaller.h"
 #include "ShellText.h"
+#include "TestEnvironment.h"
 
 namespace {
-
-std::wstring ComputerName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    EXPECT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
-    return name;
-}
 
 // The two report lines for a change, as the platform answers the same change asked directly.
 std::wstring Report(bool succeeded, DWORD code) {

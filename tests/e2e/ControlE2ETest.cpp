@@ -27,25 +27,6 @@ namespace {
 
 const DWORD kStateTimeoutMs = 20000;
 
-std::wstring ComputerName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    EXPECT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
-    return name;
-}
-
-// What a batch run writes around its command's output: the banner, then the line break of the
-// connections being closed.
-std::string Batch(const std::wstring& output) {
-    return Banner() + Bytes(output) + kLineBreak;
-}
-
-OrvelRun RunBatchCommand(const std::vector<std::wstring>& command) {
-    std::vector<std::wstring> arguments = {L"connect:,5"};
-    arguments.insert(arguments.end(), command.begin(), command.end());
-    return RunOrvel(arguments);
-}
-
 // A script line and what the command writes after its echo; every control command but `control`
 // writes one empty line.
 struct ScriptLine {
@@ -146,7 +127,7 @@ TEST(ControlE2E, HundredStartArgumentsFromTheCommandLineReachTheServiceInOrder) 
         command.push_back(word);
         expected.emplace_back(word.begin(), word.end());
     }
-    const OrvelRun run = RunBatchCommand(command);
+    const OrvelRun run = RunOrvelBatch(command);
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), run.out);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(StateOf(service), static_cast<DWORD>(SERVICE_RUNNING));
@@ -172,7 +153,7 @@ TEST(ControlE2E, StartWaitsThroughThePendingStateUntilTheServiceSettles) {
         InstalledTestService service(c.name, c.switches);
         ASSERT_TRUE(service.installed());
         const DWORD before = GetTickCount();
-        const OrvelRun run = RunBatchCommand({L"start", c.name});
+        const OrvelRun run = RunOrvelBatch({L"start", c.name});
         const DWORD elapsed = GetTickCount() - before;
         SERVICE_STATUS_PROCESS status = {};
         ASSERT_TRUE(QueryStatus(service.handle(), status));
@@ -196,7 +177,7 @@ TEST(ControlE2E, StopOfAServiceWithARunningDependentStopsOnlyThatService) {
     StartedDirectly(base);
     StartedDirectly(dependent);
 
-    const OrvelRun run = RunBatchCommand({L"stop", base.name(), L"1:2:8", L"commentaire"});
+    const OrvelRun run = RunOrvelBatch({L"stop", base.name(), L"1:2:8", L"commentaire"});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), run.out);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exitCode, 0u);
@@ -229,7 +210,7 @@ TEST(ControlE2E, ControlsTheServiceRefusesAreNotSentAndSetNoError) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.command + L" " + c.service.name()));
-        const OrvelRun run = RunBatchCommand({c.command, c.service.name()});
+        const OrvelRun run = RunOrvelBatch({c.command, c.service.name()});
         EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), run.out);
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.exitCode, 0u);
@@ -307,7 +288,7 @@ TEST(ControlE2E, InterrogateOnlyOpensTheServiceAndControlDoesNothing) {
     EXPECT_EQ(StateOf(service), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(std::vector<std::string>{}, Lines(controls.Read()));
 
-    const OrvelRun batch = RunBatchCommand({L"interrogate", L"QuorvanE2ECtlNoSuchService"});
+    const OrvelRun batch = RunOrvelBatch({L"interrogate", L"QuorvanE2ECtlNoSuchService"});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), batch.out);
     EXPECT_EQ(batch.exitCode, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
@@ -382,7 +363,7 @@ TEST(ControlE2E, DebugStartsTheTemplatesCommandWithTheServicesProcessId) {
         L"\"" + DirectoryOfThisProgram() + L"\\DebuggerRecorder.exe\" \"" + record.path() + L"\" ";
     {
         DebuggerTemplate debugger(command + L"%ld %ld");
-        const OrvelRun run = RunBatchCommand({L"debug", service.name()});
+        const OrvelRun run = RunOrvelBatch({L"debug", service.name()});
         const std::string recorded = RecordedLine(record);
         const std::string pid = recorded.substr(0, recorded.find(' '));
         EXPECT_EQ(pid, std::to_string(status.dwProcessId));
@@ -418,7 +399,7 @@ TEST(ControlE2ESlow, StopEndsTheProcessOfAServiceHangingInStopPending) {
     ASSERT_TRUE(process) << "error " << GetLastError();
 
     const DWORD before = GetTickCount();
-    const OrvelRun run = RunBatchCommand({L"stop", service.name()});
+    const OrvelRun run = RunOrvelBatch({L"stop", service.name()});
     const DWORD elapsed = GetTickCount() - before;
     EXPECT_GT(elapsed, 30000u);
     // The manager still shows STOP_PENDING after the kill, so the stop reports no success, and

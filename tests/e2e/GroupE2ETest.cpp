@@ -22,6 +22,7 @@
 #include "OrvelRunner.h"
 #include "ServiceInstaller.h"
 #include "ShellText.h"
+#include "TestEnvironment.h"
 
 namespace {
 
@@ -36,24 +37,9 @@ const std::wstring kCreateUsage = L"CreateServiceGroupHelp()\n\n";
 const std::wstring kDeleteUsage = L"DeleteServiceGroupHelp()\n\n";
 const std::wstring kAllRights = L"983103"; // SC_MANAGER_ALL_ACCESS
 
-std::wstring ComputerName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    EXPECT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
-    return name;
-}
-
 bool SameText(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
 // The banner, the command's output, then the line break of the connections being closed.
-std::string Batch(const std::wstring& output) { return Banner() + Bytes(output) + kLineBreak; }
-
-OrvelRun RunBatch(const std::vector<std::wstring>& command, const std::wstring& rights = L"5") {
-    std::vector<std::wstring> arguments = {L"connect:," + rights};
-    arguments.insert(arguments.end(), command.begin(), command.end());
-    return RunOrvel(arguments);
-}
-
 std::vector<BYTE> MultiSz(const std::vector<std::wstring>& names) {
     std::wstring units;
     for (const std::wstring& name : names)
@@ -251,7 +237,7 @@ void ExpectLoadOrder(const wchar_t* group, const std::vector<std::wstring>& list
         command.push_back(group);
     for (int attempt = 0;; ++attempt) {
         const std::vector<Candidate> before = Candidates(group);
-        const OrvelRun run = RunBatch(command);
+        const OrvelRun run = RunOrvelBatch(command);
         const std::string expected = Batch(ExpectedLoadOrder(before, list, group));
         if ((Candidates(group) != before || run.out != expected) && attempt < 4)
             continue;
@@ -316,14 +302,14 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
                 list.Remove();
             else
                 list.Set(c.type, c.data);
-            const OrvelRun run = RunBatch({L"enum", L"service_group", L"ignored"});
+            const OrvelRun run = RunOrvelBatch({L"enum", L"service_group", L"ignored"});
             EXPECT_PRED_FORMAT2(BytesEqual, Batch(c.output), run.out);
             if (c.output != kNullListing) {
                 EXPECT_EQ(run.exitCode, 0u);
             }
         }
         // Written back well formed.
-        EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunBatch({L"create", L"service_group", kNew}).out);
+        EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunOrvelBatch({L"create", L"service_group", kNew}).out);
         DWORD type = REG_NONE;
         std::vector<BYTE> data;
         EXPECT_TRUE(list.Read(type, data));
@@ -377,7 +363,7 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::PrintToString(c.words));
             setList(c.initial);
-            const OrvelRun run = RunBatch(c.words);
+            const OrvelRun run = RunOrvelBatch(c.words);
             EXPECT_PRED_FORMAT2(BytesEqual, Batch(c.output), run.out);
             EXPECT_EQ(run.exitCode, 0u);
             DWORD type = REG_NONE;
@@ -391,14 +377,14 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
                                                                {L"delete", L"service_group", L"name=" + kGrpA}};
         for (const std::vector<std::wstring>& words : edits) {
             list.Set(REG_SZ, MultiSz({kGrpA}));
-            EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunBatch(words).out);
+            EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunOrvelBatch(words).out);
             DWORD type = REG_NONE;
             std::vector<BYTE> data;
             EXPECT_TRUE(list.Read(type, data));
             EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
             EXPECT_EQ(data, MultiSz({kGrpA}));
             list.Remove();
-            EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunBatch(words).out);
+            EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunOrvelBatch(words).out);
             EXPECT_FALSE(list.Read(type, data));
         }
     }
@@ -471,7 +457,7 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             groups.push_back(tagGroup);
         setList(groups);
 
-        OrvelRun run = RunBatch({L"enum", L"service_group_load_order", kGrpA, L"ignored"});
+        OrvelRun run = RunOrvelBatch({L"enum", L"service_group_load_order", kGrpA, L"ignored"});
         const std::wstring byTag = L"Groupe : '" + kGrpA + L"'.\n" +
                                    L"Service 'QuorvanE2EGrpTagged'\t\tGroup : 'QuorvanE2EGrpA'\tTag : " + shownTag +
                                    L"\n" + L"Service 'QuorvanE2EGrpPlain'\t\tGroup : 'QuorvanE2EGrpA'\tTag : n/a*\n\n";
@@ -484,13 +470,13 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
         EXPECT_EQ(run.exitCode, 0u);
 
         // An unlisted group has no tag vector, even when GroupOrderList holds one under its name.
-        run = RunBatch({L"enum", L"service_group_load_order", kGrpC});
+        run = RunOrvelBatch({L"enum", L"service_group_load_order", kGrpC});
         EXPECT_PRED_FORMAT2(BytesEqual,
                             Batch(L"Groupe : 'QuorvanE2EGrpC'.\nService 'QuorvanE2EGrpOther'\t\tGroup : "
                                   L"'QuorvanE2EGrpC'*\tTag : " +
                                   shownTag + L"*\n\n"),
                             run.out);
-        run = RunBatch({L"enum", L"service_group_load_order", L"QuorvanE2EGrpEmpty"});
+        run = RunOrvelBatch({L"enum", L"service_group_load_order", L"QuorvanE2EGrpEmpty"});
         EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"Groupe : 'QuorvanE2EGrpEmpty'.\n\n"), run.out);
 
         ExpectLoadOrder(kGrpALower.c_str(), groups);
@@ -502,14 +488,14 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
 
         // The type of the list is not looked at when placing services.
         list.Set(REG_SZ, MultiSz({kGrpA}));
-        run = RunBatch({L"enum", L"service_group_load_order", kGrpA});
+        run = RunOrvelBatch({L"enum", L"service_group_load_order", kGrpA});
         EXPECT_PRED_FORMAT2(BytesEqual, Batch(byTag), run.out);
 
         // Without a list value no group is listed, and the walk of all groups has no group at
         // all, not even that of the unknown groups.
         list.Remove();
         ExpectLoadOrder(kGrpA.c_str(), {});
-        run = RunBatch({L"enum", L"service_group_load_order"});
+        run = RunOrvelBatch({L"enum", L"service_group_load_order"});
         EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"Groupe : '< Tous les groupes >'.\n\n"), run.out);
         EXPECT_EQ(run.exitCode, 0u);
     }
@@ -520,14 +506,14 @@ TEST(GroupE2E, DependentsOfAServiceWithoutAny) {
     ASSERT_TRUE(service.installed());
     // The heading carries the name as typed.
     for (const std::wstring& typed : {service.name(), std::wstring(L"quorvanE2EgrpDEPS")}) {
-        const OrvelRun run = RunBatch({L"enum", L"dependent_services", typed});
+        const OrvelRun run = RunOrvelBatch({L"enum", L"dependent_services", typed});
         EXPECT_PRED_FORMAT2(BytesEqual,
                             Batch(L"D\u00E9pendances de " + typed + L" :\nIl y a 0 d\u00E9pendances.\n\n\n"), run.out);
         EXPECT_EQ(run.exitCode, 0u);
     }
-    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunBatch({L"enum", L"dependent_services"}).out);
-    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunBatch({L"enum", L"dependent_services", service.name(), L"x"}).out);
-    const OrvelRun unknown = RunBatch({L"enum", L"dependent_services", L"QuorvanE2EGrpNoSuchService"});
+    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunOrvelBatch({L"enum", L"dependent_services"}).out);
+    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunOrvelBatch({L"enum", L"dependent_services", service.name(), L"x"}).out);
+    const OrvelRun unknown = RunOrvelBatch({L"enum", L"dependent_services", L"QuorvanE2EGrpNoSuchService"});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), unknown.out);
     EXPECT_EQ(unknown.exitCode, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
@@ -582,12 +568,12 @@ TEST(GroupE2E, CreatedServiceObjectHasTheFixedTestConfigurationUntilDeleted) {
     const std::wstring creating = L"Cr\u00E9ation du service " + name + L"...";
 
     const DWORD refused = CreateErrorOfThePlatform(SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE, name);
-    OrvelRun run = RunBatch({L"create", L"service_object", name});
+    OrvelRun run = RunOrvelBatch({L"create", L"service_object", name});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(creating + L"PROBL\u00C8ME\n"), run.out);
     EXPECT_EQ(run.exitCode, refused);
     EXPECT_FALSE(remover.Exists());
 
-    run = RunBatch({L"create", L"service_object", name}, kAllRights);
+    run = RunOrvelBatch({L"create", L"service_object", name}, kAllRights);
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(creating + L"OK\n"), run.out);
     EXPECT_EQ(run.exitCode, 0u);
     ASSERT_TRUE(remover.Exists());
@@ -608,7 +594,7 @@ TEST(GroupE2E, CreatedServiceObjectHasTheFixedTestConfigurationUntilDeleted) {
     EXPECT_TRUE(std::regex_match(path, std::wregex(LR"(^"C:\\[^\\"]+" /RunAsService:aah C:\\windows\\system32\\calc\.exe {36}$)")))
         << testing::PrintToString(path);
     auto orNull = [](const wchar_t* text) { return std::wstring(text ? text : L"< NULL >"); };
-    run = RunBatch({L"query", L"config", name});
+    run = RunOrvelBatch({L"query", L"config", name});
     EXPECT_PRED_FORMAT2(
         BytesEqual,
         Batch(L"\nPropri\u0082t\u0082s :\n============\n\nlpSvcConfig->dwErrorControl     = 1"
@@ -623,21 +609,21 @@ TEST(GroupE2E, CreatedServiceObjectHasTheFixedTestConfigurationUntilDeleted) {
         run.out);
 
     const DWORD exists = CreateErrorOfThePlatform(SC_MANAGER_ALL_ACCESS, name);
-    run = RunBatch({L"create", L"service_object", name}, kAllRights);
+    run = RunOrvelBatch({L"create", L"service_object", name}, kAllRights);
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(creating + L"PROBL\u00C8ME\n"), run.out);
     EXPECT_EQ(run.exitCode, exists);
 
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"CreateSvcObjHelp()\n\n"),
-                        RunBatch({L"create", L"service_object", name, L"x"}, kAllRights).out);
+                        RunOrvelBatch({L"create", L"service_object", name, L"x"}, kAllRights).out);
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"DeleteSvcObjHelp()\n\n"),
-                        RunBatch({L"delete", L"service_object"}, kAllRights).out);
+                        RunOrvelBatch({L"delete", L"service_object"}, kAllRights).out);
     EXPECT_TRUE(remover.Exists());
 
-    run = RunBatch({L"delete", L"service_object", name}, kAllRights);
+    run = RunOrvelBatch({L"delete", L"service_object", name}, kAllRights);
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), run.out);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(remover.Gone());
-    run = RunBatch({L"delete", L"service_object", name}, kAllRights);
+    run = RunOrvelBatch({L"delete", L"service_object", name}, kAllRights);
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), run.out);
     EXPECT_EQ(run.exitCode, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }

@@ -105,3 +105,9 @@ OrvelRun RunOrvelScript(const std::string& script, const std::string& input) {
     file.Write(script);
     return RunOrvel({L"/s", file.path()}, input);
 }
+
+OrvelRun RunOrvelBatch(const std::vector<std::wstring>& command, const std::wstring& rights) {
+    std::vector<std::wstring> arguments = {L"connect:," + rights};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    return RunOrvel(arguments);
+}

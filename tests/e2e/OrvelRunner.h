@@ -19,6 +19,9 @@ struct OrvelRun {
 // A run that does not end in time is ended and fails the current test.
 OrvelRun RunOrvel(const std::vector<std::wstring>& arguments, const std::string& input = std::string());
 
+// Runs one command in batch mode, connected to this machine with `rights`.
+OrvelRun RunOrvelBatch(const std::vector<std::wstring>& command, const std::wstring& rights = L"5");
+
 // Writes `script` (bytes, as a script file holds them) to a temporary file, runs Orvel.exe with
 // /s and that file, and deletes the file.
 OrvelRun RunOrvelScript(const std::string& script, const std::string& input = std::string());

@@ -12,6 +12,7 @@
 #include "OrvelRunner.h"
 #include "ServiceInstaller.h"
 #include "ShellText.h"
+#include "TestEnvironment.h"
 
 namespace {
 
@@ -22,28 +23,11 @@ const wchar_t* const kServiceCommands[][3] = {{L"query", L"status", nullptr},
                                               {L"get", L"service", L"pid"},
                                               {L"get", L"service", L"type"}};
 
-std::string Batch(const std::wstring& output) {
-    return Banner() + Bytes(output) + kLineBreak;
-}
-
-OrvelRun RunBatchCommand(const std::wstring& connection, const std::vector<std::wstring>& command) {
-    std::vector<std::wstring> arguments = {connection};
-    arguments.insert(arguments.end(), command.begin(), command.end());
-    return RunOrvel(arguments);
-}
-
 // The code OpenServiceW leaves for `name` on a plain connection (ERROR_SUCCESS when it opens).
 DWORD OpenServiceCode(const std::wstring& name) {
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     UniqueServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
     return service ? ERROR_SUCCESS : GetLastError();
-}
-
-std::wstring ComputerName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    EXPECT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
-    return name;
 }
 
 // A script that connects to this machine first, and what it writes before and after its lines.
@@ -84,7 +68,7 @@ TEST(QueryBadInputE2E, UnmatchedNamesGiveThePlatformsCodeAfterOneEmptyLine) {
         SCOPED_TRACE(testing::Message() << testing::PrintToString(c.first.back()) << " on a name of "
                                         << c.second.size() << " characters");
         c.first.push_back(c.second);
-        const OrvelRun run = RunBatchCommand(L"connect:,5", c.first);
+        const OrvelRun run = RunOrvelBatch(c.first);
         EXPECT_EQ(run.exitCode, code);
         EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), run.out);
         EXPECT_EQ(run.err, "");
@@ -135,7 +119,7 @@ TEST(QueryBadInputE2E, QuotesBackslashesAndCharactersBeyondOneByteReachTheManage
     EXPECT_PRED_FORMAT2(BytesEqual, ErrorBanner(ERROR_SERVICE_DOES_NOT_EXIST) + ErrorBanner(backslashCode),
                         run.err);
 
-    const OrvelRun batch = RunBatchCommand(L"connect:,5", {L"get", L"service", L"type", wide.name()});
+    const OrvelRun batch = RunOrvelBatch({L"get", L"service", L"type", wide.name()});
     EXPECT_EQ(batch.exitCode, 0u);
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"Type = 16\n\n"), batch.out);
 }
@@ -150,7 +134,7 @@ TEST(QueryBadInputE2E, AConnectionThatMayNotEnumerateCountsNothing) {
     const DWORD refusal = GetLastError();
     ASSERT_NE(refusal, static_cast<DWORD>(ERROR_MORE_DATA));
 
-    const OrvelRun run = RunBatchCommand(L"connect:,1", {L"get", L"properties"});
+    const OrvelRun run = RunOrvelBatch({L"get", L"properties"}, L"1");
     EXPECT_EQ(run.exitCode, refusal);
     EXPECT_PRED_FORMAT2(BytesEqual,
                         Batch(Header +

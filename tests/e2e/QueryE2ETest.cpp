@@ -10,6 +10,7 @@
 #include "OrvelRunner.h"
 #include "ServiceInstaller.h"
 #include "ShellText.h"
+#include "TestEnvironment.h"
 
 namespace {
 
@@ -17,16 +18,6 @@ std::wstring Decimal(unsigned long value) { return std::to_wstring(value); }
 std::wstring TextOrNull(const wchar_t* text) { return text ? text : L"< NULL >"; }
 const std::wstring Header = L"\nPropri\u0082t\u0082s :\n============\n";
 const std::wstring ClosingRule = L"\n============\n";
-
-// What a batch run writes around its command's output: the banner, then the line break of the
-// connections being closed.
-std::string Batch(const std::wstring& output) { return Banner() + Bytes(output) + kLineBreak; }
-
-OrvelRun RunBatchCommand(const std::vector<std::wstring>& command) {
-    std::vector<std::wstring> arguments = {L"connect:,5"};
-    arguments.insert(arguments.end(), command.begin(), command.end());
-    return RunOrvel(arguments);
-}
 
 std::vector<BYTE> Config(SC_HANDLE service) {
     DWORD needed = 0;
@@ -47,13 +38,6 @@ std::wstring StatusDump(const SERVICE_STATUS_PROCESS& s) {
            L"\nlpSvcStatusProcess->dwWaitHint                = " + Decimal(s.dwWaitHint) +
            L"\nlpSvcStatusProcess->dwWin32ExitCode           = " + Decimal(s.dwWin32ExitCode) + L"\n" +
            ClosingRule + L"\n";
-}
-
-std::wstring ComputerName() {
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    EXPECT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
-    return name;
 }
 
 unsigned long ServiceCount() {
@@ -81,7 +65,7 @@ TEST(QueryE2E, ConfigDumpsTheRecordAsThePlatformHoldsIt) {
     const std::vector<BYTE> block = Config(service.handle());
     const auto& c = *reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(block.data());
 
-    const OrvelRun run = RunBatchCommand({L"query", L"config", service.name()});
+    const OrvelRun run = RunOrvelBatch({L"query", L"config", service.name()});
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_PRED_FORMAT2(BytesEqual,
                         Batch(Header + L"\n" + L"lpSvcConfig->dwErrorControl     = " + Decimal(c.dwErrorControl) +
@@ -103,18 +87,18 @@ TEST(QueryE2E, StatusPidAndTypeOfAStoppedAndOfARunningService) {
     ASSERT_TRUE(service.installed());
     SERVICE_STATUS_PROCESS status;
     ASSERT_TRUE(QueryStatus(service.handle(), status));
-    OrvelRun run = RunBatchCommand({L"query", L"status", service.name()});
+    OrvelRun run = RunOrvelBatch({L"query", L"status", service.name()});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(StatusDump(status)), run.out);
     EXPECT_EQ(run.exitCode, 0u);
 
     ASSERT_TRUE(StartServiceW(service.handle(), 0, nullptr));
     ASSERT_TRUE(WaitForServiceState(service.handle(), SERVICE_RUNNING, 20000, status));
-    run = RunBatchCommand({L"query", L"status", service.name()});
+    run = RunOrvelBatch({L"query", L"status", service.name()});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(StatusDump(status)), run.out);
     EXPECT_NE(status.dwProcessId, 0u);
-    run = RunBatchCommand({L"get", L"service", L"pid", service.name()});
+    run = RunOrvelBatch({L"get", L"service", L"pid", service.name()});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"PID = " + Decimal(status.dwProcessId) + L"\n\n"), run.out);
-    run = RunBatchCommand({L"get", L"service", L"type", service.name()});
+    run = RunOrvelBatch({L"get", L"service", L"type", service.name()});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"Type = 16\n\n"), run.out);
 }
 
@@ -130,7 +114,7 @@ TEST(QueryE2E, ExtendedConfigShowsTheDescriptionAndWhatWineGivesOfFailureActions
     // Wine keeps no failure actions: that section is left out.
     ASSERT_FALSE(failureActionsReadable);
 
-    const OrvelRun run = RunBatchCommand({L"query", L"configex", service.name()});
+    const OrvelRun run = RunOrvelBatch({L"query", L"configex", service.name()});
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_PRED_FORMAT2(BytesEqual,
                         Batch(Header + L"\nlpSvcDescription->lpDescription    = Service de test \u00E0 d\u00E9crire\n" +
@@ -144,7 +128,7 @@ TEST(QueryE2E, PropertiesCountEveryServiceOfTheDatabase) {
     // Other tests may install services meanwhile: retry until the count held still around the run.
     for (int attempt = 0; attempt < 5; ++attempt) {
         const unsigned long before = ServiceCount();
-        run = RunBatchCommand({L"get", L"properties"});
+        run = RunOrvelBatch({L"get", L"properties"});
         if (ServiceCount() != before)
             continue;
         expected = Batch(Header + L"szMachineName   =  (Ordinateur local)\nszDatabaseName  = ServicesActive\n"
@@ -183,7 +167,7 @@ TEST(QueryE2E, UnknownServicesAndMissingRightsShowTheirCodes) {
                                         "query status QuorvanE2ENoSuchService\n"
                                         "get service pid QuorvanE2ENoSuchService\n");
     EXPECT_PRED_FORMAT2(BytesEqual, ErrorBanner(1060) + ErrorBanner(1060), run.err);
-    const OrvelRun batch = RunBatchCommand({L"query", L"config", L"QuorvanE2ENoSuchService"});
+    const OrvelRun batch = RunOrvelBatch({L"query", L"config", L"QuorvanE2ENoSuchService"});
     EXPECT_EQ(batch.exitCode, 1060u);
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), batch.out);
 }

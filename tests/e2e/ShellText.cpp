@@ -27,6 +27,8 @@ std::string Banner() {
                  L"\n");
 }
 
+std::string Batch(const std::wstring& output) { return Banner() + Bytes(output) + kLineBreak; }
+
 std::string Prompted(const std::wstring& line) {
     return Bytes(L"Quorvan> " + line + L"\n");
 }

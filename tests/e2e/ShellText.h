@@ -12,6 +12,10 @@ extern const std::string kLineBreak;
 // The start banner, written before anything else in every mode.
 std::string Banner();
 
+// What a batch run writes around its command's output: the banner, then the line break of the
+// connections being closed.
+std::string Batch(const std::wstring& output);
+
 // The prompt without a connection followed by a script line as the script mode echoes it.
 std::string Prompted(const std::wstring& line);
 

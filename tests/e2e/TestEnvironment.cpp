@@ -104,3 +104,10 @@ std::wstring JoinCommandLine(const std::wstring& program, const std::vector<std:
     }
     return line;
 }
+
+std::wstring ComputerName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    EXPECT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
+    return name;
+}

@@ -28,3 +28,6 @@ private:
 std::wstring QuoteArgument(const std::wstring& argument);
 // The program path and the arguments, each quoted as needed and separated by one space.
 std::wstring JoinCommandLine(const std::wstring& program, const std::vector<std::wstring>& arguments);
+
+// This computer's NetBIOS name, as the console shows it in the prompt.
+std::wstring ComputerName();
