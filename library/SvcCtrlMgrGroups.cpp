@@ -206,16 +206,21 @@ LSTATUS WriteList(HKEY key, const MultiString& list) {
     return Os().RegSetValueExW(key, GroupListValue, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(units), bytes);
 }
 
+// Opens the group list's key (for changing: creating it when missing) and reads its "List" value,
+// which must be a multi-string.
+LSTATUS OpenGroupList(HKEY root, bool forChanging, UniqueRegistryKey& key, MultiString& list) {
+    const LSTATUS status =
+        forChanging ? OpenForChanging(root, GroupListKey, key) : OpenForReading(root, GroupListKey, key);
+    return status == ERROR_SUCCESS ? ReadList(key.get(), true, list) : status;
+}
+
 // Reads the list, lets `edit` change it and writes it back.
 template <typename Edit>
 int EditGroupList(HKEY root, Edit edit) {
     const DWORD before = ::GetLastError();
     UniqueRegistryKey key;
-    LSTATUS status = OpenForChanging(root, GroupListKey, key);
-    if (status != ERROR_SUCCESS)
-        return FailWith(status);
     MultiString list;
-    status = ReadList(key.get(), true, list);
+    LSTATUS status = OpenGroupList(root, true, key, list);
     if (status != ERROR_SUCCESS)
         return FailWith(status);
     edit(list);
@@ -269,11 +274,8 @@ int CSvcCtrlMgr::EnumServiceGroups(MultiString& groups) {
     return __WithRegistry([&](HKEY root) {
         const DWORD before = ::GetLastError();
         UniqueRegistryKey key;
-        LSTATUS status = OpenForReading(root, GroupListKey, key);
-        if (status != ERROR_SUCCESS)
-            return FailWith(status);
         MultiString list;
-        status = ReadList(key.get(), true, list);
+        const LSTATUS status = OpenGroupList(root, false, key, list);
         if (status != ERROR_SUCCESS)
             return FailWith(status);
         groups = list;
