@@ -120,22 +120,15 @@ std::vector<DWORD> ReadTagVector(HKEY tagVectors, const wchar_t* group) {
     return tags;
 }
 
-struct SvcObjRelease {
-    void operator()(CSvcObj* object) const { ReleaseSvcObj(object); }
-};
-struct BlockRelease {
-    void operator()(void* block) const { MemRelease(block); }
-};
 struct LoadOrderRelease {
     void operator()(_GROUP_LOAD_ORDER* order) const { ReleaseGroupLoadOrder(order); }
 };
 
-std::unique_ptr<QUERY_SERVICE_CONFIGW, BlockRelease> ReadConfiguration(CSvcCtrlMgr& manager, const wchar_t* name) {
+// The configuration that the lookup reads anyway; a service of neither kind has none.
+MemBlock<QUERY_SERVICE_CONFIGW> ReadConfiguration(CSvcCtrlMgr& manager, const wchar_t* name) {
     QUERY_SERVICE_CONFIGW* config = nullptr;
-    std::unique_ptr<CSvcObj, SvcObjRelease> service(manager.FindSvcObj(name));
-    if (service && !service->QueryConfig(&config))
-        config = nullptr;
-    return std::unique_ptr<QUERY_SERVICE_CONFIGW, BlockRelease>(config);
+    ReleaseSvcObj(manager.FindSvcObj(name, &config));
+    return MemBlock<QUERY_SERVICE_CONFIGW>(config);
 }
 
 // Services that never start by themselves take no part, so their keys are not read.
@@ -161,7 +154,7 @@ std::vector<LoadOrderCandidate> ReadCandidates(CSvcCtrlMgr& manager, HKEY root, 
     unsigned long count = 0;
     if (!services || !manager.EnumServices(SERVICE_TYPE_ALL, SERVICE_STATE_ALL, group, &records, &count))
         return candidates;
-    const std::unique_ptr<ENUM_SERVICE_STATUS_PROCESSW, BlockRelease> snapshot(records);
+    const MemBlock<ENUM_SERVICE_STATUS_PROCESSW> snapshot(records);
     for (unsigned long i = 0; i < count; ++i)
         if (auto candidate = ReadCandidate(manager, services.get(), records[i].lpServiceName))
             candidates.push_back(std::move(*candidate));

@@ -116,26 +116,34 @@ unsigned int CSvcCtrlMgr::GetCount() const {
 }
 
 CSvcObj* CSvcCtrlMgr::FindSvcObj(const SimpleString& serviceName) {
+    QUERY_SERVICE_CONFIGW* configuration = nullptr;
+    CSvcObj* object = FindSvcObj(serviceName, &configuration);
+    MemRelease(configuration);
+    return object;
+}
+
+CSvcObj* CSvcCtrlMgr::FindSvcObj(const SimpleString& serviceName, QUERY_SERVICE_CONFIGW** configuration) {
+    *configuration = nullptr;
     if (!m_hSCManager)
         return nullptr;
     const DWORD before = ::GetLastError();
     UniqueServiceHandle service(Os().OpenServiceW(m_hSCManager, serviceName, SERVICE_QUERY_CONFIG));
     if (!service)
         return nullptr;
-    auto* config = static_cast<QUERY_SERVICE_CONFIGW*>(QueryVariableSize(
+    MemBlock<QUERY_SERVICE_CONFIGW> config(static_cast<QUERY_SERVICE_CONFIGW*>(QueryVariableSize(
         [&](void* buffer, DWORD size, DWORD* needed) {
             return Os().QueryServiceConfigW(service.get(), static_cast<LPQUERY_SERVICE_CONFIGW>(buffer), size,
                                             needed);
         },
-        0, sizeof(QUERY_SERVICE_CONFIGW)));
+        0, sizeof(QUERY_SERVICE_CONFIGW))));
     if (!config)
         return nullptr;
-    const DWORD serviceType = config->dwServiceType;
-    MemRelease(config);
     service.reset();
-    CSvcObj* object = NewObjectOfType(serviceType, this, serviceName);
-    if (object)
-        ::SetLastError(before);
+    CSvcObj* object = NewObjectOfType(config->dwServiceType, this, serviceName);
+    if (!object)
+        return nullptr;
+    *configuration = config.release();
+    ::SetLastError(before);
     return object;
 }
 

@@ -2,6 +2,8 @@
 // The library's heap. Every block that the library hands to a caller comes from MemAlloc and
 // goes back with MemRelease, and only with it.
 
+#include <memory>
+
 #include "VelmarikApi.h"
 
 // Returns a new block of `size` bytes, each set to `fillByte` when `fill` is non-zero.
@@ -21,3 +23,10 @@ VELMARIK_API unsigned int MemGetSize(const void* block);
 
 // Number of blocks allocated and not yet released, for leak checks in tests.
 VELMARIK_API unsigned long MemLiveBlocks();
+
+// Owns a library block in C++ code and releases it with MemRelease.
+struct MemBlockRelease {
+    void operator()(void* block) const { MemRelease(block); }
+};
+template <typename Record>
+using MemBlock = std::unique_ptr<Record, MemBlockRelease>;

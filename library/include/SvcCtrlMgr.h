@@ -74,6 +74,9 @@ public:
     // by the caller (ReleaseSvcObj); null when it cannot be opened or its type is of neither kind
     // (ERROR_UNKNOWN_PROPERTY).
     CSvcObj* FindSvcObj(const SimpleString& serviceName);
+    // The same lookup, handing out the configuration it read to learn the type (a library block
+    // owned by the caller, null when no object is returned), for callers that need it anyway.
+    CSvcObj* FindSvcObj(const SimpleString& serviceName, QUERY_SERVICE_CONFIGW** configuration);
     // Creates a service of `kind`; writes "Création du service <name>..." and "OK" or "PROBLÈME".
     // The tag is written only for a non-empty group; drivers never get a password.
     int CreateSvcObj(SvcObjType kind, const wchar_t* serviceName, const wchar_t* displayName,

@@ -38,7 +38,10 @@ int FakePlatform::Calls(const std::string& operation) const {
 }
 
 bool FakePlatform::Fails(const char* operation) {
-    ++m_calls[operation];
+    auto counted = m_calls.find(operation);
+    if (counted == m_calls.end())
+        counted = m_calls.emplace(operation, 0).first;
+    ++counted->second;
     auto found = m_injections.find(operation);
     if (found == m_injections.end() || --found->second.countdown > 0)
         return false;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Platform.h"
@@ -102,7 +103,7 @@ public:
         DWORD type;
         std::vector<BYTE> data;
     };
-    std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry;
+    std::unordered_map<std::wstring, std::map<std::wstring, RegistryValue>> registry;
     void SetRegistryString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text,
                            DWORD type = REG_SZ);
 
@@ -240,7 +241,7 @@ protected:
     // The service behind an open handle that was granted `access`, or null with the platform's code set.
     FakeService* ServiceFor(SC_HANDLE handle, DWORD access);
     // Registry path of a key handle or predefined root; empty when unknown.
-    std::wstring KeyPath(HKEY key) const;
+    const std::wstring& KeyPath(HKEY key) const;
     template <typename Record>
     BOOL Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR group, LPBYTE buffer, DWORD size, LPDWORD needed,
                    LPDWORD returned);
@@ -256,8 +257,9 @@ private:
         DWORD code;
         int times;
     };
-    std::map<std::string, int> m_calls;
-    std::map<std::string, Injection> m_injections;
+    // Transparent comparison: counting a call allocates nothing once its name is known.
+    std::map<std::string, int, std::less<>> m_calls;
+    std::map<std::string, Injection, std::less<>> m_injections;
     std::map<HANDLE, HandleKind> m_handles;
     std::map<SC_HANDLE, DWORD> m_managers;
     std::set<SC_LOCK> m_locks;
@@ -267,6 +269,12 @@ private:
         DWORD access;
     };
     std::map<SC_HANDLE, ServiceHandle> m_serviceHandles;
+    // Positions in `services` by lower-case name; tests change `services` directly, so a position
+    // is trusted only when the service there still has the name, and the index is rebuilt on a miss.
+    std::unordered_map<std::wstring, size_t> m_serviceIndex;
+    // The last service found: an open and the queries that follow it look up the same name.
+    size_t m_lastFound = 0;
+    FakeService* IndexedService(const std::wstring& lowerName);
     std::map<HANDLE, DWORD> m_processHandles;
     std::set<FakeSid*> m_sids;
     std::set<wchar_t*> m_localBlocks;

@@ -95,7 +95,29 @@ FakeService& FakePlatform::AddService(const std::wstring& name, DWORD serviceTyp
     return services.back();
 }
 
+FakeService* FakePlatform::IndexedService(const std::wstring& lowerName) {
+    auto found = m_serviceIndex.find(lowerName);
+    if (found == m_serviceIndex.end() || found->second >= services.size())
+        return nullptr;
+    if (!SameName(services[found->second].name, lowerName.c_str()))
+        return nullptr;
+    m_lastFound = found->second;
+    return &services[m_lastFound];
+}
+
+// Large simulated machines look services up by the thousand: a scan per lookup would dominate.
 FakeService* FakePlatform::FindService(const std::wstring& name) {
+    if (m_lastFound < services.size() && SameName(services[m_lastFound].name, name.c_str()))
+        return &services[m_lastFound];
+    const std::wstring lowerName = Lower(name);
+    if (FakeService* service = IndexedService(lowerName))
+        return service;
+    m_serviceIndex.clear();
+    for (size_t i = 0; i < services.size(); ++i)
+        m_serviceIndex.emplace(Lower(services[i].name), i);
+    if (FakeService* service = IndexedService(lowerName))
+        return service;
+    // The platform's comparison may fold characters that the index's lowering keeps apart.
     for (FakeService& service : services)
         if (SameName(service.name, name.c_str()))
             return &service;
@@ -560,11 +582,12 @@ void FakePlatform::SetRegistryString(const std::wstring& keyPath, const std::wst
         type, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
 }
 
-std::wstring FakePlatform::KeyPath(HKEY key) const {
+const std::wstring& FakePlatform::KeyPath(HKEY key) const {
+    static const std::wstring localMachine = L"hklm", unknown;
     if (key == HKEY_LOCAL_MACHINE)
-        return L"hklm";
+        return localMachine;
     auto found = m_registryKeys.find(key);
-    return found == m_registryKeys.end() ? std::wstring() : found->second;
+    return found == m_registryKeys.end() ? unknown : found->second;
 }
 
 // A remote registry is modelled as the same registry as the local one.

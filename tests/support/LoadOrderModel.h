@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FakePlatform.h"
@@ -61,7 +63,10 @@ inline std::vector<DWORD> ReferenceTagVector(const FakePlatform& fake, const std
 }
 
 struct ReferenceCandidate {
-    const FakeService* service;
+    std::wstring name;
+    std::optional<std::wstring> group;
+    DWORD startType;
+    DWORD tag;
     bool hasGroup;
     bool hasTag;
 };
@@ -75,7 +80,8 @@ inline std::vector<ReferenceCandidate> ReferenceCandidates(const FakePlatform& f
         const bool enumerated = !group || (*group ? service.group && SameText(*service.group, group)
                                                   : !service.group || service.group->empty());
         if (enumerated)
-            candidates.push_back({&service, HasValueOfType(fake, ServiceKey(service.name), L"Group", REG_SZ),
+            candidates.push_back({service.name, service.group, service.startType, service.tag,
+                                  HasValueOfType(fake, ServiceKey(service.name), L"Group", REG_SZ),
                                   HasValueOfType(fake, ServiceKey(service.name), L"Tag", REG_DWORD)});
     }
     return candidates;
@@ -84,7 +90,11 @@ inline std::vector<ReferenceCandidate> ReferenceCandidates(const FakePlatform& f
 class ReferenceLoadOrder {
 public:
     ReferenceLoadOrder(const FakePlatform& fake, const wchar_t* group)
-        : m_fake(fake), m_list(ReferenceGroupList(fake)), m_candidates(ReferenceCandidates(fake, group)) {
+        : ReferenceLoadOrder(fake, ReferenceCandidates(fake, group), group) {}
+
+    // With candidates read some other way, the list and the tag vectors still read from `fake`.
+    ReferenceLoadOrder(const FakePlatform& fake, std::vector<ReferenceCandidate> candidates, const wchar_t* group)
+        : m_fake(fake), m_list(ReferenceGroupList(fake)), m_candidates(std::move(candidates)) {
         for (DWORD pass = SERVICE_BOOT_START; pass <= SERVICE_AUTO_START; ++pass) {
             if (group) {
                 WalkGroup(pass, group);
@@ -122,7 +132,7 @@ private:
     }
 
     bool Matches(const ReferenceCandidate& candidate, const std::wstring& group) const {
-        const std::wstring text = candidate.service->group.value_or(L"");
+        const std::wstring text = candidate.group.value_or(L"");
         if (!group.empty())
             return candidate.hasGroup && SameText(text, group);
         return !candidate.hasGroup || !IsListed(text);
@@ -135,20 +145,19 @@ private:
             if (Holds(tags, tags[i], i))
                 continue;
             for (const ReferenceCandidate& candidate : m_candidates)
-                if (candidate.service->startType == pass && candidate.hasTag && candidate.service->tag == tags[i] &&
+                if (candidate.startType == pass && candidate.hasTag && candidate.tag == tags[i] &&
                     Matches(candidate, group))
                     Add(candidate, listed, true);
         }
         for (const ReferenceCandidate& candidate : m_candidates)
-            if (candidate.service->startType == pass && Matches(candidate, group) &&
-                !(listed && candidate.hasTag && Holds(tags, candidate.service->tag, tags.size())))
+            if (candidate.startType == pass && Matches(candidate, group) &&
+                !(listed && candidate.hasTag && Holds(tags, candidate.tag, tags.size())))
                 Add(candidate, listed, false);
     }
 
     void Add(const ReferenceCandidate& candidate, bool listed, bool tagListed) {
-        const FakeService& service = *candidate.service;
-        m_rows.push_back({service.name, service.group, listed && candidate.hasGroup, candidate.hasGroup,
-                          service.startType, service.tag, tagListed, candidate.hasTag});
+        m_rows.push_back({candidate.name, candidate.group, listed && candidate.hasGroup, candidate.hasGroup,
+                          candidate.startType, candidate.tag, tagListed, candidate.hasTag});
     }
 
     const FakePlatform& m_fake;

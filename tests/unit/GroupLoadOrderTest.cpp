@@ -150,8 +150,8 @@ TEST_F(GroupLoadOrderTest, TagRepeatedInTheVectorPlacesItsServicesOnce) {
 
 TEST_F(GroupLoadOrderTest, ServiceWhoseConfigurationCannotBeReadIsLeftOut) {
     SetUpExample();
-    // The lookup of x reads its configuration twice (size, then data); the third read is x's own.
-    fake.FailCall("QueryServiceConfigW", ERROR_ACCESS_DENIED, 3);
+    // x is enumerated first: its configuration is read first (size, then data).
+    fake.FailCall("QueryServiceConfigW", ERROR_ACCESS_DENIED, 1, 2);
     EXPECT_EQ(LoadOrderNames(nullptr), (std::vector<std::wstring>{L"y", L"z", L"w", L"v", L"u"}));
 }
 
