@@ -129,38 +129,37 @@ int wmain() {
     const int groups = GroupCount;
     const int services = ServiceCount + AutomaticCount;
     std::vector<CountRow> rows = {
-        {"query config S", RunBatch({L"query", L"config", service}), {frame + 4, 0},
-         "open service, size query + read of the variable-size record, close"},
+        {"query config S", RunBatch({L"query", L"config", service}), {frame + 3, 0},
+         "open service, one read into a block that holds the usual record, close"},
         {"query status S", RunBatch({L"query", L"status", service}), {frame + 3, 0},
          "open service, one fixed-size QueryServiceStatusEx, close"},
-        {"query configex S", RunBatch({L"query", L"configex", service}), {frame + 6, 0},
-         "open once, size query + read for each of the two levels, close"},
+        {"query configex S", RunBatch({L"query", L"configex", service}), {frame + 4, 0},
+         "open once, one read for each of the two levels, close"},
         {"get service display_name S", RunBatch({L"get", L"service", L"display_name", L"Orvel bench service 007"}),
          {frame + 1, 0}, "one GetServiceDisplayNameW into a buffer of the longest name (256)"},
         {"get service key_name D", RunBatch({L"get", L"service", L"key_name", L"Orvel bench service 007"}),
          {frame + 1, 0}, "one GetServiceKeyNameW into a buffer of the longest name (256)"},
         {"get service pid S", RunBatch({L"get", L"service", L"pid", service}), {frame + 3, 0}, "as query status"},
         {"get service type S", RunBatch({L"get", L"service", L"type", service}), {frame + 3, 0},
-         "open, one QueryServiceStatusEx (its record holds the type), close"},
+         "open, one configuration read (it holds the type), close"},
         {"get properties", RunBatch({L"get", L"properties"}), {frame + 2, 0},
          "the count: enumeration size query + read"},
         {"enum dependent_services S", RunBatch({L"enum", L"dependent_services", service}), {frame + 4, 0},
-         "open, size query + read, close"},
+         "open, size query + read (the list has no usual size), close"},
         {"enum service_group", RunBatch({L"enum", L"service_group"}), {frame, 4},
          "open List's key, size query + read, close"},
         {"enum service_group_load_order (all)", RunBatch({L"enum", L"service_group_load_order"}),
-         {frame + 2 + 4 * services, 4 + 2 + 2 * groups + 2 + 4 * AutomaticCount},
-         "enumeration (2); per service open + config size query + read + close (the start type and group are "
+         {frame + 2 + 3 * services, 4 + 2 + 2 * groups + 2 + 4 * AutomaticCount},
+         "enumeration (2); per service open + config read + close (the start type and group are "
          "in the configuration only); registry: List (4), GroupOrderList open/close + 2 per group, Services "
          "open/close, per self-starting service key open + 2 value queries + close"},
     };
-    // A script's lines, less its connection: the per-line prompt reads the lock status (2).
+    // A script's lines, less its connection: the per-line prompt reads the lock status.
     const Counts one = RunScript(L"query status " + service, 0);
     const Counts many = RunScript(L"query status " + service, ServiceCount);
     rows.push_back({"script: query status S, per line",
                     {(many.manager - one.manager) / ServiceCount, (many.registry - one.registry) / ServiceCount},
-                    {2 + 3, 0},
-                    "prompt: lock status size query + read; open service, one QueryServiceStatusEx, close"});
+                    {1 + 3, 0}, "prompt: lock status read; open service, one QueryServiceStatusEx, close"});
 
     std::printf("%-44s %6s %6s %6s %6s %6s\n", "command (batch: manager open/close included)", "scm", "reg",
                 "scm-min", "reg-min", "ratio");

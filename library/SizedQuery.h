@@ -9,25 +9,45 @@
 
 #include "Memory.h"
 
-// `call(buffer, size, &needed)` returns non-zero on success. `expectedError` is the code that the
-// size query must leave for the protocol to go on (0: any failure goes on).
+// Room for the usual configuration, description, status and lock-status records: read into a
+// block this size first, they cost one round trip.
+constexpr DWORD UsualRecordBytes = 2048;
+
+// A new zero-filled block of `size` bytes read by `call`; null (with the call's code) on failure.
 template <typename Call>
-void* QueryVariableSize(Call call, DWORD expectedError, DWORD minimumSize) {
+void* ReadIntoNewBlock(Call& call, DWORD size, DWORD* needed) {
+    void* block = MemAlloc(size, 1, 0);
+    if (call(block, size, needed))
+        return block;
+    const DWORD failure = ::GetLastError();
+    MemRelease(block);
+    ::SetLastError(failure);
+    return nullptr;
+}
+
+// `call(buffer, size, &needed)` returns non-zero on success. `expectedError` is the code that the
+// size query must leave for the protocol to go on (0: any failure goes on). A non-zero `firstTry`
+// makes the size query a read into a block of that many bytes: records that usually fit are then
+// read in one round trip, and a larger one costs no more than the two calls.
+template <typename Call>
+void* QueryVariableSize(Call call, DWORD expectedError, DWORD minimumSize, DWORD firstTry = 0) {
     const DWORD before = ::GetLastError();
     DWORD needed = 0;
-    if (call(nullptr, 0, &needed)) {
+    void* block = nullptr;
+    bool sizeQueryFailed = false;
+    if (firstTry) {
+        block = ReadIntoNewBlock(call, firstTry < minimumSize ? minimumSize : firstTry, &needed);
+        sizeQueryFailed = !block;
+    } else if (!call(nullptr, 0, &needed)) {
+        sizeQueryFailed = true;
+    } else {
         needed = 0;
-    } else if (expectedError != 0 && ::GetLastError() != expectedError) {
-        return nullptr;
     }
-    const DWORD size = needed < minimumSize ? minimumSize : needed;
-    void* block = MemAlloc(size, 1, 0);
-    if (!call(block, size, &needed)) {
-        const DWORD failure = ::GetLastError();
-        MemRelease(block);
-        ::SetLastError(failure);
+    if (sizeQueryFailed && expectedError != 0 && ::GetLastError() != expectedError)
         return nullptr;
-    }
-    ::SetLastError(before);
+    if (!block)
+        block = ReadIntoNewBlock(call, needed < minimumSize ? minimumSize : needed, &needed);
+    if (block)
+        ::SetLastError(before);
     return block;
 }

@@ -132,7 +132,7 @@ int CSvcCtrlMgr::QueryLockStatus(QUERY_SERVICE_LOCK_STATUSW** status) const {
             return Os().QueryServiceLockStatusW(m_hSCManager, static_cast<LPQUERY_SERVICE_LOCK_STATUSW>(buffer),
                                                 size, needed);
         },
-        ERROR_INSUFFICIENT_BUFFER, sizeof(QUERY_SERVICE_LOCK_STATUSW)));
+        ERROR_INSUFFICIENT_BUFFER, sizeof(QUERY_SERVICE_LOCK_STATUSW), UsualRecordBytes));
     return *status ? 1 : 0;
 }
 

@@ -135,7 +135,7 @@ CSvcObj* CSvcCtrlMgr::FindSvcObj(const SimpleString& serviceName, QUERY_SERVICE_
             return Os().QueryServiceConfigW(service.get(), static_cast<LPQUERY_SERVICE_CONFIGW>(buffer), size,
                                             needed);
         },
-        0, sizeof(QUERY_SERVICE_CONFIGW))));
+        0, sizeof(QUERY_SERVICE_CONFIGW), UsualRecordBytes)));
     if (!config)
         return nullptr;
     service.reset();

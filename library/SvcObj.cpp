@@ -49,10 +49,10 @@ private:
     const wchar_t* m_privilege;
 };
 
-// The two-call protocol into `*record`: a block never smaller than the record's fixed part.
+// The size protocol into `*record`: a block never smaller than the record's fixed part.
 template <typename Record, typename Call>
 Outcome ReadRecord(Record** record, Call call, DWORD expectedError, DWORD minimumSize = sizeof(Record)) {
-    *record = static_cast<Record*>(QueryVariableSize(call, expectedError, minimumSize));
+    *record = static_cast<Record*>(QueryVariableSize(call, expectedError, minimumSize, UsualRecordBytes));
     return OutcomeOf(*record != nullptr);
 }
 

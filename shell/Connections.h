@@ -1,7 +1,11 @@
 #pragma once
 // The open connections, numbered from 1 in order of opening, and the active one (0: none).
 
+#include <memory>
+
+#include "Memory.h"
 #include "SvcCtrlMgr.h"
+#include "SvcObj.h"
 
 using ServicesManagement::CSvcCtrlMgr;
 
@@ -26,20 +30,32 @@ int CloseAllConnections();
 // (releasing database locks) without freeing anything the main thread may still hold.
 void CloseAllConnectionsInPlace();
 
-// Runs `action` on a service object of the active connection for the key name `serviceName`, and
-// releases the object. False, and nothing runs, without an active connection or when the service
-// cannot be found (the lookup's last-error value then stays set).
+// Runs `action(object, configuration)` on a service object of the active connection for the key
+// name `serviceName`, with the configuration that the lookup read, and releases both. False, and
+// nothing runs, without an active connection or when the service cannot be found (the lookup's
+// last-error value then stays set).
 template <typename Action>
-bool WithActiveService(const wchar_t* serviceName, Action action) {
+bool WithActiveServiceConfig(const wchar_t* serviceName, Action action) {
     CSvcCtrlMgr* connection = GetActiveConnection();
     if (!connection)
         return false;
-    ServicesManagement::CSvcObj* object = connection->FindSvcObj(SimpleString(serviceName));
+    QUERY_SERVICE_CONFIGW* configuration = nullptr;
+    const std::unique_ptr<ServicesManagement::CSvcObj, void (*)(ServicesManagement::CSvcObj*)> object(
+        connection->FindSvcObj(SimpleString(serviceName), &configuration), ServicesManagement::ReleaseSvcObj);
+    const MemBlock<QUERY_SERVICE_CONFIGW> ownedConfiguration(configuration);
     if (!object)
         return false;
-    action(*object);
-    ServicesManagement::ReleaseSvcObj(object);
+    action(*object, *configuration);
     return true;
+}
+
+// The same for an action that needs the object only.
+template <typename Action>
+bool WithActiveService(const wchar_t* serviceName, Action action) {
+    return WithActiveServiceConfig(serviceName,
+                                   [&](ServicesManagement::CSvcObj& object, const QUERY_SERVICE_CONFIGW&) {
+                                       action(object);
+                                   });
 }
 
 // The title that shows the machine of a connection: "Connecté sur ..." with the local marker.

@@ -77,25 +77,13 @@ void PrintFailureActions(const SERVICE_FAILURE_ACTIONSW& actions) {
     std::wcout << std::endl << L"=======" << std::endl;
 }
 
-// Reads one record of a service and dumps it between the heading and the closing rule.
-template <typename Record, typename Read, typename Print>
-int DumpServiceRecord(unsigned long argc, wchar_t** argv, Read read, Print print) {
-    if (argc != 1)
-        return 0;
-    int result = 0;
-    WithActiveService(argv[0], [&](CSvcObj& object) {
-        Record* record = nullptr;
-        if (!read(object, &record))
-            return;
-        PrintHeader();
-        std::wcout << std::endl;
-        print(*record);
-        PrintClosingRule();
-        MemRelease(record);
-        result = 1;
-    });
+// Dumps a record between the heading and the closing rule.
+template <typename Record>
+void DumpRecord(const Record& record, void (*print)(const Record&)) {
+    PrintHeader();
     std::wcout << std::endl;
-    return result;
+    print(record);
+    PrintClosingRule();
 }
 
 // A section that cannot be read is left out; that is no failure of the command, so its code
@@ -107,8 +95,8 @@ void PrintExtendedSection(const CSvcObj& object, ServicesManagement::ConfigInfoL
     void* record = nullptr;
     if (!object.QueryConfig2(&record, level))
         return;
+    const MemBlock<void> owned(record);
     print(*static_cast<const Record*>(record));
-    MemRelease(record);
 }
 
 void PrintDescription(const SERVICE_DESCRIPTIONW& description) {
@@ -117,16 +105,30 @@ void PrintDescription(const SERVICE_DESCRIPTIONW& description) {
 
 } // namespace
 
+// The lookup has just read the configuration: it is dumped as read.
 int QueryConfigCommand(unsigned long argc, wchar_t** argv) {
-    return DumpServiceRecord<QUERY_SERVICE_CONFIGW>(
-        argc, argv, [](CSvcObj& object, QUERY_SERVICE_CONFIGW** config) { return object.QueryConfig(config); },
-        PrintConfig);
+    if (argc != 1)
+        return 0;
+    const bool found = WithActiveServiceConfig(
+        argv[0], [](CSvcObj&, const QUERY_SERVICE_CONFIGW& config) { DumpRecord(config, PrintConfig); });
+    std::wcout << std::endl;
+    return found ? 1 : 0;
 }
 
 int QueryStatusCommand(unsigned long argc, wchar_t** argv) {
-    return DumpServiceRecord<SERVICE_STATUS_PROCESS>(
-        argc, argv, [](CSvcObj& object, SERVICE_STATUS_PROCESS** status) { return object.QueryStatus(status); },
-        PrintStatus);
+    if (argc != 1)
+        return 0;
+    int result = 0;
+    WithActiveService(argv[0], [&](CSvcObj& object) {
+        SERVICE_STATUS_PROCESS* status = nullptr;
+        if (!object.QueryStatus(&status))
+            return;
+        const MemBlock<SERVICE_STATUS_PROCESS> owned(status);
+        DumpRecord(*status, PrintStatus);
+        result = 1;
+    });
+    std::wcout << std::endl;
+    return result;
 }
 
 int QueryConfigExCommand(unsigned long argc, wchar_t** argv) {
@@ -180,11 +182,13 @@ int PrintTranslatedName(unsigned long argc, wchar_t** argv, NameTranslation tran
 }
 
 // `pid` and `type` report through the banner only: their result is always 0.
-int PrintServiceNumber(unsigned long argc, wchar_t** argv, unsigned long (CSvcObj::*read)() const,
-                       const wchar_t* label) {
+template <typename Read>
+int PrintServiceNumber(unsigned long argc, wchar_t** argv, const wchar_t* label, Read read) {
     if (argc != 1)
         return 0;
-    WithActiveService(argv[0], [&](CSvcObj& object) { std::wcout << label << (object.*read)() << std::endl; });
+    WithActiveServiceConfig(argv[0], [&](CSvcObj& object, const QUERY_SERVICE_CONFIGW& config) {
+        std::wcout << label << read(object, config) << std::endl;
+    });
     std::wcout << std::endl;
     return 0;
 }
@@ -200,9 +204,12 @@ int GetDisplayNameCommand(unsigned long argc, wchar_t** argv) {
 }
 
 int GetProcessIdCommand(unsigned long argc, wchar_t** argv) {
-    return PrintServiceNumber(argc, argv, &CSvcObj::GetProcessId, L"PID = ");
+    return PrintServiceNumber(argc, argv, L"PID = ",
+                              [](CSvcObj& object, const QUERY_SERVICE_CONFIGW&) { return object.GetProcessId(); });
 }
 
 int GetTypeCommand(unsigned long argc, wchar_t** argv) {
-    return PrintServiceNumber(argc, argv, &CSvcObj::GetType, L"Type = ");
+    // The type is the one of the configuration that the lookup read.
+    return PrintServiceNumber(argc, argv, L"Type = ",
+                              [](CSvcObj&, const QUERY_SERVICE_CONFIGW& config) { return config.dwServiceType; });
 }

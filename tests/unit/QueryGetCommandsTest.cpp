@@ -94,7 +94,8 @@ TEST_F(QueryGetCommandsTest, ExtendedConfigListsDescriptionAndEveryAction) {
 }
 
 TEST_F(QueryGetCommandsTest, ExtendedConfigLeavesOutWhatCannotBeRead) {
-    fake.FailCall("QueryServiceConfig2W", ERROR_INVALID_LEVEL, 4);
+    // The second level's first call and the read it goes on to.
+    fake.FailCall("QueryServiceConfig2W", ERROR_INVALID_LEVEL, 2, 2);
     const CommandOutcome outcome = RunCommandLine(L"query configex Spooler");
     EXPECT_EQ(outcome.result, 1);
     EXPECT_EQ(outcome.out, Header + L"\nlpSvcDescription->lpDescription    = < NULL >\n" + ClosingRule + L"\n");
@@ -109,7 +110,7 @@ TEST_F(QueryGetCommandsTest, FailuresWriteOnlyAnEmptyLine) {
         EXPECT_EQ(outcome.out, L"\n") << line;
         EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST)) << line;
     }
-    fake.FailCall("QueryServiceStatusEx", ERROR_ACCESS_DENIED, 2);
+    fake.FailCall("QueryServiceStatusEx", ERROR_ACCESS_DENIED);
     EXPECT_EQ(RunCommandLine(L"query status Spooler").out, L"\n");
 }
 
@@ -197,15 +198,23 @@ TEST_F(QueryGetCommandsTest, AServiceDeletedAfterTheLookupLeavesTheCodeOfTheFail
         fake,
         {
             {L"query status Spooler", "OpenServiceW", gone, 2, 1, L"\n", 0, gone},
-            {L"query config Spooler", "OpenServiceW", gone, 2, 1, L"\n", 0, gone},
             {L"get service pid Spooler", "OpenServiceW", gone, 2, 1, L"PID = 0\n\n", 0, gone},
-            {L"get service type Spooler", "OpenServiceW", gone, 2, 1, L"Type = 0\n\n", 0, gone},
             {L"query status Spooler", "QueryServiceStatusEx", marked, 1, 1, L"\n", 0, marked},
             {L"get service pid Spooler", "QueryServiceStatusEx", marked, 1, 1, L"PID = 0\n\n", 0, marked},
             // Both sections are left out; a missing section is no failure of the command.
             {L"query configex Spooler", "OpenServiceW", gone, 2, 2, Header + L"\n" + ClosingRule + L"\n", 1,
              0},
         });
+}
+
+// The configuration and the type are those that the lookup read: one open, one read.
+TEST_F(QueryGetCommandsTest, ConfigurationAndTypeComeFromTheLookupsOwnRead) {
+    for (const wchar_t* line : {L"query config Spooler", L"get service type Spooler"}) {
+        const int opens = fake.Calls("OpenServiceW"), reads = fake.Calls("QueryServiceConfigW");
+        RunCommandLine(line);
+        EXPECT_EQ(fake.Calls("OpenServiceW") - opens, 1) << line;
+        EXPECT_EQ(fake.Calls("QueryServiceConfigW") - reads, 1) << line;
+    }
 }
 
 // The lookup needs SERVICE_QUERY_CONFIG, the status SERVICE_QUERY_STATUS; the manager must

@@ -170,7 +170,8 @@ TEST_F(ServiceLookupTest, FindSvcObjReportsTheCodeOfTheCallThatFailed) {
         const char* what;
         const wchar_t* name;
         DWORD grantable;
-        int failingConfigRead;
+        // The lookup goes on after any failure of its first configuration call: both must fail.
+        int failingConfigReads;
         DWORD code;
     } cases[] = {
         {"display name", L"Alpha (display)", SERVICE_ALL_ACCESS, 0, ERROR_SERVICE_DOES_NOT_EXIST},
@@ -181,8 +182,8 @@ TEST_F(ServiceLookupTest, FindSvcObjReportsTheCodeOfTheCallThatFailed) {
         SCOPED_TRACE(c.what);
         fake.services.clear();
         fake.AddService(L"Alpha").grantableAccess = c.grantable;
-        if (c.failingConfigRead)
-            fake.FailCall("QueryServiceConfigW", c.code, c.failingConfigRead);
+        if (c.failingConfigReads)
+            fake.FailCall("QueryServiceConfigW", c.code, 1, c.failingConfigReads);
         OutputCapture capture;
         ::SetLastError(Marker);
         EXPECT_EQ(connection->FindSvcObj(c.name), nullptr);

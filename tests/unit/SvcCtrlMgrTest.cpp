@@ -228,22 +228,29 @@ TEST_F(SvcCtrlMgrTest, QueryLockStatusHandsOutTheRecordOrNull) {
     QUERY_SERVICE_LOCK_STATUSW* status = nullptr;
     ::SetLastError(Marker);
     ASSERT_EQ(connection.QueryLockStatus(&status), 1);
-    EXPECT_EQ(::GetLastError(), Marker) << "the size query's 122 must not leak";
-    EXPECT_EQ(fake.Calls("QueryServiceLockStatusW"), 2);
+    EXPECT_EQ(fake.Calls("QueryServiceLockStatusW"), 1) << "a usual record is read in one call";
     ASSERT_NE(status, nullptr);
     EXPECT_NE(status->fIsLocked, 0u);
     EXPECT_STREQ(status->lpLockOwner, L"OTHER\\admin");
     EXPECT_EQ(status->dwLockDuration, 42u);
-    EXPECT_GE(MemGetSize(status), sizeof(QUERY_SERVICE_LOCK_STATUSW) + sizeof L"OTHER\\admin");
     MemRelease(status);
 
-    // The size query fails for another reason than the buffer: no second call.
+    // An owner too long for the usual block: the platform's size, then the read.
+    fake.lockedByOther = std::wstring(3000, L'o');
+    ASSERT_EQ(connection.QueryLockStatus(&status), 1);
+    EXPECT_EQ(::GetLastError(), Marker) << "the first call's 122 must not leak";
+    EXPECT_EQ(fake.Calls("QueryServiceLockStatusW"), 3);
+    EXPECT_EQ(status->lpLockOwner, fake.lockedByOther);
+    EXPECT_GE(MemGetSize(status), sizeof(QUERY_SERVICE_LOCK_STATUSW) + 3001 * sizeof(wchar_t));
+    MemRelease(status);
+
+    // The first call fails for another reason than the buffer: no second call.
     fake.FailCall("QueryServiceLockStatusW", ERROR_ACCESS_DENIED);
     status = reinterpret_cast<QUERY_SERVICE_LOCK_STATUSW*>(0x1234);
     EXPECT_EQ(connection.QueryLockStatus(&status), 0);
     EXPECT_EQ(status, nullptr);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(fake.Calls("QueryServiceLockStatusW"), 3);
+    EXPECT_EQ(fake.Calls("QueryServiceLockStatusW"), 4);
 
     // The second call fails: the block is given back.
     fake.FailCall("QueryServiceLockStatusW", ERROR_INVALID_HANDLE, 2);

@@ -25,7 +25,8 @@ const wchar_t DebuggerKey[] = L"hklm\\Software\\Microsoft\\Windows NT\\CurrentVe
 class SvcObjTest : public LeakCheckedTest {
 protected:
     SvcObjTest() {
-        fake.AddService(L"Spooler").status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING, 3, 0, 0, 0, 0, 4242, 0};
+        fake.AddService(L"Spooler").status = {
+            SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING, 3, 0, 0, 0, 0, 4242, 0};
         fake.AddService(L"Fax").dependencies = {L"Spooler"};
         fake.FindService(L"Fax")->status.dwCurrentState = SERVICE_RUNNING;
         fake.AddService(L"Beep", SERVICE_KERNEL_DRIVER);
@@ -42,15 +43,15 @@ protected:
     FakeService& Spooler() { return *fake.FindService(L"Spooler"); }
 
     FakePlatform fake;
-    std::unique_ptr<CSvcCtrlMgr> manager = std::make_unique<CSvcCtrlMgr>(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    std::unique_ptr<CSvcCtrlMgr> manager =
+        std::make_unique<CSvcCtrlMgr>(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     std::unique_ptr<CSvcObj> service = std::make_unique<CService>(manager.get(), L"Spooler");
     std::unique_ptr<CSvcObj> driver = std::make_unique<CDriver>(manager.get(), L"Beep");
 };
 
 using Operation = std::function<int(CSvcObj&, void** out)>;
 
-template <typename Record>
-Record** As(void** out) {
+template <typename Record> Record** As(void** out) {
     return reinterpret_cast<Record**>(out);
 }
 Operation QuerySecurity(unsigned long information) {
@@ -69,42 +70,58 @@ TEST_F(SvcObjTest, EachOperationOpensWithItsRightsAndKeepsTheLastErrorOrReportsT
         DWORD access;
         // The read after the open of the operations that hand out a block (else null).
         const char* read;
+        // Which call of `read` to fail, and how many from there, for the read to fail: a record
+        // that usually fits is read first into the usual block; the others ask for the size first.
+        int failingCall;
+        int failures;
         Operation run;
     } operations[] = {
-        {"QueryStatus", SERVICE_QUERY_STATUS, "QueryServiceStatusEx",
+        {"QueryStatus", SERVICE_QUERY_STATUS, "QueryServiceStatusEx", 1, 1,
          [](CSvcObj& s, void** out) { return s.QueryStatus(As<SERVICE_STATUS_PROCESS>(out)); }},
-        {"Interrogate to a block", SERVICE_QUERY_STATUS, "QueryServiceStatusEx",
+        {"Interrogate to a block", SERVICE_QUERY_STATUS, "QueryServiceStatusEx", 1, 1,
          [](CSvcObj& s, void** out) { return s.Interrogate(As<SERVICE_STATUS_PROCESS>(out)); }},
-        {"FastQueryStatus", SERVICE_QUERY_STATUS, nullptr,
-         [](CSvcObj& s, void**) { SERVICE_STATUS_PROCESS status; return s.FastQueryStatus(&status); }},
-        {"Interrogate", SERVICE_INTERROGATE, nullptr,
-         [](CSvcObj& s, void**) { SERVICE_STATUS status; return s.Interrogate(&status); }},
-        {"QueryConfig", SERVICE_QUERY_CONFIG, "QueryServiceConfigW",
+        {"FastQueryStatus", SERVICE_QUERY_STATUS, nullptr, 0, 0,
+         [](CSvcObj& s, void**) {
+             SERVICE_STATUS_PROCESS status;
+             return s.FastQueryStatus(&status);
+         }},
+        {"Interrogate", SERVICE_INTERROGATE, nullptr, 0, 0,
+         [](CSvcObj& s, void**) {
+             SERVICE_STATUS status;
+             return s.Interrogate(&status);
+         }},
+        {"QueryConfig", SERVICE_QUERY_CONFIG, "QueryServiceConfigW", 1, 1,
          [](CSvcObj& s, void** out) { return s.QueryConfig(As<QUERY_SERVICE_CONFIGW>(out)); }},
-        {"QueryConfig2", SERVICE_QUERY_CONFIG, "QueryServiceConfig2W",
+        // Any failure of its first call goes on to the read.
+        {"QueryConfig2", SERVICE_QUERY_CONFIG, "QueryServiceConfig2W", 1, 2,
          [](CSvcObj& s, void** out) { return s.QueryConfig2(out, ConfigInfoDescription); }},
-        {"ChangeConfig", SERVICE_CHANGE_CONFIG, nullptr,
+        {"ChangeConfig", SERVICE_CHANGE_CONFIG, nullptr, 0, 0,
          [](CSvcObj& s, void**) {
              return s.ChangeConfig(SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr,
                                    nullptr, nullptr, nullptr, nullptr, nullptr);
          }},
-        {"ChangeConfig2", SERVICE_CHANGE_CONFIG, nullptr,
+        {"ChangeConfig2", SERVICE_CHANGE_CONFIG, nullptr, 0, 0,
          [](CSvcObj& s, void**) {
              SERVICE_DESCRIPTIONW description = {const_cast<wchar_t*>(L"Imprime.")};
              return s.ChangeConfig2(&description, ConfigInfoDescription);
          }},
-        {"EnumDependentServicesW", SERVICE_ENUMERATE_DEPENDENTS, "EnumDependentServicesW",
-         [](CSvcObj& s, void** out) { return s.EnumDependentServicesW(3, As<ENUM_SERVICE_STATUSW>(out), nullptr); }},
-        {"QuerySecurity owner", READ_CONTROL, "QueryServiceObjectSecurity", QuerySecurity(OWNER_SECURITY_INFORMATION)},
-        {"QuerySecurity group", READ_CONTROL, "QueryServiceObjectSecurity", QuerySecurity(GROUP_SECURITY_INFORMATION)},
-        {"QuerySecurity dacl", READ_CONTROL, "QueryServiceObjectSecurity", QuerySecurity(DACL_SECURITY_INFORMATION)},
-        {"QuerySecurity sacl", ACCESS_SYSTEM_SECURITY, "QueryServiceObjectSecurity",
+        {"EnumDependentServicesW", SERVICE_ENUMERATE_DEPENDENTS, "EnumDependentServicesW", 2, 1,
+         [](CSvcObj& s, void** out) {
+             return s.EnumDependentServicesW(3, As<ENUM_SERVICE_STATUSW>(out), nullptr);
+         }},
+        {"QuerySecurity owner", READ_CONTROL, "QueryServiceObjectSecurity", 2, 1,
+         QuerySecurity(OWNER_SECURITY_INFORMATION)},
+        {"QuerySecurity group", READ_CONTROL, "QueryServiceObjectSecurity", 2, 1,
+         QuerySecurity(GROUP_SECURITY_INFORMATION)},
+        {"QuerySecurity dacl", READ_CONTROL, "QueryServiceObjectSecurity", 2, 1,
+         QuerySecurity(DACL_SECURITY_INFORMATION)},
+        {"QuerySecurity sacl", ACCESS_SYSTEM_SECURITY, "QueryServiceObjectSecurity", 2, 1,
          QuerySecurity(SACL_SECURITY_INFORMATION)},
-        {"SetSecurity owner", WRITE_OWNER, nullptr, SetSecurity(OWNER_SECURITY_INFORMATION)},
-        {"SetSecurity group", WRITE_OWNER, nullptr, SetSecurity(GROUP_SECURITY_INFORMATION)},
-        {"SetSecurity dacl", WRITE_DAC, nullptr, SetSecurity(DACL_SECURITY_INFORMATION)},
-        {"SetSecurity sacl", ACCESS_SYSTEM_SECURITY, nullptr, SetSecurity(SACL_SECURITY_INFORMATION)},
-        {"Control", SERVICE_USER_DEFINED_CONTROL | SERVICE_QUERY_STATUS, nullptr,
+        {"SetSecurity owner", WRITE_OWNER, nullptr, 0, 0, SetSecurity(OWNER_SECURITY_INFORMATION)},
+        {"SetSecurity group", WRITE_OWNER, nullptr, 0, 0, SetSecurity(GROUP_SECURITY_INFORMATION)},
+        {"SetSecurity dacl", WRITE_DAC, nullptr, 0, 0, SetSecurity(DACL_SECURITY_INFORMATION)},
+        {"SetSecurity sacl", ACCESS_SYSTEM_SECURITY, nullptr, 0, 0, SetSecurity(SACL_SECURITY_INFORMATION)},
+        {"Control", SERVICE_USER_DEFINED_CONTROL | SERVICE_QUERY_STATUS, nullptr, 0, 0,
          [](CSvcObj& s, void**) { return s.Control(200, 0, nullptr, nullptr); }},
     };
     OutputCapture capture;
@@ -130,7 +147,7 @@ TEST_F(SvcObjTest, EachOperationOpensWithItsRightsAndKeepsTheLastErrorOrReportsT
 
         Spooler().grantableAccess = allRights;
         if (operation.read) {
-            fake.FailCall(operation.read, ERROR_NOT_ENOUGH_MEMORY, 2);
+            fake.FailCall(operation.read, ERROR_NOT_ENOUGH_MEMORY, operation.failingCall, operation.failures);
             EXPECT_EQ(operation.run(*service, &out), 0);
             EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
             EXPECT_EQ(out, nullptr) << "the block of a failed read is released";
@@ -149,7 +166,11 @@ TEST_F(SvcObjTest, InterrogationOfAStoppedServiceReadsItsStatusInstead) {
     } cases[] = {
         {SERVICE_RUNNING, 0, 1, Marker, {SERVICE_INTERROGATE}},
         {SERVICE_STOPPED, 0, 1, Marker, {SERVICE_INTERROGATE, SERVICE_QUERY_STATUS}},
-        {SERVICE_RUNNING, ERROR_SERVICE_REQUEST_TIMEOUT, 0, ERROR_SERVICE_REQUEST_TIMEOUT, {SERVICE_INTERROGATE}},
+        {SERVICE_RUNNING,
+         ERROR_SERVICE_REQUEST_TIMEOUT,
+         0,
+         ERROR_SERVICE_REQUEST_TIMEOUT,
+         {SERVICE_INTERROGATE}},
     };
     for (const auto& c : cases) {
         Spooler().status.dwCurrentState = c.state;
@@ -194,11 +215,12 @@ TEST_F(SvcObjTest, ChangeConfigAppliesTheRulesOfEachKind) {
         unsigned long tag = 0;
         ::SetLastError(Marker);
         EXPECT_EQ((c.isDriver ? driver : service)
-                      ->ChangeConfig(c.serviceType, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, c.path, c.group, &tag,
-                                     nullptr, nullptr, L"pw", nullptr),
+                      ->ChangeConfig(c.serviceType, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, c.path, c.group,
+                                     &tag, nullptr, nullptr, L"pw", nullptr),
                   c.result);
         EXPECT_EQ(::GetLastError(), c.result ? Marker : static_cast<DWORD>(ERROR_INVALID_FLAGS));
-        ASSERT_EQ(fake.lastConfigChange.has_value(), c.result == 1) << "a refused type reaches no platform call";
+        ASSERT_EQ(fake.lastConfigChange.has_value(), c.result == 1)
+            << "a refused type reaches no platform call";
         if (c.result) {
             EXPECT_EQ(fake.lastConfigChange->binaryPath, c.pathPassed);
             EXPECT_EQ(fake.lastConfigChange->tagRequested, c.tagRequested);
@@ -383,16 +405,11 @@ TEST_F(SvcObjTest, DebuggerStartsFromATemplateOfAtMostTwoIntegerConversions) {
         const wchar_t* text;
         DWORD lastError;
     } refused[] = {
-        {false, REG_SZ, L"", ERROR_FILE_NOT_FOUND},
-        {true, REG_EXPAND_SZ, L"dbg -p %ld", Marker},
-        {true, REG_SZ, L"dbg %s", ERROR_INVALID_DATA},
-        {true, REG_SZ, L"dbg %d %d %d", ERROR_INVALID_DATA},
-        {true, REG_SZ, L"dbg %n", ERROR_INVALID_DATA},
-        {true, REG_SZ, L"dbg %*d", ERROR_INVALID_DATA},
-        {true, REG_SZ, L"dbg %lld", ERROR_INVALID_DATA},
-        {true, REG_SZ, L"dbg %I64d", ERROR_INVALID_DATA},
-        {true, REG_SZ, L"dbg %.3d", ERROR_INVALID_DATA},
-        {true, REG_SZ, L"dbg 50%", ERROR_INVALID_DATA},
+        {false, REG_SZ, L"", ERROR_FILE_NOT_FOUND},      {true, REG_EXPAND_SZ, L"dbg -p %ld", Marker},
+        {true, REG_SZ, L"dbg %s", ERROR_INVALID_DATA},   {true, REG_SZ, L"dbg %d %d %d", ERROR_INVALID_DATA},
+        {true, REG_SZ, L"dbg %n", ERROR_INVALID_DATA},   {true, REG_SZ, L"dbg %*d", ERROR_INVALID_DATA},
+        {true, REG_SZ, L"dbg %lld", ERROR_INVALID_DATA}, {true, REG_SZ, L"dbg %I64d", ERROR_INVALID_DATA},
+        {true, REG_SZ, L"dbg %.3d", ERROR_INVALID_DATA}, {true, REG_SZ, L"dbg 50%", ERROR_INVALID_DATA},
     };
     const size_t started = fake.startedCommandLines.size();
     const int events = fake.Calls("CreateEventW");
