@@ -147,10 +147,14 @@ TEST_F(ServiceLookupTest, FindSvcObjChoosesTheClassFromTheTypeBits) {
         fake.AddService(L"Alpha", c.type);
         OutputCapture capture;
         ::SetLastError(Marker);
-        CSvcObj* object = connection->FindSvcObj(L"Alpha");
+        const unsigned long blocks = MemLiveBlocks();
+        QUERY_SERVICE_CONFIGW* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(0x1234);
+        CSvcObj* object = connection->FindSvcObj(L"Alpha", &config);
         EXPECT_EQ(fake.serviceOpenings.back(), static_cast<DWORD>(SERVICE_QUERY_CONFIG));
         if (c.kind == Unknown) {
             EXPECT_EQ(object, nullptr);
+            EXPECT_EQ(config, nullptr);
+            EXPECT_EQ(MemLiveBlocks(), blocks) << "the configuration read is given back";
             EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_PROPERTY));
             EXPECT_EQ(capture.Err(), L"Unknown service type...\n");
             continue;
@@ -159,8 +163,11 @@ TEST_F(ServiceLookupTest, FindSvcObjChoosesTheClassFromTheTypeBits) {
         EXPECT_EQ(dynamic_cast<CService*>(object) != nullptr, c.kind == Service);
         EXPECT_EQ(dynamic_cast<CDriver*>(object) != nullptr, c.kind == Driver);
         EXPECT_STREQ(object->GetName(), L"Alpha");
+        ASSERT_NE(config, nullptr);
+        EXPECT_EQ(config->dwServiceType, c.type) << "the configuration the lookup read";
         EXPECT_EQ(::GetLastError(), Marker);
         EXPECT_EQ(capture.Err(), L"");
+        MemRelease(config);
         ReleaseSvcObj(object);
     }
 }
