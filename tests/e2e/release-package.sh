@@ -17,6 +17,7 @@ fail=0
 zips=("$work"/out/*.zip)
 [ "${#zips[@]}" -eq 1 ] && [ -f "${zips[0]}" ] || { echo "no single ZIP in: ${zips[*]}"; exit 1; }
 top=$(basename "${zips[0]}" .zip)
+[[ $top == Orvel-*-win64 ]] || { echo "the archive $top.zip is not named as a 64-bit release"; fail=1; }
 
 runtime=(libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll)
 expected=("$top/README.md" "$top/docs/guide.md" "$top/bin/Orvel.exe" "$top/bin/Velmarik.dll"
