@@ -16,4 +16,12 @@ if(MINGW)
     endif()
   endforeach()
   install(FILES ${ORVEL_RUNTIME_DLLS} DESTINATION bin)
+  # A stripped install (CPack's, or cmake --install --strip) drops their debug sections too: most
+  # of the C++ runtime's size.
+  foreach(path ${ORVEL_RUNTIME_DLLS})
+    get_filename_component(dll "${path}" NAME)
+    install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${dll}\")
+    endif()")
+  endforeach()
 endif()

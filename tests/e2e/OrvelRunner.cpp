@@ -74,16 +74,15 @@ DWORD WaitForExitCode(HANDLE process) {
     return exitCode;
 }
 
-} // namespace
-
-OrvelRun RunOrvel(const std::vector<std::wstring>& arguments, const std::string& input) {
+// With `combined`, the error stream shares the output's pipe and nothing is read separately.
+OrvelRun Run(const std::vector<std::wstring>& arguments, const std::string& input, bool combined) {
     const std::wstring program = DirectoryOfThisProgram() + L"\\Orvel.exe";
     Pipe in = CreatePipeWithInheritableEnd(true);
     Pipe out = CreatePipeWithInheritableEnd(false);
-    Pipe err = CreatePipeWithInheritableEnd(false);
+    Pipe err = combined ? Pipe() : CreatePipeWithInheritableEnd(false);
     OrvelRun run;
     UniqueKernelHandle process = StartDetached(JoinCommandLine(program, arguments), program, in.read.get(),
-                                         out.write.get(), err.write.get());
+                                         out.write.get(), combined ? out.write.get() : err.write.get());
     in.read.reset();
     out.write.reset();
     err.write.reset();
@@ -92,12 +91,27 @@ OrvelRun RunOrvel(const std::vector<std::wstring>& arguments, const std::string&
     }
     std::thread writer(WriteAllAndClose, std::move(in.write), std::cref(input));
     std::thread outReader(ReadAll, out.read.get(), std::ref(run.out));
-    std::thread errReader(ReadAll, err.read.get(), std::ref(run.err));
+    std::thread errReader;
+    if (!combined) {
+        errReader = std::thread(ReadAll, err.read.get(), std::ref(run.err));
+    }
     run.exitCode = WaitForExitCode(process.get());
     writer.join();
     outReader.join();
-    errReader.join();
+    if (errReader.joinable()) {
+        errReader.join();
+    }
     return run;
+}
+
+} // namespace
+
+OrvelRun RunOrvel(const std::vector<std::wstring>& arguments, const std::string& input) {
+    return Run(arguments, input, false);
+}
+
+OrvelRun RunOrvelCombined(const std::vector<std::wstring>& arguments, const std::string& input) {
+    return Run(arguments, input, true);
 }
 
 OrvelRun RunOrvelScript(const std::string& script, const std::string& input) {

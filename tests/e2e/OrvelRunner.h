@@ -19,6 +19,10 @@ struct OrvelRun {
 // A run that does not end in time is ended and fails the current test.
 OrvelRun RunOrvel(const std::vector<std::wstring>& arguments, const std::string& input = std::string());
 
+// As RunOrvel, with both output streams on one pipe: `out` holds all the program wrote, in the
+// order in which it reached that pipe (as a console shows it), and `err` stays empty.
+OrvelRun RunOrvelCombined(const std::vector<std::wstring>& arguments, const std::string& input = std::string());
+
 // Runs one command in batch mode, connected to this machine with `rights`.
 OrvelRun RunOrvelBatch(const std::vector<std::wstring>& command, const std::wstring& rights = L"5");
 

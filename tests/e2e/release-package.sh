@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Makes the release ZIP of a build with CPack, checks what it holds, unpacks it and runs its
+# Orvel.exe on a script in the Wine prefix named by ORVEL_WINEPREFIX, a prefix that has never seen
+# the build: the program finds nothing there but what the archive brought.
+#   release-package.sh CPACK BUILD_DIR SOURCE_DIR
+set -u
+cpack=$1
+build=$2
+source=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export WINEPREFIX=$ORVEL_WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+fail=0
+
+"$cpack" -G ZIP --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 \
+  || { cat "$work/cpack.log"; exit 1; }
+zips=("$work"/out/*.zip)
+[ "${#zips[@]}" -eq 1 ] && [ -f "${zips[0]}" ] || { echo "no single ZIP in: ${zips[*]}"; exit 1; }
+top=$(basename "${zips[0]}" .zip)
+[[ $top == Orvel-*-win64 ]] || { echo "the archive $top.zip is not named as a 64-bit release"; fail=1; }
+
+runtime=(libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll)
+expected=("$top/README.md" "$top/docs/guide.md" "$top/bin/Orvel.exe" "$top/bin/Velmarik.dll"
+          "$top/lib/libVelmarik.dll.a")
+for dll in "${runtime[@]}"; do expected+=("$top/bin/$dll"); done
+for header in "$source"/library/include/*.h; do expected+=("$top/include/$(basename "$header")"); done
+(cd "$work" && cmake -E tar xf "${zips[0]}") || { echo "cannot unpack ${zips[0]}"; exit 1; }
+if ! diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$work" && find "$top" -type f | sort); then
+  echo "the archive's files differ from the expected ones (< expected, > found)"
+  fail=1
+fi
+
+# The computer's name as Wine gives it to programs, for the prompt of the connected console.
+computer=$(wine cmd /c echo %COMPUTERNAME% </dev/null | tr -d '\r\n')
+printf 'connect %s 5\r\ninterrogate QuorvanPackageAbsent\r\ncl\r\ncallc\r\nexit\r\n' "$computer" >"$work/script.txt"
+(cd "$work" && wine "$top/bin/Orvel.exe" /s script.txt </dev/null >out.bin 2>err.bin)
+status=$?
+[ "$status" -eq 0 ] || { echo "exit code $status"; fail=1; }
+
+row="$computer"$'\t(local)\t| 5'
+printf '%s\r\n' '' 'Quorvan version 0.3.4d' 'Console version.' \
+  $'(c) 2026 Equipe Orvel et Velmarik. Tous droits r\xe9serv\xe9s.' '' \
+  "Quorvan> connect $computer 5" '' \
+  "Quorvan @ $computer (local) | 5 > interrogate QuorvanPackageAbsent" '' \
+  "Quorvan @ $computer (local) | 5 > cl" $'Ordinateurs actuellement connect\xe9s :' "1 : $row" '' \
+  "Connection active => 1 : $row" '' \
+  "Quorvan @ $computer (local) | 5 > callc" '' '' \
+  'Quorvan> exit' '' >"$work/expected-out.bin"
+printf '%s\r\n' '' '============================================' '| Error, GetLastError() = 1060' \
+  '============================================' '' >"$work/expected-err.bin"
+for stream in out err; do
+  if ! cmp -s "$work/expected-$stream.bin" "$work/$stream.bin"; then
+    echo "standard $stream differs (< expected, > written):"
+    diff <(cat -A "$work/expected-$stream.bin") <(cat -A "$work/$stream.bin")
+    fail=1
+  fi
+done
+[ "$fail" -eq 0 ] && echo "the release archive $top.zip runs in a fresh prefix as expected"
+exit "$fail"
