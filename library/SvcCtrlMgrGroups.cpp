@@ -147,13 +147,21 @@ std::optional<LoadOrderCandidate> ReadCandidate(CSvcCtrlMgr& manager, HKEY servi
 
 // The enumerated services (of `group` only, unless it is null) that can be read, in the order of
 // the enumeration. Without the services' keys no service can tell its group and tag: none takes part.
-std::vector<LoadOrderCandidate> ReadCandidates(CSvcCtrlMgr& manager, HKEY root, const wchar_t* group) {
+// A group that no service names has none; any other failure of the enumeration (a connection
+// without the right to enumerate, for one) is the load order's failure, not an empty order.
+std::optional<std::vector<LoadOrderCandidate>> ReadCandidates(CSvcCtrlMgr& manager, HKEY root,
+                                                              const wchar_t* group) {
     std::vector<LoadOrderCandidate> candidates;
     UniqueRegistryKey services = OpenForReading(root, ServicesKey);
+    if (!services)
+        return candidates;
     ENUM_SERVICE_STATUS_PROCESSW* records = nullptr;
     unsigned long count = 0;
-    if (!services || !manager.EnumServices(SERVICE_TYPE_ALL, SERVICE_STATE_ALL, group, &records, &count))
-        return candidates;
+    if (!manager.EnumServices(SERVICE_TYPE_ALL, SERVICE_STATE_ALL, group, &records, &count)) {
+        if (::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
+            return candidates;
+        return std::nullopt;
+    }
     const MemBlock<ENUM_SERVICE_STATUS_PROCESSW> snapshot(records);
     for (unsigned long i = 0; i < count; ++i)
         if (auto candidate = ReadCandidate(manager, services.get(), records[i].lpServiceName))
@@ -245,10 +253,13 @@ int CSvcCtrlMgr::GroupLoadOrder(const wchar_t* group, _GROUP_LOAD_ORDER** order,
     if (count)
         *count = 0;
     return __WithRegistry([&](HKEY root) {
-        const LastErrorKeeper keep;
+        const DWORD before = ::GetLastError();
         const std::optional<std::vector<SimpleString>> groupList = ReadGroupNames(root);
         const UniqueRegistryKey tagVectors = OpenForReading(root, TagVectorsKey);
-        const std::vector<LoadOrderCandidate> candidates = ReadCandidates(*this, root, group);
+        const std::optional<std::vector<LoadOrderCandidate>> read = ReadCandidates(*this, root, group);
+        if (!read)
+            return 0;
+        const std::vector<LoadOrderCandidate>& candidates = *read;
         // Without a list, walking all groups walks none (not even the unnamed one).
         const std::vector<LoadOrderPlacement> placements =
             !groupList && !group ? std::vector<LoadOrderPlacement>()
@@ -259,6 +270,7 @@ int CSvcCtrlMgr::GroupLoadOrder(const wchar_t* group, _GROUP_LOAD_ORDER** order,
         *order = NewLoadOrder(group, candidates, placements);
         if (count)
             *count = (*order)->dwCount;
+        ::SetLastError(before);
         return 1;
     });
 }

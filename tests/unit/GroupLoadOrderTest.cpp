@@ -174,6 +174,21 @@ TEST_F(GroupLoadOrderTest, WithoutGroupListKeyOrValue) {
         << "list key missing";
 }
 
+// A group that no service names orders nothing; an enumeration that is refused (its size query
+// and its read) is the load order's failure, with its code, and no record.
+TEST_F(GroupLoadOrderTest, RefusedEnumerationFailsButAGroupWithoutServicesIsEmpty) {
+    SetUpExample();
+    fake.FailCall("EnumServicesStatusExW", ERROR_SERVICE_DOES_NOT_EXIST, 1, 2);
+    EXPECT_TRUE(LoadOrder(L"A").empty());
+    fake.FailCall("EnumServicesStatusExW", ERROR_ACCESS_DENIED, 1, 2);
+    _GROUP_LOAD_ORDER* order = reinterpret_cast<_GROUP_LOAD_ORDER*>(0x1234);
+    unsigned long count = 99;
+    EXPECT_EQ(connection->GroupLoadOrder(nullptr, &order, &count), 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(order, nullptr);
+    EXPECT_EQ(count, 0u);
+}
+
 TEST_F(GroupLoadOrderTest, WithoutServicesKeyNoServiceTakesPart) {
     SetUpExample();
     fake.registry.erase(ServicesKey);
