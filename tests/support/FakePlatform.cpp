@@ -37,8 +37,21 @@ int FakePlatform::Calls(const std::string& operation) const {
     return found == m_calls.end() ? 0 : found->second;
 }
 
+std::map<std::string, int> FakePlatform::FailableCalls() const {
+    std::map<std::string, int> calls;
+    for (const std::string& operation : m_failable)
+        calls[operation] = Calls(operation);
+    return calls;
+}
+
+size_t FakePlatform::OpenObjects() const {
+    return OpenHandles() + m_managers.size() + m_serviceHandles.size() + m_registryKeys.size() + m_locks.size() +
+           m_sids.size() + m_localBlocks.size();
+}
+
 bool FakePlatform::Fails(const char* operation) {
     ++m_calls[operation];
+    m_failable.insert(operation);
     auto found = m_injections.find(operation);
     if (found == m_injections.end() || --found->second.countdown > 0)
         return false;
@@ -49,6 +62,15 @@ bool FakePlatform::Fails(const char* operation) {
         found->second.countdown = 1;
     ::SetLastError(code);
     return true;
+}
+
+LSTATUS FakePlatform::RegistryFailure(const char* operation) {
+    const DWORD before = ::GetLastError();
+    if (!Fails(operation))
+        return ERROR_SUCCESS;
+    const auto injected = static_cast<LSTATUS>(::GetLastError());
+    ::SetLastError(before);
+    return injected;
 }
 
 BOOL FakePlatform::Fail(DWORD code) {

@@ -50,6 +50,11 @@ public:
     // do the `times` - 1 calls after it.
     void FailCall(const std::string& operation, DWORD code, int occurrence = 1, int times = 1);
     int Calls(const std::string& operation) const;
+    // The calls so far of every operation that FailCall can make fail, by name.
+    std::map<std::string, int> FailableCalls() const;
+    // Everything handed out and not yet given back: handles of every kind, locks, SIDs and
+    // message blocks.
+    size_t OpenObjects() const;
     // Handles and SIDs handed out and not yet closed or freed.
     size_t OpenHandles() const { return m_handles.size() + m_processHandles.size(); }
     size_t LiveSids() const { return m_sids.size(); }
@@ -230,6 +235,9 @@ public:
 protected:
     // Counts the call and reports whether an injected failure applies (the code is then set).
     bool Fails(const char* operation);
+    // The same for a registry call, which reports through its result alone: the injected code,
+    // or ERROR_SUCCESS, with the last-error value left as it was.
+    LSTATUS RegistryFailure(const char* operation);
     BOOL Fail(DWORD code);
     enum class HandleKind { ProcessToken, ImpersonationToken, Other };
     HANDLE NewHandle(HandleKind kind);
@@ -257,6 +265,7 @@ private:
         int times;
     };
     std::map<std::string, int> m_calls;
+    std::set<std::string> m_failable;
     std::map<std::string, Injection> m_injections;
     std::map<HANDLE, HandleKind> m_handles;
     std::map<SC_HANDLE, DWORD> m_managers;
