@@ -113,7 +113,9 @@ TEST_F(RemoteRegistryTest, LockTakenByAnotherMeanwhileIsReported) {
 TEST_F(RemoteRegistryTest, UnreachableRegistryFailsTheAttachment) {
     fake.FailCall("RegConnectRegistryW", ERROR_BAD_NETPATH);
     CSvcCtrlMgr connection(L"SRV", nullptr, SC_MANAGER_ALL_ACCESS);
+    ::SetLastError(0);
     EXPECT_EQ(Peer::Attach(connection), 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH)) << "the reason reaches the banner";
     EXPECT_EQ(connection.Close(), 1);
     EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOPPED)) << "what the attachment started is stopped";
 }
