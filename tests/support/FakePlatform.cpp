@@ -20,7 +20,11 @@ FakePlatform::FakePlatform()
     messages[1060] = L"Le service spécifié n'existe pas en tant que service installé.\r\n";
 }
 
+size_t FakePlatform::s_objectsLeftOpen = 0;
+
 FakePlatform::~FakePlatform() {
+    const size_t open = OpenObjects();
+    s_objectsLeftOpen += open > m_keptOpen ? open - m_keptOpen : 0;
     Platform::Install(m_previous);
     for (FakeSid* sid : m_sids)
         delete sid;

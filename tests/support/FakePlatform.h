@@ -55,6 +55,12 @@ public:
     // Everything handed out and not yet given back: handles of every kind, locks, SIDs and
     // message blocks.
     size_t OpenObjects() const;
+    // What the simulated machines destroyed so far still had handed out, less what their tests
+    // meant to leave (KeepOpen), for the leak check that runs after every test.
+    static size_t ObjectsLeftOpen() { return s_objectsLeftOpen; }
+    static void ForgetObjectsLeftOpen() { s_objectsLeftOpen = 0; }
+    // `count` objects are left open on purpose (a close that the test made fail, for instance).
+    void KeepOpen(size_t count) { m_keptOpen += count; }
     // Handles and SIDs handed out and not yet closed or freed.
     size_t OpenHandles() const { return m_handles.size() + m_processHandles.size(); }
     size_t LiveSids() const { return m_sids.size(); }
@@ -281,5 +287,7 @@ private:
     std::set<wchar_t*> m_localBlocks;
     std::unique_ptr<FakeSid> m_administrators;
     uintptr_t m_nextHandle = 0x1000;
+    size_t m_keptOpen = 0;
+    static size_t s_objectsLeftOpen;
     Platform* m_previous;
 };

@@ -1,12 +1,14 @@
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
-#include "LeakCheckedTest.h"
+#include "Memory.h"
 
 namespace {
 
-class SplitCommandLineTest : public LeakCheckedTest {
+class SplitCommandLineTest : public ::testing::Test {
 protected:
     std::vector<std::wstring> Split(const wchar_t* line, const wchar_t* separators = L" \t",
                                     const wchar_t* rawAfter = L"=") {

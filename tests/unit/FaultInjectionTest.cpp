@@ -298,8 +298,10 @@ public:
                 RunCommandLine(line);
         }
         callsBefore = fake.FailableCalls();
-        if (failure)
+        if (failure) {
             fake.FailCall(failure->operation, CodeFor(failure->operation), failure->occurrence);
+            fake.KeepOpen(ClosesAnObject(failure->operation) ? 1 : 0);
+        }
         FILE* answers = std::tmpfile();
         std::fputs(scenario.answers, answers);
         std::rewind(answers);

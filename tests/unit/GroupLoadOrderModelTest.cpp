@@ -1,6 +1,8 @@
 // The load order of random machines, through the library and through the passes and sweeps read
 // directly: both must agree entry for entry.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "LoadOrderModel.h"
 #include "ServiceGroups.h"
 #include "SvcCtrlMgr.h"
@@ -104,7 +105,7 @@ private:
     std::mt19937 m_random;
 };
 
-class GroupLoadOrderModelTest : public LeakCheckedTest {
+class GroupLoadOrderModelTest : public ::testing::Test {
 protected:
     FakePlatform fake;
 };

@@ -4,14 +4,13 @@
 #include <sstream>
 #include <string>
 
-#include "LeakCheckedTest.h"
 #include "Memory.h"
 #include "MultiString.h"
 #include "SimpleString.h"
 
 namespace {
 
-using MultiStringTest = LeakCheckedTest;
+using MultiStringTest = ::testing::Test;
 
 const wchar_t* Block(const MultiString& m) {
     return m;

@@ -1,5 +1,6 @@
+#include <gtest/gtest.h>
+
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "SvcCtrlMgr.h"
 
 namespace ServicesManagement {
@@ -17,7 +18,7 @@ namespace {
 using ServicesManagement::CSvcCtrlMgr;
 using Peer = ServicesManagement::CSvcCtrlMgrTestPeer;
 
-class RemoteRegistryTest : public LeakCheckedTest {
+class RemoteRegistryTest : public ::testing::Test {
 protected:
     RemoteRegistryTest() {
         FakeService& service = fake.AddService(L"RemoteRegistry", SERVICE_WIN32_SHARE_PROCESS);
@@ -26,7 +27,6 @@ protected:
     void TearDown() override {
         EXPECT_EQ(fake.OpenServiceHandles(), 0u);
         EXPECT_EQ(fake.OpenRegistryKeys(), 0u);
-        LeakCheckedTest::TearDown();
     }
     FakeService& RemoteRegistry() { return *fake.FindService(L"RemoteRegistry"); }
     DWORD State() { return RemoteRegistry().status.dwCurrentState; }
