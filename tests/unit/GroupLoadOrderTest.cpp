@@ -25,13 +25,6 @@ std::vector<std::wstring> Names(const std::vector<Row>& rows) {
     return names;
 }
 
-std::vector<std::wstring> ElementsOf(const wchar_t* list) {
-    std::vector<std::wstring> elements;
-    for (const wchar_t* element = list; element && *element; element += elements.back().size() + 1)
-        elements.emplace_back(element);
-    return elements;
-}
-
 class GroupLoadOrderTest : public ::testing::Test {
 protected:
     GroupLoadOrderTest() : connection(std::make_unique<CSvcCtrlMgr>(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {}
