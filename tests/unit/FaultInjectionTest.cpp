@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cwctype>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,14 @@ struct Scenario {
     const char* answers;
     bool console;
 };
+
+// Named by its command line in test reports.
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+    for (const wchar_t* c = scenario.line; *c; ++c)
+        *out << static_cast<char>(*c <= 0x7F ? *c : L'?');
+    if (scenario.machine && *scenario.machine)
+        *out << " on another machine";
+}
 
 Scenario On(const wchar_t* line, Expectations expected = {}, std::vector<const wchar_t*> before = {},
             const wchar_t* machine = L"") {
