@@ -108,7 +108,15 @@ int CSvcCtrlMgr::__StartRemoteRegistryService(HKEY rootKey) {
     SimpleString target(m_szMachineName);
     if (target.Length() != 0 && StrNIComp(target, L"\\\\", 2) != 0)
         target = L"\\\\" + target;
-    return Os().RegConnectRegistryW(target, rootKey, &m_hRegistryKey) == ERROR_SUCCESS ? 1 : 0;
+    // The key is kept only once it is known to be open; a failure's code is the command's reason.
+    HKEY remoteRoot = nullptr;
+    const LSTATUS status = Os().RegConnectRegistryW(target, rootKey, &remoteRoot);
+    if (status != ERROR_SUCCESS) {
+        ::SetLastError(static_cast<DWORD>(status));
+        return 0;
+    }
+    m_hRegistryKey = remoteRoot;
+    return 1;
 }
 
 int CSvcCtrlMgr::__StopRemoteRegistryService() {

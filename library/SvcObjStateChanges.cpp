@@ -97,7 +97,10 @@ void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, int stop
                           unsigned long timeout, int killOnTimeout) {
     ENUM_SERVICE_STATUSW* dependents = nullptr;
     unsigned long count = 0;
-    if (!service.EnumDependentServicesW(SERVICE_ACTIVE, &dependents, &count) || count == 0)
+    const bool listed = service.EnumDependentServicesW(SERVICE_ACTIVE, &dependents, &count);
+    // A list can come back empty in a block of its own: it is released all the same.
+    const std::unique_ptr<ENUM_SERVICE_STATUSW, void (*)(void*)> list(dependents, MemRelease);
+    if (!listed || count == 0)
         return;
     std::wcout << L"\n\nIl y a " << count << L" d\u00E9pendances actives." << std::endl;
     for (unsigned long i = 0; i < count; ++i) {
@@ -106,7 +109,6 @@ void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, int stop
             StopDependent(manager, dependents[i].lpServiceName, stopDependents, timeout, killOnTimeout);
         std::wcout << (stopped ? L"Succ\u00E8s" : L"Echec") << std::endl;
     }
-    MemRelease(dependents);
 }
 
 // Ends the process of a service that would not stop, and every service that shares it. The

@@ -127,6 +127,7 @@ private:
 
     // Attaches the machine's registry under `rootKey`: the key itself on this machine; on another
     // one, the remote-registry service is started (or continued) first when it is not running.
+    // A registry that cannot be reached gives 0 with its code in the last-error value.
     int __StartRemoteRegistryService(HKEY rootKey);
     // Detaches the registry, and stops (or pauses again) the remote-registry service only when the
     // attachment of this connection started (or continued) it.

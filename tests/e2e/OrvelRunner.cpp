@@ -38,6 +38,16 @@ void ReadAll(HANDLE pipe, std::string& bytes) {
     }
 }
 
+// The same for a reader whose bytes another thread looks at while they come in.
+void ReadAllGuarded(HANDLE pipe, std::string& bytes, std::mutex& lock) {
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        const std::lock_guard<std::mutex> guard(lock);
+        bytes.append(buffer, read);
+    }
+}
+
 // A child that exits without reading its input breaks the pipe: nothing to report then.
 void WriteAllAndClose(UniqueKernelHandle pipe, const std::string& bytes) {
     DWORD written = 0;
@@ -124,4 +134,63 @@ OrvelRun RunOrvelBatch(const std::vector<std::wstring>& command, const std::wstr
     std::vector<std::wstring> arguments = {L"connect:," + rights};
     arguments.insert(arguments.end(), command.begin(), command.end());
     return RunOrvel(arguments);
+}
+
+OrvelSession::OrvelSession() {
+    const std::wstring program = DirectoryOfThisProgram() + L"\\Orvel.exe";
+    Pipe in = CreatePipeWithInheritableEnd(true);
+    Pipe out = CreatePipeWithInheritableEnd(false);
+    Pipe err = CreatePipeWithInheritableEnd(false);
+    m_process = StartDetached(JoinCommandLine(program, {}), program, in.read.get(), out.write.get(), err.write.get());
+    m_input = std::move(in.write);
+    m_outputRead = std::move(out.read);
+    m_errorRead = std::move(err.read);
+    if (!m_process)
+        return;
+    m_outReader = std::thread(ReadAllGuarded, m_outputRead.get(), std::ref(m_run.out), std::ref(m_lock));
+    m_errReader = std::thread(ReadAllGuarded, m_errorRead.get(), std::ref(m_run.err), std::ref(m_lock));
+}
+
+OrvelSession::~OrvelSession() {
+    if (m_outReader.joinable())
+        Finish();
+}
+
+void OrvelSession::Send(const std::string& lines) {
+    DWORD written = 0;
+    if (!WriteFile(m_input.get(), lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr) ||
+        written != lines.size())
+        ADD_FAILURE() << "cannot write to Orvel.exe, error " << GetLastError();
+}
+
+// Every prompt starts with the product's short name followed by "> " or " @ "; no other text of
+// the console has either.
+size_t OrvelSession::PromptsShown() {
+    const std::lock_guard<std::mutex> guard(m_lock);
+    size_t prompts = 0;
+    for (const char* form : {"Quorvan> ", "Quorvan @ "})
+        for (size_t at = m_run.out.find(form); at != std::string::npos; at = m_run.out.find(form, at + 1))
+            ++prompts;
+    return prompts;
+}
+
+bool OrvelSession::WaitForPrompt(size_t count, DWORD timeoutMs) {
+    const DWORD pollMs = 20;
+    for (DWORD waited = 0; PromptsShown() < count; waited += pollMs) {
+        if (waited >= timeoutMs)
+            return false;
+        Sleep(pollMs);
+    }
+    return true;
+}
+
+OrvelRun OrvelSession::Finish() {
+    m_input.reset();
+    if (m_process)
+        m_run.exitCode = WaitForExitCode(m_process.get());
+    if (m_outReader.joinable())
+        m_outReader.join();
+    if (m_errReader.joinable())
+        m_errReader.join();
+    return m_run;
 }

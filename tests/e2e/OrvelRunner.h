@@ -5,8 +5,12 @@
 
 #include <windows.h>
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "HandleGuard.h"
 
 struct OrvelRun {
     // The full 32-bit code from GetExitCodeProcess (Wine would keep only 8 bits of it for Linux).
@@ -29,3 +33,35 @@ OrvelRun RunOrvelBatch(const std::vector<std::wstring>& command, const std::wstr
 // Writes `script` (bytes, as a script file holds them) to a temporary file, runs Orvel.exe with
 // /s and that file, and deletes the file.
 OrvelRun RunOrvelScript(const std::string& script, const std::string& input = std::string());
+
+// Orvel.exe in interactive mode, fed line by line while it runs, so that a test can look at the
+// process between commands.
+class OrvelSession {
+public:
+    OrvelSession();
+    ~OrvelSession();
+    OrvelSession(const OrvelSession&) = delete;
+    OrvelSession& operator=(const OrvelSession&) = delete;
+
+    bool started() const { return static_cast<bool>(m_process); }
+    HANDLE process() const { return m_process.get(); }
+    void Send(const std::string& lines);
+    // Waits until the program shows its prompt for the `count`-th time (counted from its start),
+    // that is until it has run every command before that prompt and waits for the next one.
+    // False when that takes longer than `timeoutMs`.
+    bool WaitForPrompt(size_t count, DWORD timeoutMs);
+    // Closes the input, which ends the program as exit does, and gives back all it wrote.
+    OrvelRun Finish();
+
+private:
+    size_t PromptsShown();
+
+    UniqueKernelHandle m_input;
+    UniqueKernelHandle m_outputRead;
+    UniqueKernelHandle m_errorRead;
+    UniqueKernelHandle m_process;
+    std::mutex m_lock;
+    OrvelRun m_run;
+    std::thread m_outReader;
+    std::thread m_errReader;
+};

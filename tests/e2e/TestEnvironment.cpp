@@ -1,6 +1,7 @@
 #include "TestEnvironment.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <gtest/gtest.h>
 
@@ -110,4 +111,38 @@ std::wstring ComputerName() {
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
     EXPECT_TRUE(GetComputerNameExW(ComputerNameNetBIOS, name, &size));
     return name;
+}
+
+namespace {
+
+bool IsCountedKind(HANDLE handle) {
+    alignas(8) BYTE buffer[512];
+    ULONG size = 0;
+    if (NtQueryObject(handle, ObjectTypeInformation, buffer, sizeof buffer, &size) != 0)
+        return false;
+    const UNICODE_STRING& type = reinterpret_cast<const PUBLIC_OBJECT_TYPE_INFORMATION*>(buffer)->TypeName;
+    const std::wstring kind(type.Buffer, type.Length / sizeof(wchar_t));
+    return kind == L"Key" || kind == L"Token" || kind == L"Process" || kind == L"File";
+}
+
+} // namespace
+
+// Handle values are multiples of 4 handed out from the lowest free one, so the table ends soon
+// after the last open handle: a long run of values that are no handle ends the count.
+unsigned long OpenHandleCount(void* process) {
+    const unsigned kEndOfTable = 256;
+    unsigned long open = 0;
+    unsigned misses = 0;
+    for (ULONG_PTR value = 4; misses < kEndOfTable; value += 4) {
+        HANDLE copy = nullptr;
+        if (!DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS)) {
+            ++misses;
+            continue;
+        }
+        misses = 0;
+        open += IsCountedKind(copy) ? 1 : 0;
+        CloseHandle(copy);
+    }
+    return open;
 }

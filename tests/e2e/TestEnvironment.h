@@ -31,3 +31,10 @@ std::wstring JoinCommandLine(const std::wstring& program, const std::vector<std:
 
 // This computer's NetBIOS name, as the console shows it in the prompt.
 std::wstring ComputerName();
+
+// The handles open in `process` (this one, or a child opened with PROCESS_DUP_HANDLE) of the kinds
+// that the programs here open and must close again: registry keys, tokens, processes, and files
+// and pipes (a service manager connection is a pipe). The events and threads that the runtime
+// keeps for itself when it sees fit are not counted. Counted one by one, since Wine's
+// GetProcessHandleCount always reports 0.
+unsigned long OpenHandleCount(void* process);

@@ -20,7 +20,11 @@ FakePlatform::FakePlatform()
     messages[1060] = L"Le service spécifié n'existe pas en tant que service installé.\r\n";
 }
 
+size_t FakePlatform::s_objectsLeftOpen = 0;
+
 FakePlatform::~FakePlatform() {
+    const size_t open = OpenObjects();
+    s_objectsLeftOpen += open > m_keptOpen ? open - m_keptOpen : 0;
     Platform::Install(m_previous);
     for (FakeSid* sid : m_sids)
         delete sid;
@@ -37,11 +41,25 @@ int FakePlatform::Calls(const std::string& operation) const {
     return found == m_calls.end() ? 0 : found->second;
 }
 
+std::map<std::string, int> FakePlatform::FailableCalls() const {
+    std::map<std::string, int> calls;
+    for (const std::string& operation : m_failable)
+        calls[operation] = Calls(operation);
+    return calls;
+}
+
+size_t FakePlatform::OpenObjects() const {
+    return OpenHandles() + m_managers.size() + m_serviceHandles.size() + m_registryKeys.size() + m_locks.size() +
+           m_sids.size() + m_localBlocks.size();
+}
+
 bool FakePlatform::Fails(const char* operation) {
     auto counted = m_calls.find(operation);
     if (counted == m_calls.end())
         counted = m_calls.emplace(operation, 0).first;
     ++counted->second;
+    if (m_failable.find(operation) == m_failable.end())
+        m_failable.emplace(operation);
     auto found = m_injections.find(operation);
     if (found == m_injections.end() || --found->second.countdown > 0)
         return false;
@@ -52,6 +70,15 @@ bool FakePlatform::Fails(const char* operation) {
         found->second.countdown = 1;
     ::SetLastError(code);
     return true;
+}
+
+LSTATUS FakePlatform::RegistryFailure(const char* operation) {
+    const DWORD before = ::GetLastError();
+    if (!Fails(operation))
+        return ERROR_SUCCESS;
+    const auto injected = static_cast<LSTATUS>(::GetLastError());
+    ::SetLastError(before);
+    return injected;
 }
 
 BOOL FakePlatform::Fail(DWORD code) {

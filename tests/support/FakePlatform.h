@@ -51,6 +51,17 @@ public:
     // do the `times` - 1 calls after it.
     void FailCall(const std::string& operation, DWORD code, int occurrence = 1, int times = 1);
     int Calls(const std::string& operation) const;
+    // The calls so far of every operation that FailCall can make fail, by name.
+    std::map<std::string, int> FailableCalls() const;
+    // Everything handed out and not yet given back: handles of every kind, locks, SIDs and
+    // message blocks.
+    size_t OpenObjects() const;
+    // What the simulated machines destroyed so far still had handed out, less what their tests
+    // meant to leave (KeepOpen), for the leak check that runs after every test.
+    static size_t ObjectsLeftOpen() { return s_objectsLeftOpen; }
+    static void ForgetObjectsLeftOpen() { s_objectsLeftOpen = 0; }
+    // `count` objects are left open on purpose (a close that the test made fail, for instance).
+    void KeepOpen(size_t count) { m_keptOpen += count; }
     // Handles and SIDs handed out and not yet closed or freed.
     size_t OpenHandles() const { return m_handles.size() + m_processHandles.size(); }
     size_t LiveSids() const { return m_sids.size(); }
@@ -231,6 +242,9 @@ public:
 protected:
     // Counts the call and reports whether an injected failure applies (the code is then set).
     bool Fails(const char* operation);
+    // The same for a registry call, which reports through its result alone: the injected code,
+    // or ERROR_SUCCESS, with the last-error value left as it was.
+    LSTATUS RegistryFailure(const char* operation);
     BOOL Fail(DWORD code);
     enum class HandleKind { ProcessToken, ImpersonationToken, Other };
     HANDLE NewHandle(HandleKind kind);
@@ -259,6 +273,7 @@ private:
     };
     // Transparent comparison: counting a call allocates nothing once its name is known.
     std::map<std::string, int, std::less<>> m_calls;
+    std::set<std::string, std::less<>> m_failable;
     std::map<std::string, Injection, std::less<>> m_injections;
     std::map<HANDLE, HandleKind> m_handles;
     std::map<SC_HANDLE, DWORD> m_managers;
@@ -280,5 +295,7 @@ private:
     std::set<wchar_t*> m_localBlocks;
     std::unique_ptr<FakeSid> m_administrators;
     uintptr_t m_nextHandle = 0x1000;
+    size_t m_keptOpen = 0;
+    static size_t s_objectsLeftOpen;
     Platform* m_previous;
 };

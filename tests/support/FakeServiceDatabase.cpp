@@ -592,8 +592,8 @@ const std::wstring& FakePlatform::KeyPath(HKEY key) const {
 
 // A remote registry is modelled as the same registry as the local one.
 LSTATUS FakePlatform::RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY result) {
-    if (Fails("RegConnectRegistryW"))
-        return static_cast<LSTATUS>(::GetLastError());
+    if (const LSTATUS injected = RegistryFailure("RegConnectRegistryW"))
+        return injected;
     const std::wstring machine = machineName ? machineName : L"";
     registryConnections.push_back(machine);
     if (unreachableMachines.count(machine.substr(machine.find_first_not_of(L'\\') == std::wstring::npos
@@ -606,8 +606,8 @@ LSTATUS FakePlatform::RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY 
 }
 
 LSTATUS FakePlatform::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
-    if (Fails("RegOpenKeyExW"))
-        return static_cast<LSTATUS>(::GetLastError());
+    if (const LSTATUS injected = RegistryFailure("RegOpenKeyExW"))
+        return injected;
     const std::wstring base = KeyPath(key);
     if (base.empty())
         return ERROR_INVALID_HANDLE;
@@ -621,8 +621,8 @@ LSTATUS FakePlatform::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHK
 
 LSTATUS FakePlatform::RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
                                       const LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
-    if (Fails("RegCreateKeyExW"))
-        return static_cast<LSTATUS>(::GetLastError());
+    if (const LSTATUS injected = RegistryFailure("RegCreateKeyExW"))
+        return injected;
     const std::wstring base = KeyPath(key);
     if (base.empty())
         return ERROR_INVALID_HANDLE;
@@ -637,8 +637,8 @@ LSTATUS FakePlatform::RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, D
 
 LSTATUS FakePlatform::RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
                                        LPDWORD size) {
-    if (Fails("RegQueryValueExW"))
-        return static_cast<LSTATUS>(::GetLastError());
+    if (const LSTATUS injected = RegistryFailure("RegQueryValueExW"))
+        return injected;
     auto keyFound = registry.find(KeyPath(key));
     if (keyFound == registry.end())
         return ERROR_INVALID_HANDLE;
@@ -661,8 +661,8 @@ LSTATUS FakePlatform::RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPD
 
 LSTATUS FakePlatform::RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data,
                                      DWORD size) {
-    if (Fails("RegSetValueExW"))
-        return static_cast<LSTATUS>(::GetLastError());
+    if (const LSTATUS injected = RegistryFailure("RegSetValueExW"))
+        return injected;
     auto keyFound = registry.find(KeyPath(key));
     if (keyFound == registry.end())
         return ERROR_INVALID_HANDLE;
@@ -672,7 +672,8 @@ LSTATUS FakePlatform::RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD t
 
 // Predefined root keys close without complaint, as on the platform.
 LSTATUS FakePlatform::RegCloseKey(HKEY key) {
-    ++m_calls["RegCloseKey"];
+    if (const LSTATUS injected = RegistryFailure("RegCloseKey"))
+        return injected;
     for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_PERFORMANCE_DATA,
                       HKEY_CURRENT_CONFIG, HKEY_DYN_DATA})
         if (key == root)

@@ -48,6 +48,14 @@ inline std::wstring MultiStringUnits(const std::vector<std::wstring>& names) {
     return units + L'\0';
 }
 
+// The elements of a double-NUL-terminated list (none for null).
+inline std::vector<std::wstring> ElementsOf(const wchar_t* list) {
+    std::vector<std::wstring> elements;
+    for (const wchar_t* element = list; element && *element; element += elements.back().size() + 1)
+        elements.emplace_back(element);
+    return elements;
+}
+
 inline void SetGroupListBytes(FakePlatform& fake, std::vector<BYTE> bytes, DWORD type = REG_MULTI_SZ) {
     fake.registry[GroupListKey][L"list"] = {type, std::move(bytes)};
 }

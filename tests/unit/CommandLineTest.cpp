@@ -1,12 +1,17 @@
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
-#include "LeakCheckedTest.h"
+#include "CommandLineModel.h"
+#include "Memory.h"
 
 namespace {
 
-class SplitCommandLineTest : public LeakCheckedTest {
+class SplitCommandLineTest : public ::testing::Test {
 protected:
     std::vector<std::wstring> Split(const wchar_t* line, const wchar_t* separators = L" \t",
                                     const wchar_t* rawAfter = L"=") {
@@ -68,6 +73,23 @@ TEST_F(SplitCommandLineTest, OtherSeparatorsAndNoRawSet) {
 
 TEST_F(SplitCommandLineTest, CharactersAboveLatinOnePassThrough) {
     EXPECT_EQ(Split(L"\u0152uvre \u20AC"), (Words{L"\u0152uvre", L"\u20AC"}));
+}
+
+TEST_F(SplitCommandLineTest, RandomLinesSplitAsTheRulesReadOneCharacterAtATime) {
+    const wchar_t alphabet[] = {L' ', L'\t', L'"', L'"', L'\\', L'\\', L'=', L'a', L'b', L'\u00E9', L'\u0152', L'\u20AC', L'\uFFFF', L'\0'};
+    const struct {
+        const wchar_t* separators;
+        const wchar_t* rawAfter;
+    } sets[] = {{L" \t", L"="}, {L"=", L""}, {L" ", L"\"="}};
+    std::mt19937 random(20260611);
+    for (int round = 0; round < 20000; ++round) {
+        std::wstring line(std::uniform_int_distribution<size_t>(0, 24)(random), L' ');
+        for (wchar_t& c : line)
+            c = alphabet[std::uniform_int_distribution<size_t>(0, std::size(alphabet) - 1)(random)];
+        const auto& set = sets[round % std::size(sets)];
+        ASSERT_EQ(Split(line.c_str(), set.separators, set.rawAfter), ReferenceSplit(line, set.separators, set.rawAfter))
+            << "round " << round;
+    }
 }
 
 } // namespace

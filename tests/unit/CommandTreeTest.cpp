@@ -1,10 +1,11 @@
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
 #include "CommandTree.h"
 #include "Commands.h"
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "OutputCapture.h"
 
 namespace {

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -6,7 +8,6 @@
 #include "Commands.h"
 #include "Connections.h"
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "OutputCapture.h"
 #include "Program.h"
 
@@ -16,7 +17,7 @@ const DWORD Marker = 0xBEEF;
 
 // Runs command lines through the registered tree, as the loop does, with the list emptied after
 // each test so that tests stay independent.
-class ConnectionCommandsTest : public LeakCheckedTest {
+class ConnectionCommandsTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { RegisterCommands(); }
 
@@ -27,7 +28,6 @@ protected:
         }
         EXPECT_EQ(fake.OpenManagers(), 0u) << "manager handles left open";
         EXPECT_EQ(fake.OpenLocks(), 0u) << "database locks left held";
-        LeakCheckedTest::TearDown();
     }
 
     static int Run(std::vector<std::wstring> words) {

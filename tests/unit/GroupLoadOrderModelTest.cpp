@@ -1,7 +1,10 @@
 // The load order of random machines, through the library and through the passes and sweeps read
 // directly: both must agree entry for entry.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <random>
@@ -9,8 +12,8 @@
 #include <vector>
 
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "LoadOrderModel.h"
+#include "MultiString.h"
 #include "ServiceGroups.h"
 #include "SvcCtrlMgr.h"
 
@@ -104,7 +107,7 @@ private:
     std::mt19937 m_random;
 };
 
-class GroupLoadOrderModelTest : public LeakCheckedTest {
+class GroupLoadOrderModelTest : public ::testing::Test {
 protected:
     FakePlatform fake;
 };
@@ -119,6 +122,70 @@ TEST_F(GroupLoadOrderModelTest, IndexedLoadOrderMatchesThePassesAndSweepsOnRando
         ASSERT_EQ(connection.GroupLoadOrder(asked, &order, nullptr), 1) << "round " << round;
         const std::unique_ptr<_GROUP_LOAD_ORDER, void (*)(_GROUP_LOAD_ORDER*)> owned(order, ReleaseGroupLoadOrder);
         ASSERT_EQ(RowsOf(*order), ReferenceLoadOrder(fake, asked).Rows()) << "round " << round;
+    }
+}
+
+// Any bytes at all: units drawn from the characters of the group names and NUL, cut at any byte.
+std::vector<BYTE> RandomListBytes(std::mt19937& random) {
+    const wchar_t units[] = {L'g', L'G', L'0', L'1', L'2', L'\0', L'\0', L'\0'};
+    std::vector<BYTE> bytes;
+    for (int i = std::uniform_int_distribution<int>(0, 30)(random); i > 0; --i) {
+        const wchar_t unit = units[std::uniform_int_distribution<size_t>(0, std::size(units) - 1)(random)];
+        bytes.push_back(static_cast<BYTE>(unit));
+        bytes.push_back(static_cast<BYTE>(unit >> 8));
+    }
+    bytes.resize(bytes.size() - std::min<size_t>(bytes.size(), std::uniform_int_distribution<size_t>(0, 1)(random)));
+    return bytes;
+}
+
+// Random words, the first (the count) now and then far beyond what follows, cut at any byte.
+std::vector<BYTE> RandomTagVectorBytes(std::mt19937& random) {
+    std::vector<DWORD> words(std::uniform_int_distribution<size_t>(0, 6)(random));
+    for (DWORD& word : words)
+        word = std::uniform_int_distribution<DWORD>(0, 4)(random);
+    if (!words.empty() && std::uniform_int_distribution<int>(0, 3)(random) == 0)
+        words[0] = std::uniform_int_distribution<DWORD>(0, 0xFFFFFFFF)(random);
+    std::vector<BYTE> bytes = BytesOf(words);
+    bytes.resize(bytes.size() - std::min<size_t>(bytes.size(), std::uniform_int_distribution<size_t>(0, 3)(random)));
+    return bytes;
+}
+
+TEST_F(GroupLoadOrderModelTest, ListsAndTagVectorsOfRandomBytesReadAsTheStringsAndTagsTheyHold) {
+    RandomMachine machine(20260612);
+    std::mt19937 random(31337);
+    CSvcCtrlMgr connection(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    for (int round = 0; round < 1500; ++round) {
+        const std::optional<std::wstring> group = machine.Fill(fake);
+        const DWORD listType = std::uniform_int_distribution<int>(0, 9)(random) == 0 ? REG_BINARY : REG_MULTI_SZ;
+        SetGroupListBytes(fake, RandomListBytes(random), listType);
+        fake.registry[TagVectorsKey];
+        for (const wchar_t* name : {L"g0", L"g1", L"G2", L"g10"})
+            SetTagVectorBytes(fake, name, RandomTagVectorBytes(random));
+
+        MultiString groups;
+        ::SetLastError(0);
+        EXPECT_EQ(connection.EnumServiceGroups(groups), listType == REG_MULTI_SZ ? 1 : 0) << "round " << round;
+        if (listType == REG_MULTI_SZ)
+            EXPECT_EQ(ElementsOf(groups), ReferenceGroupList(fake)) << "round " << round;
+        else
+            EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATATYPE)) << "round " << round;
+
+        const wchar_t* asked = group ? group->c_str() : nullptr;
+        _GROUP_LOAD_ORDER* order = nullptr;
+        ASSERT_EQ(connection.GroupLoadOrder(asked, &order, nullptr), 1) << "round " << round;
+        const std::unique_ptr<_GROUP_LOAD_ORDER, void (*)(_GROUP_LOAD_ORDER*)> owned(order, ReleaseGroupLoadOrder);
+        ASSERT_EQ(RowsOf(*order), ReferenceLoadOrder(fake, asked).Rows()) << "round " << round;
+
+        // An insertion writes back, well formed, the strings the list held and the new one.
+        if (listType != REG_MULTI_SZ)
+            continue;
+        std::vector<std::wstring> expected = ReferenceGroupList(fake);
+        const unsigned long position = std::uniform_int_distribution<unsigned long>(0, 4)(random);
+        const size_t at = std::min<size_t>(position, expected.size());
+        if (at == expected.size() || !SameText(expected[at], L"g1"))
+            expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(at), L"g1");
+        EXPECT_EQ(connection.CreateServiceGroup(L"g1", 0, position), 1) << "round " << round;
+        EXPECT_EQ(GroupListBytes(fake), BytesOf(MultiStringUnits(expected))) << "round " << round;
     }
 }
 

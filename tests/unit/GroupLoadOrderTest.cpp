@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "ServiceGroups.h"
 #include "SvcCtrlMgr.h"
 
@@ -24,14 +25,7 @@ std::vector<std::wstring> Names(const std::vector<Row>& rows) {
     return names;
 }
 
-std::vector<std::wstring> ElementsOf(const wchar_t* list) {
-    std::vector<std::wstring> elements;
-    for (const wchar_t* element = list; element && *element; element += elements.back().size() + 1)
-        elements.emplace_back(element);
-    return elements;
-}
-
-class GroupLoadOrderTest : public LeakCheckedTest {
+class GroupLoadOrderTest : public ::testing::Test {
 protected:
     GroupLoadOrderTest() : connection(std::make_unique<CSvcCtrlMgr>(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {}
 
@@ -39,7 +33,6 @@ protected:
         connection.reset();
         EXPECT_EQ(fake.OpenRegistryKeys(), 0u);
         EXPECT_EQ(fake.OpenServiceHandles(), 0u);
-        LeakCheckedTest::TearDown();
     }
 
     // List "A", "B"; A's tag vector 5, 3; automatic services x (A, tag 3), y (A, tag 5),

@@ -3,12 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "LeakCheckedTest.h"
 #include "Memory.h"
 
 namespace {
 
-using MemoryTest = LeakCheckedTest;
+using MemoryTest = ::testing::Test;
 
 bool AllBytesAre(const void* block, unsigned int size, unsigned char value) {
     const auto* bytes = static_cast<const unsigned char*>(block);

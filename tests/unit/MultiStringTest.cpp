@@ -1,17 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <iterator>
+#include <optional>
+#include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "LeakCheckedTest.h"
 #include "Memory.h"
 #include "MultiString.h"
 #include "SimpleString.h"
 
 namespace {
 
-using MultiStringTest = LeakCheckedTest;
+using MultiStringTest = ::testing::Test;
 
 const wchar_t* Block(const MultiString& m) {
     return m;
@@ -212,6 +215,116 @@ TEST_F(MultiStringTest, PrintingWritesOneLinePerElement) {
     EXPECT_EQ(Printed(MultiString(L"abc\0de\0", 1)), L"abc\nde\n");
     EXPECT_EQ(Printed(MultiString(L"", 0)), L"");
     EXPECT_EQ(Printed(MultiString()), L"(null)");
+}
+
+// The list as a vector of strings (none: a null list), changed by Add and Delete as they are defined.
+class ListModel {
+public:
+    using Elements = std::optional<std::vector<std::wstring>>;
+
+    static bool SameText(const std::wstring& a, const std::wstring& b) {
+        auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+        if (a.size() != b.size())
+            return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (lower(a[i]) != lower(b[i]))
+                return false;
+        return true;
+    }
+
+    void Add(const std::vector<std::wstring>& inserted, bool append, unsigned long position, bool single,
+             bool noDuplicate) {
+        if (inserted.empty())
+            return;
+        if (!m_elements) {
+            m_elements.emplace(inserted);
+            return;
+        }
+        std::vector<std::wstring>& elements = *m_elements;
+        const size_t at = append ? elements.size() : std::min<size_t>(position, elements.size());
+        if (!append && single && noDuplicate && at < elements.size() && SameText(elements[at], inserted[0]))
+            return;
+        elements.insert(elements.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
+    }
+    void Delete(unsigned long position) {
+        if (m_elements && position < m_elements->size())
+            m_elements->erase(m_elements->begin() + static_cast<std::ptrdiff_t>(position));
+    }
+    void Delete(const std::wstring& text) {
+        if (!m_elements || text.empty())
+            return;
+        std::vector<std::wstring> kept;
+        for (const std::wstring& element : *m_elements)
+            if (!SameText(element, text))
+                kept.push_back(element);
+        m_elements = kept;
+    }
+    // The block the list must be, or nothing for a null list.
+    std::optional<std::wstring> Units() const {
+        if (!m_elements)
+            return std::nullopt;
+        std::wstring units;
+        for (const std::wstring& element : *m_elements)
+            units += element + L'\0';
+        return units + L'\0';
+    }
+
+private:
+    Elements m_elements;
+};
+
+std::optional<std::wstring> UnitsOf(const MultiString& m) {
+    return Block(m) ? std::optional<std::wstring>(BlockUnits(m)) : std::nullopt;
+}
+
+TEST_F(MultiStringTest, RandomAddsAndDeletesFollowTheListModel) {
+    const std::wstring pool[] = {L"a", L"A", L"b", L"ab", L"AB", L"aB", L"c", L"\u00E9t\u00E9", L"\u20AC"};
+    std::mt19937 random(4242);
+    auto between = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    auto pick = [&] { return pool[between(0, static_cast<int>(std::size(pool)) - 1)]; };
+    for (int sequence = 0; sequence < 300; ++sequence) {
+        MultiString list;
+        ListModel model;
+        for (int step = 0; step < 40; ++step) {
+            const bool append = between(0, 3) == 0;
+            const unsigned long position = static_cast<unsigned long>(between(0, 8));
+            const bool noDuplicate = between(0, 1) == 1;
+            switch (between(0, 5)) {
+            case 0: {
+                const std::wstring text = between(0, 9) == 0 ? std::wstring() : pick();
+                list.Add(text.c_str(), append, position, 0, noDuplicate);
+                model.Add(text.empty() ? std::vector<std::wstring>() : std::vector<std::wstring>{text}, append,
+                          position, true, noDuplicate);
+                break;
+            }
+            case 1: {
+                std::vector<std::wstring> elements(static_cast<size_t>(between(0, 3)));
+                std::wstring units;
+                for (std::wstring& element : elements)
+                    units += (element = pick()) + L'\0';
+                units += L'\0';
+                if (between(0, 1) == 0)
+                    list.Add(units.c_str(), append, position, 1, noDuplicate);
+                else
+                    list.Add(MultiString(units.c_str(), 1), append, position);
+                model.Add(elements, append, position, false, noDuplicate);
+                break;
+            }
+            case 2:
+            case 3:
+                list.Delete(position);
+                model.Delete(position);
+                break;
+            default: {
+                const std::wstring text = between(0, 9) == 0 ? std::wstring() : pick();
+                list.Delete(text.c_str());
+                model.Delete(text);
+                break;
+            }
+            }
+            ASSERT_EQ(UnitsOf(list), model.Units()) << "sequence " << sequence << ", step " << step;
+        }
+    }
 }
 
 } // namespace

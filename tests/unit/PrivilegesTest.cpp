@@ -1,15 +1,15 @@
+#include <gtest/gtest.h>
+
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "Privileges.h"
 
 namespace {
 
-class PrivilegesTest : public LeakCheckedTest {
+class PrivilegesTest : public ::testing::Test {
 protected:
     void TearDown() override {
         EXPECT_EQ(fake.OpenHandles(), 0u) << "token handles left open";
         EXPECT_EQ(fake.LiveSids(), 0u) << "SIDs left allocated";
-        LeakCheckedTest::TearDown();
     }
     FakePlatform fake;
 };

@@ -1,5 +1,6 @@
+#include <gtest/gtest.h>
+
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "OutputCapture.h"
 #include "QuorvanException.h"
 
@@ -7,7 +8,7 @@
 
 namespace {
 
-class QuorvanExceptionTest : public LeakCheckedTest {
+class QuorvanExceptionTest : public ::testing::Test {
 protected:
     FakePlatform fake;
 };

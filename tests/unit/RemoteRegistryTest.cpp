@@ -1,5 +1,6 @@
+#include <gtest/gtest.h>
+
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "SvcCtrlMgr.h"
 
 namespace ServicesManagement {
@@ -17,7 +18,7 @@ namespace {
 using ServicesManagement::CSvcCtrlMgr;
 using Peer = ServicesManagement::CSvcCtrlMgrTestPeer;
 
-class RemoteRegistryTest : public LeakCheckedTest {
+class RemoteRegistryTest : public ::testing::Test {
 protected:
     RemoteRegistryTest() {
         FakeService& service = fake.AddService(L"RemoteRegistry", SERVICE_WIN32_SHARE_PROCESS);
@@ -26,7 +27,6 @@ protected:
     void TearDown() override {
         EXPECT_EQ(fake.OpenServiceHandles(), 0u);
         EXPECT_EQ(fake.OpenRegistryKeys(), 0u);
-        LeakCheckedTest::TearDown();
     }
     FakeService& RemoteRegistry() { return *fake.FindService(L"RemoteRegistry"); }
     DWORD State() { return RemoteRegistry().status.dwCurrentState; }
@@ -113,7 +113,9 @@ TEST_F(RemoteRegistryTest, LockTakenByAnotherMeanwhileIsReported) {
 TEST_F(RemoteRegistryTest, UnreachableRegistryFailsTheAttachment) {
     fake.FailCall("RegConnectRegistryW", ERROR_BAD_NETPATH);
     CSvcCtrlMgr connection(L"SRV", nullptr, SC_MANAGER_ALL_ACCESS);
+    ::SetLastError(0);
     EXPECT_EQ(Peer::Attach(connection), 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH)) << "the reason reaches the banner";
     EXPECT_EQ(connection.Close(), 1);
     EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOPPED)) << "what the attachment started is stopped";
 }

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "Memory.h"
 #include "OutputCapture.h"
 #include "SvcCtrlMgr.h"
@@ -101,13 +102,12 @@ const Enumeration Enumerations[] = {
      NamesOf<ENUM_SERVICE_STATUSW>},
 };
 
-class ServiceLookupTest : public LeakCheckedTest {
+class ServiceLookupTest : public ::testing::Test {
 protected:
     void TearDown() override {
         connection.reset();
         EXPECT_EQ(fake.OpenServiceHandles(), 0u) << "service handles left open";
         EXPECT_EQ(fake.OpenManagers(), 0u) << "manager handles left open";
-        LeakCheckedTest::TearDown();
     }
 
     // What a creation of "Gamma" in `group` wrote; the tag variable starts at 77.

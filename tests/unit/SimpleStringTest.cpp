@@ -5,13 +5,12 @@
 #include <sstream>
 #include <string>
 
-#include "LeakCheckedTest.h"
 #include "Memory.h"
 #include "SimpleString.h"
 
 namespace {
 
-using SimpleStringTest = LeakCheckedTest;
+using SimpleStringTest = ::testing::Test;
 
 const wchar_t* Text(const SimpleString& s) {
     return s;

@@ -1,10 +1,11 @@
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "OutputCapture.h"
 #include "SvcCtrlMgr.h"
 #include "SvcObj.h"
@@ -59,7 +60,7 @@ struct Machine {
     CService service;
 };
 
-using StateChangesTest = LeakCheckedTest;
+using StateChangesTest = ::testing::Test;
 
 TEST_F(StateChangesTest, StartWaitsWhileTheServiceMakesProgress) {
     const SERVICE_STATUS_PROCESS pending = Status(SERVICE_START_PENDING, 0, 5, 0);

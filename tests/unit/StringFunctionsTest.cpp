@@ -3,13 +3,12 @@
 #include <new>
 #include <string>
 
-#include "LeakCheckedTest.h"
 #include "Memory.h"
 #include "StringFunctions.h"
 
 namespace {
 
-using StringFunctionsTest = LeakCheckedTest;
+using StringFunctionsTest = ::testing::Test;
 
 // The whole block, terminator and reserved units included, as the caller would see it.
 std::wstring BlockUnits(const wchar_t* block) {

@@ -1,9 +1,10 @@
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <cwctype>
 #include <string>
 
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "Memory.h"
 #include "OutputCapture.h"
 #include "QuorvanException.h"
@@ -17,13 +18,12 @@ namespace {
 // A value no platform call leaves behind: it shows what an operation did to the last-error value.
 const DWORD Marker = 0xBEEF;
 
-class SvcCtrlMgrTest : public LeakCheckedTest {
+class SvcCtrlMgrTest : public ::testing::Test {
 protected:
     void TearDown() override {
         EXPECT_EQ(fake.OpenManagers(), 0u) << "manager handles left open";
         EXPECT_EQ(fake.OpenLocks(), 0u) << "database locks left held";
         EXPECT_EQ(fake.OpenRegistryKeys(), 0u) << "registry keys left open";
-        LeakCheckedTest::TearDown();
     }
 
     static _SCM_PROPERTIES PropertiesOf(const CSvcCtrlMgr& connection) {

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "FakePlatform.h"
-#include "LeakCheckedTest.h"
 #include "Memory.h"
 #include "OutputCapture.h"
 #include "SvcCtrlMgr.h"
@@ -22,7 +23,7 @@ void* const Untouched = reinterpret_cast<void*>(0x1234);
 const wchar_t DebuggerKey[] = L"hklm\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
 
 // A running service "Spooler" with a running dependent "Fax", and a driver "Beep".
-class SvcObjTest : public LeakCheckedTest {
+class SvcObjTest : public ::testing::Test {
 protected:
     SvcObjTest() {
         fake.AddService(L"Spooler").status = {
@@ -38,7 +39,6 @@ protected:
         EXPECT_EQ(fake.OpenServiceHandles(), 0u) << "service handles left open";
         EXPECT_EQ(fake.OpenHandles(), 0u) << "events, processes or threads left open";
         EXPECT_EQ(fake.OpenRegistryKeys(), 0u) << "registry keys left open";
-        LeakCheckedTest::TearDown();
     }
     FakeService& Spooler() { return *fake.FindService(L"Spooler"); }
 
