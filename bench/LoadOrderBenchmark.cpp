@@ -64,7 +64,7 @@ bool ValueHasType(HKEY key, const wchar_t* name, DWORD type) {
 }
 
 std::optional<ReferenceCandidate> ReadCandidate(CSvcCtrlMgr& connection, HKEY services, const wchar_t* name) {
-    const std::unique_ptr<CSvcObj, void (*)(CSvcObj*)> service(connection.FindSvcObj(name), ReleaseSvcObj);
+    const OwnedSvcObj service(connection.FindSvcObj(name));
     QUERY_SERVICE_CONFIGW* config = nullptr;
     if (!service || !service->QueryConfig(&config))
         return std::nullopt;
@@ -98,15 +98,10 @@ std::vector<ReferenceCandidate> ReadCandidates(CSvcCtrlMgr& connection) {
     return candidates;
 }
 
-struct LoadOrderRelease {
-    void operator()(_GROUP_LOAD_ORDER* order) const { ReleaseGroupLoadOrder(order); }
-};
-using OwnedLoadOrder = std::unique_ptr<_GROUP_LOAD_ORDER, LoadOrderRelease>;
-
-OwnedLoadOrder GrowRecord(const std::vector<Row>& rows) {
+OwnedGroupLoadOrder GrowRecord(const std::vector<Row>& rows) {
     constexpr size_t header = offsetof(_GROUP_LOAD_ORDER, Entries);
     constexpr size_t entry = sizeof(_GROUP_LOAD_ORDER_ENTRY);
-    OwnedLoadOrder order(new (MemAlloc(header + entry, 1, 0)) _GROUP_LOAD_ORDER());
+    OwnedGroupLoadOrder order(new (MemAlloc(header + entry, 1, 0)) _GROUP_LOAD_ORDER());
     for (const Row& row : rows) {
         const auto bytes = static_cast<unsigned int>(header + (order->dwCount + 1) * entry);
         order.reset(static_cast<_GROUP_LOAD_ORDER*>(MemReAlloc(order.release(), bytes, 1, 0)));
@@ -117,7 +112,7 @@ OwnedLoadOrder GrowRecord(const std::vector<Row>& rows) {
     return order;
 }
 
-OwnedLoadOrder DirectLoadOrder(FakePlatform& fake, CSvcCtrlMgr& connection) {
+OwnedGroupLoadOrder DirectLoadOrder(FakePlatform& fake, CSvcCtrlMgr& connection) {
     return GrowRecord(ReferenceLoadOrder(fake, ReadCandidates(connection), nullptr).Rows());
 }
 
@@ -154,7 +149,7 @@ int main() {
         _GROUP_LOAD_ORDER* order = nullptr;
         if (!connection.GroupLoadOrder(nullptr, &order, nullptr))
             std::fprintf(stderr, "GroupLoadOrder failed with %lu\n", GetLastError());
-        return OwnedLoadOrder(order);
+        return OwnedGroupLoadOrder(order);
     });
     if (!indexed.result)
         return 2;

@@ -120,10 +120,6 @@ std::vector<DWORD> ReadTagVector(HKEY tagVectors, const wchar_t* group) {
     return tags;
 }
 
-struct LoadOrderRelease {
-    void operator()(_GROUP_LOAD_ORDER* order) const { ReleaseGroupLoadOrder(order); }
-};
-
 // The configuration that the lookup reads anyway; a service of neither kind has none.
 MemBlock<QUERY_SERVICE_CONFIGW> ReadConfiguration(CSvcCtrlMgr& manager, const wchar_t* name) {
     QUERY_SERVICE_CONFIGW* config = nullptr;
@@ -180,7 +176,7 @@ _GROUP_LOAD_ORDER* AllocateLoadOrder(std::size_t entries) {
 // The record of the placements, built so that an exhausted heap midway leaks nothing.
 _GROUP_LOAD_ORDER* NewLoadOrder(const wchar_t* group, const std::vector<LoadOrderCandidate>& candidates,
                                 const std::vector<LoadOrderPlacement>& placements) {
-    std::unique_ptr<_GROUP_LOAD_ORDER, LoadOrderRelease> order(AllocateLoadOrder(placements.size()));
+    OwnedGroupLoadOrder order(AllocateLoadOrder(placements.size()));
     order->lpGroupName = StrDup(group);
     _GROUP_LOAD_ORDER_ENTRY* const entries = order->Entries;
     for (const LoadOrderPlacement& placement : placements) {

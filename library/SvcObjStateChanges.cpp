@@ -83,11 +83,9 @@ Outcome ChangeRunState(SC_HANDLE service, const RunStateChange& change) {
     return WaitForState(service, status, change.target, UntilTarget);
 }
 
-using ServiceObject = std::unique_ptr<CSvcObj, decltype(&ReleaseSvcObj)>;
-
 bool StopDependent(CSvcCtrlMgr& manager, const wchar_t* name, int stopDependents, unsigned long timeout,
                    int killOnTimeout) {
-    ServiceObject dependent(manager.FindSvcObj(name), ReleaseSvcObj);
+    const OwnedSvcObj dependent(manager.FindSvcObj(name));
     return dependent && dependent->Stop(stopDependents, timeout, killOnTimeout, 0, nullptr, nullptr) == 1;
 }
 
@@ -99,7 +97,7 @@ void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, int stop
     unsigned long count = 0;
     const bool listed = service.EnumDependentServicesW(SERVICE_ACTIVE, &dependents, &count);
     // A list can come back empty in a block of its own: it is released all the same.
-    const std::unique_ptr<ENUM_SERVICE_STATUSW, void (*)(void*)> list(dependents, MemRelease);
+    const MemBlock<ENUM_SERVICE_STATUSW> list(dependents);
     if (!listed || count == 0)
         return;
     std::wcout << L"\n\nIl y a " << count << L" d\u00E9pendances actives." << std::endl;

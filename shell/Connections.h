@@ -1,8 +1,6 @@
 #pragma once
 // The open connections, numbered from 1 in order of opening, and the active one (0: none).
 
-#include <memory>
-
 #include "Memory.h"
 #include "SvcCtrlMgr.h"
 #include "SvcObj.h"
@@ -40,8 +38,7 @@ bool WithActiveServiceConfig(const wchar_t* serviceName, Action action) {
     if (!connection)
         return false;
     QUERY_SERVICE_CONFIGW* configuration = nullptr;
-    const std::unique_ptr<ServicesManagement::CSvcObj, void (*)(ServicesManagement::CSvcObj*)> object(
-        connection->FindSvcObj(SimpleString(serviceName), &configuration), ServicesManagement::ReleaseSvcObj);
+    const ServicesManagement::OwnedSvcObj object(connection->FindSvcObj(SimpleString(serviceName), &configuration));
     const MemBlock<QUERY_SERVICE_CONFIGW> ownedConfiguration(configuration);
     if (!object)
         return false;

@@ -2,6 +2,8 @@
 // The load order of the services that start without being asked, as CSvcCtrlMgr::GroupLoadOrder
 // computes it: one library block made of a header and its entries.
 
+#include <memory>
+
 #include <windows.h>
 
 #include "VelmarikApi.h"
@@ -46,5 +48,11 @@ struct VELMARIK_API _GROUP_LOAD_ORDER {
 
 // Frees the record and releases its block; null is ignored.
 VELMARIK_API void ReleaseGroupLoadOrder(_GROUP_LOAD_ORDER* order);
+
+// Owns a load-order record in C++ code and releases it with ReleaseGroupLoadOrder.
+struct GroupLoadOrderRelease {
+    void operator()(_GROUP_LOAD_ORDER* order) const { ReleaseGroupLoadOrder(order); }
+};
+using OwnedGroupLoadOrder = std::unique_ptr<_GROUP_LOAD_ORDER, GroupLoadOrderRelease>;
 
 } // namespace ServicesManagement

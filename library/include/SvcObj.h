@@ -5,6 +5,8 @@
 // out through pointer-to-pointer arguments are library blocks (MemRelease); they are null after a
 // failed read and untouched when the service could not be opened.
 
+#include <memory>
+
 #include <windows.h>
 
 #include "VelmarikApi.h"
@@ -118,5 +120,11 @@ public:
 
 // Destroys an object of FindSvcObj; null is ignored.
 VELMARIK_API void ReleaseSvcObj(CSvcObj* object);
+
+// Owns a service object in C++ code and releases it with ReleaseSvcObj.
+struct SvcObjRelease {
+    void operator()(CSvcObj* object) const { ReleaseSvcObj(object); }
+};
+using OwnedSvcObj = std::unique_ptr<CSvcObj, SvcObjRelease>;
 
 } // namespace ServicesManagement

@@ -120,7 +120,7 @@ TEST_F(GroupLoadOrderModelTest, IndexedLoadOrderMatchesThePassesAndSweepsOnRando
         const wchar_t* asked = group ? group->c_str() : nullptr;
         _GROUP_LOAD_ORDER* order = nullptr;
         ASSERT_EQ(connection.GroupLoadOrder(asked, &order, nullptr), 1) << "round " << round;
-        const std::unique_ptr<_GROUP_LOAD_ORDER, void (*)(_GROUP_LOAD_ORDER*)> owned(order, ReleaseGroupLoadOrder);
+        const OwnedGroupLoadOrder owned(order);
         ASSERT_EQ(RowsOf(*order), ReferenceLoadOrder(fake, asked).Rows()) << "round " << round;
     }
 }
@@ -173,7 +173,7 @@ TEST_F(GroupLoadOrderModelTest, ListsAndTagVectorsOfRandomBytesReadAsTheStringsA
         const wchar_t* asked = group ? group->c_str() : nullptr;
         _GROUP_LOAD_ORDER* order = nullptr;
         ASSERT_EQ(connection.GroupLoadOrder(asked, &order, nullptr), 1) << "round " << round;
-        const std::unique_ptr<_GROUP_LOAD_ORDER, void (*)(_GROUP_LOAD_ORDER*)> owned(order, ReleaseGroupLoadOrder);
+        const OwnedGroupLoadOrder owned(order);
         ASSERT_EQ(RowsOf(*order), ReferenceLoadOrder(fake, asked).Rows()) << "round " << round;
 
         // An insertion writes back, well formed, the strings the list held and the new one.
