@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandFixture.h"
 #include "CommandRunner.h"
 #include "ConfigCommands.h"
 #include "Connections.h"
@@ -68,7 +69,7 @@ std::vector<std::pair<int, DWORD>> Pairs(const std::vector<SC_ACTION>& actions) 
     return pairs;
 }
 
-class ConfigCommandsTest : public ::testing::Test {
+class ConfigCommandsTest : public CommandFixture {
 protected:
     ConfigCommandsTest() : service(fake.AddService(L"Spooler")) {
         service.description = std::wstring(L"Ancienne description");
@@ -77,12 +78,6 @@ protected:
         service.actions = {{SC_ACTION_REBOOT, 10}};
         OpenConnection(L"", SC_MANAGER_CONNECT);
     }
-    ~ConfigCommandsTest() override {
-        OutputCapture discard;
-        CloseAllConnections();
-        EXPECT_EQ(fake.OpenServiceHandles(), 0u);
-    }
-
     // Runs `line` with `answers` (bytes, as typed) waiting on the dialogue's input, and keeps in
     // `unread` what the command left of them.
     CommandOutcome Answer(const std::string& answers, const wchar_t* line = L"set configex Spooler") {
@@ -100,7 +95,6 @@ protected:
         return outcome;
     }
 
-    FakePlatform fake;
     FakeService& service;
     std::string unread;
 };

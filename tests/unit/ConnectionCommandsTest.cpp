@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandFixture.h"
 #include "CommandTree.h"
 #include "Commands.h"
 #include "Connections.h"
@@ -17,18 +18,9 @@ const DWORD Marker = 0xBEEF;
 
 // Runs command lines through the registered tree, as the loop does, with the list emptied after
 // each test so that tests stay independent.
-class ConnectionCommandsTest : public ::testing::Test {
+class ConnectionCommandsTest : public CommandFixture {
 protected:
     static void SetUpTestSuite() { RegisterCommands(); }
-
-    void TearDown() override {
-        {
-            OutputCapture discard;
-            CloseAllConnections();
-        }
-        EXPECT_EQ(fake.OpenManagers(), 0u) << "manager handles left open";
-        EXPECT_EQ(fake.OpenLocks(), 0u) << "database locks left held";
-    }
 
     static int Run(std::vector<std::wstring> words) {
         std::vector<wchar_t*> pointers;
@@ -78,8 +70,6 @@ protected:
     void Connect(const std::wstring& machine, const std::wstring& rights = L"1") {
         ASSERT_EQ(Output({L"connect", machine, rights}, 1), L"\n");
     }
-
-    FakePlatform fake;
 };
 
 TEST_F(ConnectionCommandsTest, ConnectAppendsAndActivates) {

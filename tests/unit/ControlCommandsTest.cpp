@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "CommandFixture.h"
 #include "CommandRunner.h"
 #include "Commands.h"
 #include "Connections.h"
@@ -15,18 +16,12 @@ std::wstring UsageOf(COMMAND_HELP help) {
     return capture.Out();
 }
 
-class ControlCommandsTest : public ::testing::Test {
+class ControlCommandsTest : public CommandFixture {
 protected:
     ControlCommandsTest() : service(fake.AddService(L"Alpha")) {
         service.status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
         OpenConnection(L"", SC_MANAGER_CONNECT);
     }
-    ~ControlCommandsTest() override {
-        OutputCapture discard;
-        CloseAllConnections();
-        EXPECT_EQ(fake.OpenServiceHandles(), 0u);
-    }
-    FakePlatform fake;
     FakeService& service;
 };
 

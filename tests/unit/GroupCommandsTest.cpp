@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "CommandFixture.h"
 #include "CommandRunner.h"
 #include "Commands.h"
 #include "Connections.h"
@@ -15,16 +16,9 @@ std::wstring Listed(FakePlatform& fake) {
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
 }
 
-class GroupCommandsTest : public ::testing::Test {
+class GroupCommandsTest : public CommandFixture {
 protected:
     GroupCommandsTest() { OpenConnection(L"", SC_MANAGER_ALL_ACCESS); }
-    ~GroupCommandsTest() override {
-        OutputCapture discard;
-        CloseAllConnections();
-        EXPECT_EQ(fake.OpenServiceHandles(), 0u);
-        EXPECT_EQ(fake.OpenRegistryKeys(), 0u);
-    }
-    FakePlatform fake;
 };
 
 TEST_F(GroupCommandsTest, GroupListSaysGroupOrGroupsAndNullWhenUnread) {

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "CommandFixture.h"
 #include "CommandRunner.h"
 #include "Connections.h"
 #include "FakePlatform.h"
@@ -12,7 +13,7 @@ namespace {
 const std::wstring Header = L"\nPropri\u0082t\u0082s :\n============\n";
 const std::wstring ClosingRule = L"\n============\n";
 
-class QueryGetCommandsTest : public ::testing::Test {
+class QueryGetCommandsTest : public CommandFixture {
 protected:
     QueryGetCommandsTest() {
         FakeService& spooler = fake.AddService(L"Spooler", SERVICE_WIN32_SHARE_PROCESS | SERVICE_INTERACTIVE_PROCESS);
@@ -29,13 +30,6 @@ protected:
         fake.AddService(L"Beep", SERVICE_KERNEL_DRIVER);
         OpenConnection(L"", SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
     }
-    ~QueryGetCommandsTest() override {
-        OutputCapture discard;
-        CloseAllConnections();
-        EXPECT_EQ(fake.OpenServiceHandles(), 0u);
-        EXPECT_EQ(fake.OpenManagers(), 0u);
-    }
-    FakePlatform fake;
 };
 
 TEST_F(QueryGetCommandsTest, StatusIsDumpedFieldByFieldInDecimal) {
