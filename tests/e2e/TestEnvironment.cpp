@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "HandleGuard.h"
-
 std::wstring DirectoryOfThisProgram() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -18,57 +16,6 @@ std::wstring DirectoryOfThisProgram() {
         path.resize(path.size() * 2);
     }
     return path.substr(0, path.find_last_of(L'\\'));
-}
-
-TemporaryFile::TemporaryFile() {
-    wchar_t folder[MAX_PATH + 1];
-    wchar_t name[MAX_PATH + 1];
-    if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"qvn", 0, name) == 0) {
-        ADD_FAILURE() << "cannot create a temporary file, error " << GetLastError();
-        return;
-    }
-    m_path = name;
-}
-
-TemporaryFile::~TemporaryFile() {
-    if (!m_path.empty()) {
-        DeleteFileW(m_path.c_str());
-    }
-}
-
-namespace {
-
-// CreateFileW reports failure with INVALID_HANDLE_VALUE, which the guard takes as null.
-UniqueKernelHandle OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition) {
-    HANDLE file = CreateFileW(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return UniqueKernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
-}
-
-} // namespace
-
-void TemporaryFile::Write(const std::string& bytes) const {
-    UniqueKernelHandle file = OpenFile(m_path, GENERIC_WRITE, 0, CREATE_ALWAYS);
-    DWORD written = 0;
-    if (!file ||
-        !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size()) {
-        ADD_FAILURE() << "cannot write the temporary file, error " << GetLastError();
-    }
-}
-
-std::string TemporaryFile::Read() const {
-    UniqueKernelHandle file = OpenFile(m_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-    if (!file) {
-        ADD_FAILURE() << "cannot open the temporary file, error " << GetLastError();
-        return std::string();
-    }
-    std::string bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-        bytes.append(buffer, read);
-    }
-    return bytes;
 }
 
 // The inverse of the runtime's splitting: backslashes are literal except before a quote, where

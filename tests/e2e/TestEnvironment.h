@@ -6,24 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "TemporaryFile.h"
+
 // The folder of the running test program, where the build puts Orvel.exe and the test service.
 std::wstring DirectoryOfThisProgram();
-
-// A new, empty, uniquely named file in the temporary folder, deleted on destruction.
-class TemporaryFile {
-public:
-    TemporaryFile();
-    ~TemporaryFile();
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    const std::wstring& path() const { return m_path; }
-    void Write(const std::string& bytes) const;
-    std::string Read() const;
-
-private:
-    std::wstring m_path;
-};
 
 std::wstring QuoteArgument(const std::wstring& argument);
 // The program path and the arguments, each quoted as needed and separated by one space.

@@ -9,6 +9,7 @@
 #include "ConfigCommands.h"
 #include "Connections.h"
 #include "FakePlatform.h"
+#include "TemporaryFile.h"
 
 namespace {
 
@@ -81,10 +82,11 @@ protected:
     // Runs `line` with `answers` (bytes, as typed) waiting on the dialogue's input, and keeps in
     // `unread` what the command left of them.
     CommandOutcome Answer(const std::string& answers, const wchar_t* line = L"set configex Spooler") {
-        FILE* input = std::tmpfile();
-        EXPECT_NE(input, nullptr);
-        std::fwrite(answers.data(), 1, answers.size(), input);
-        std::rewind(input);
+        TemporaryFile file;
+        file.Write(answers);
+        FILE* input = file.OpenToRead();
+        if (!input)
+            return {};
         SetConfigAnswerInput(input);
         CommandOutcome outcome = RunCommandLine(line);
         SetConfigAnswerInput(nullptr);

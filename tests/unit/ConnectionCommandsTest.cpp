@@ -11,6 +11,7 @@
 #include "FakePlatform.h"
 #include "OutputCapture.h"
 #include "Program.h"
+#include "TemporaryFile.h"
 
 namespace {
 
@@ -450,26 +451,11 @@ TEST_F(BatchModeTest, ConnectionArgumentAloneListsTheRoot) {
 // Script mode shows the active connection, its rights and its lock in the prompt.
 class PromptTest : public BatchModeTest {
 protected:
-    void TearDown() override {
-        if (!scriptPath.empty())
-            ::DeleteFileW(scriptPath.c_str());
-        BatchModeTest::TearDown();
-    }
-
     int RunScript(const char* text) {
-        wchar_t directory[MAX_PATH];
-        wchar_t path[MAX_PATH];
-        EXPECT_NE(::GetTempPathW(MAX_PATH, directory), 0u);
-        EXPECT_NE(::GetTempFileNameW(directory, L"orv", 0, path), 0u);
-        scriptPath = path;
-        FILE* file = _wfopen(path, L"wb");
-        EXPECT_NE(file, nullptr);
-        std::fputs(text, file);
-        std::fclose(file);
-        return RunProgram({L"/s", scriptPath});
+        TemporaryFile script;
+        script.Write(text);
+        return RunProgram({L"/s", script.path()});
     }
-
-    std::wstring scriptPath;
 };
 
 TEST_F(PromptTest, PromptFollowsTheActiveConnection) {

@@ -16,6 +16,7 @@
 #include "Connections.h"
 #include "FakePlatform.h"
 #include "ServiceGroups.h"
+#include "TemporaryFile.h"
 
 namespace {
 
@@ -325,9 +326,11 @@ public:
             fake.FailCall(failure->operation, CodeFor(failure->operation), failure->occurrence);
             fake.KeepOpen(ClosesAnObject(failure->operation) ? 1 : 0);
         }
-        FILE* answers = std::tmpfile();
-        std::fputs(scenario.answers, answers);
-        std::rewind(answers);
+        TemporaryFile answerFile;
+        answerFile.Write(scenario.answers);
+        FILE* answers = answerFile.OpenToRead();
+        if (!answers)
+            return;
         SetConfigAnswerInput(answers);
         ::SetLastError(0);
         outcome = RunCommandLine(scenario.line);

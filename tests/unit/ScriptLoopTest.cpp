@@ -16,6 +16,7 @@
 #include "CommandRunner.h"
 #include "FakePlatform.h"
 #include "Program.h"
+#include "TemporaryFile.h"
 
 namespace {
 
@@ -76,19 +77,14 @@ private:
 
 // Runs the program on `script` in script mode and gives back what it wrote.
 CommandOutcome RunScriptFile(const std::string& script) {
-    wchar_t folder[MAX_PATH + 1];
-    wchar_t path[MAX_PATH + 1];
-    EXPECT_NE(GetTempPathW(MAX_PATH + 1, folder), 0u);
-    EXPECT_NE(GetTempFileNameW(folder, L"qvn", 0, path), 0u);
-    FILE* file = _wfopen(path, L"wb");
-    std::fwrite(script.data(), 1, script.size(), file);
-    std::fclose(file);
+    TemporaryFile file;
+    file.Write(script);
+    std::wstring path = file.path();
     wchar_t program[] = L"Orvel.exe";
     wchar_t scriptSwitch[] = L"/s";
-    wchar_t* arguments[] = {program, scriptSwitch, path, nullptr};
+    wchar_t* arguments[] = {program, scriptSwitch, &path[0], nullptr};
     OutputCapture capture;
     const int result = RunOrvel(3, arguments);
-    DeleteFileW(path);
     return {result, capture.Out(), capture.Err()};
 }
 
