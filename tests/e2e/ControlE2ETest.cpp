@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,15 +47,6 @@ OrvelRun RunConnectedScript(const std::vector<ScriptLine>& lines, std::string& e
     }
     expected += prompt + kLineBreak + kLineBreak;
     return RunOrvelScript(Bytes(script));
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 DWORD StateOf(const InstalledTestService& service) {
@@ -111,7 +101,7 @@ TEST(ControlE2E, StartArgumentsReachTheServiceAsTheScriptLineSplitsThem) {
             << testing::PrintToString(cases[i].name);
         std::vector<std::string> arguments = {std::string(cases[i].name.begin(), cases[i].name.end())};
         arguments.insert(arguments.end(), cases[i].arguments.begin(), cases[i].arguments.end());
-        EXPECT_EQ(arguments, Lines(files[i]->Read())) << testing::PrintToString(cases[i].name);
+        EXPECT_EQ(arguments, files[i]->ReadLines()) << testing::PrintToString(cases[i].name);
     }
 }
 
@@ -131,7 +121,7 @@ TEST(ControlE2E, HundredStartArgumentsFromTheCommandLineReachTheServiceInOrder) 
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), run.out);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(StateOf(service), static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(expected, Lines(arguments.Read()));
+    EXPECT_EQ(expected, arguments.ReadLines());
 }
 
 // Start returns only once the service has left START_PENDING, whichever state it settles in; a
@@ -183,8 +173,8 @@ TEST(ControlE2E, StopOfAServiceWithARunningDependentStopsOnlyThatService) {
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(StateOf(base), static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(StateOf(dependent), static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(std::vector<std::string>{"1"}, Lines(baseControls.Read()));
-    EXPECT_EQ(std::vector<std::string>{}, Lines(dependentControls.Read()));
+    EXPECT_EQ(std::vector<std::string>{"1"}, baseControls.ReadLines());
+    EXPECT_EQ(std::vector<std::string>{}, dependentControls.ReadLines());
 }
 
 // A control the service does not accept is not sent, and not reported as an error: result 0, no
@@ -216,7 +206,7 @@ TEST(ControlE2E, ControlsTheServiceRefusesAreNotSentAndSetNoError) {
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_EQ(StateOf(c.service), c.stateAfter);
     }
-    EXPECT_EQ(std::vector<std::string>{}, Lines(controls.Read()));
+    EXPECT_EQ(std::vector<std::string>{}, controls.ReadLines());
 }
 
 // The three services go through start, pause, continue and stop in one script and end in three
@@ -266,7 +256,7 @@ TEST(ControlE2E, ScriptDrivesThreeServicesToTheStatesItAsksFor) {
     for (size_t i = 0; i < services.size(); ++i) {
         SCOPED_TRACE(testing::PrintToString(targets[i].name));
         EXPECT_EQ(StateOf(*services[i]), targets[i].finalState);
-        EXPECT_EQ(targets[i].controls, Lines(files[i]->Read()));
+        EXPECT_EQ(targets[i].controls, files[i]->ReadLines());
     }
 }
 
@@ -286,7 +276,7 @@ TEST(ControlE2E, InterrogateOnlyOpensTheServiceAndControlDoesNothing) {
     EXPECT_PRED_FORMAT2(BytesEqual, expected, run.out);
     EXPECT_PRED_FORMAT2(BytesEqual, ErrorBanner(ERROR_SERVICE_DOES_NOT_EXIST), run.err);
     EXPECT_EQ(StateOf(service), static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(std::vector<std::string>{}, Lines(controls.Read()));
+    EXPECT_EQ(std::vector<std::string>{}, controls.ReadLines());
 
     const OrvelRun batch = RunOrvelBatch({L"interrogate", L"QuorvanE2ECtlNoSuchService"});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), batch.out);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include "ServiceInstaller.h"
 #include "TestEnvironment.h"
@@ -13,15 +12,6 @@
 namespace {
 
 const DWORD kStateTimeoutMs = 20000;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 void ExpectControlReachesState(SC_HANDLE service, DWORD control, DWORD state) {
     SERVICE_STATUS status;
@@ -48,7 +38,7 @@ TEST(TestServiceE2E, StartsWithItsArgumentsAndFollowsEveryControl) {
     EXPECT_EQ(static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE),
               status.dwControlsAccepted);
     EXPECT_NE(0u, status.dwProcessId);
-    EXPECT_EQ((std::vector<std::string>{"QuorvanE2ESmoke", "alpha", "beta gamma"}), Lines(arguments.Read()));
+    EXPECT_EQ((std::vector<std::string>{"QuorvanE2ESmoke", "alpha", "beta gamma"}), arguments.ReadLines());
 
     ExpectControlReachesState(service.handle(), SERVICE_CONTROL_PAUSE, SERVICE_PAUSED);
     ExpectControlReachesState(service.handle(), SERVICE_CONTROL_CONTINUE, SERVICE_RUNNING);
@@ -56,7 +46,7 @@ TEST(TestServiceE2E, StartsWithItsArgumentsAndFollowsEveryControl) {
     ExpectControlReachesState(service.handle(), 200, SERVICE_RUNNING);
     ExpectControlReachesState(service.handle(), SERVICE_CONTROL_STOP, SERVICE_STOPPED);
 
-    EXPECT_EQ((std::vector<std::string>{"2", "3", "4", "200", "1"}), Lines(controls.Read()));
+    EXPECT_EQ((std::vector<std::string>{"2", "3", "4", "200", "1"}), controls.ReadLines());
 }
 
 TEST(TestServiceE2E, ReportsItsRefusalsStartFailuresAndMistypedSwitches) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,15 @@ std::string TemporaryFile::Read() const {
         bytes.append(buffer, read);
     }
     return bytes;
+}
+
+std::vector<std::string> TemporaryFile::ReadLines() const {
+    std::vector<std::string> lines;
+    std::istringstream stream(Read());
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 std::FILE* TemporaryFile::OpenToRead() const {

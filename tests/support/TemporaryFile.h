@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // A new, empty, uniquely named file in the temporary folder, deleted on destruction.
 class TemporaryFile {
@@ -16,6 +17,8 @@ public:
     const std::wstring& path() const { return m_path; }
     void Write(const std::string& bytes) const;
     std::string Read() const;
+    // The file's lines, without their line feeds.
+    std::vector<std::string> ReadLines() const;
     // A binary stream on the file, for code that reads a FILE*; null (and a test failure) if the
     // file cannot be opened. The caller closes it.
     std::FILE* OpenToRead() const;
