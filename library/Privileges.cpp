@@ -5,6 +5,7 @@
 #include "HandleGuard.h"
 #include "Memory.h"
 #include "Platform.h"
+#include "PrivilegeHold.h"
 #include "SizedQuery.h"
 
 namespace {
@@ -84,4 +85,26 @@ int IsUserAnAdmin() {
     }
     MemRelease(groups);
     return found;
+}
+
+PrivilegeHold::PrivilegeHold(const wchar_t* privilege, bool wanted) {
+    if (!wanted)
+        return;
+    LastErrorKeeper keep;
+    if (!Os().OpenProcessToken(Os().GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, m_token.put()))
+        return;
+    TOKEN_PRIVILEGES request = {};
+    request.PrivilegeCount = 1;
+    request.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    DWORD previousSize = 0;
+    if (!Os().LookupPrivilegeValueW(nullptr, privilege, &request.Privileges[0].Luid) ||
+        !Os().AdjustTokenPrivileges(m_token.get(), FALSE, &request, sizeof m_previous, &m_previous, &previousSize))
+        m_previous.PrivilegeCount = 0;
+}
+
+PrivilegeHold::~PrivilegeHold() {
+    if (m_previous.PrivilegeCount == 0)
+        return;
+    LastErrorKeeper keep;
+    Os().AdjustTokenPrivileges(m_token.get(), FALSE, &m_previous, 0, nullptr, nullptr);
 }

@@ -208,14 +208,23 @@ bool NamesThisComputer(const wchar_t* machineName, const SimpleString& name) {
     return false;
 }
 
+// A domain's name is shared by every machine of the domain: it names none of them. An empty one
+// (a machine outside any domain) is still compared, so that "." names this computer there.
+bool NamesDomain(COMPUTER_NAME_FORMAT format, const SimpleString& name) {
+    return (format == ComputerNameDnsDomain || format == ComputerNamePhysicalDnsDomain) && name.Length() != 0;
+}
+
 } // namespace
 
 int IsLocalMachine(const wchar_t* machineName) {
     if (StrLen(machineName) == 0)
         return 1;
     LastErrorKeeper keep;
-    for (int format = ComputerNameNetBIOS; format <= ComputerNamePhysicalDnsFullyQualified; ++format)
-        if (NamesThisComputer(machineName, ComputerName(static_cast<COMPUTER_NAME_FORMAT>(format))))
+    for (int value = ComputerNameNetBIOS; value <= ComputerNamePhysicalDnsFullyQualified; ++value) {
+        const auto format = static_cast<COMPUTER_NAME_FORMAT>(value);
+        const SimpleString name = ComputerName(format);
+        if (!NamesDomain(format, name) && NamesThisComputer(machineName, name))
             return 1;
+    }
     return 0;
 }

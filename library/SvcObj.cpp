@@ -14,7 +14,7 @@
 #include "ObjectSecurity.h"
 #include "OpenedService.h"
 #include "Platform.h"
-#include "Privileges.h"
+#include "PrivilegeHold.h"
 #include "SimpleString.h"
 #include "SizedQuery.h"
 #include "StringFunctions.h"
@@ -26,28 +26,6 @@ namespace {
 
 // What Control's forwarded stop hands on to the stops of the dependents.
 const unsigned long DependentStopTimeout = 120000;
-
-// Holds a privilege of the process token while it lives; neither switch changes the last-error
-// value, so that the call made under the privilege reports its own outcome.
-class PrivilegeHold {
-public:
-    PrivilegeHold(const wchar_t* privilege, bool wanted) : m_privilege(wanted ? privilege : nullptr) {
-        Switch(1);
-    }
-    ~PrivilegeHold() { Switch(0); }
-    PrivilegeHold(const PrivilegeHold&) = delete;
-    PrivilegeHold& operator=(const PrivilegeHold&) = delete;
-
-private:
-    void Switch(int enable) const {
-        if (!m_privilege)
-            return;
-        LastErrorKeeper keep;
-        EnablePrivilege(m_privilege, nullptr, enable);
-    }
-
-    const wchar_t* m_privilege;
-};
 
 // The size protocol into `*record`: a block never smaller than the record's fixed part.
 template <typename Record, typename Call>
@@ -218,7 +196,9 @@ bool RegistryCallSucceeded(LSTATUS status) {
 bool ReadDebuggerTemplate(SimpleString& text) {
     const wchar_t Key[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug";
     UniqueRegistryKey key;
-    if (!RegistryCallSucceeded(Os().RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key, 0, KEY_QUERY_VALUE, key.put())))
+    // The 64-bit view: a 32-bit build reads the debugger that the system itself would start.
+    if (!RegistryCallSucceeded(
+            Os().RegOpenKeyExW(HKEY_LOCAL_MACHINE, Key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put())))
         return false;
     DWORD type = REG_NONE;
     DWORD size = 0;
@@ -232,21 +212,49 @@ bool ReadDebuggerTemplate(SimpleString& text) {
                                                        &size));
 }
 
-// The template comes from the machine's configuration and is formatted with two 32-bit integers:
-// only integer conversions (with flags, a width and `l`), two at most, can take them safely.
-bool IsSafeDebuggerTemplate(const wchar_t* text) {
-    int conversions = 0;
+// The conversions of a debugger template: up to two integers (the process id, then the event),
+// then, in the documented templates of current debuggers, at most one pointer (the address of
+// the exception's record). Anything else could read arguments that are not there.
+struct DebuggerTemplateShape {
+    bool safe = true;
+    int integers = 0;
+    bool pointer = false;
+};
+
+DebuggerTemplateShape ShapeOfDebuggerTemplate(const wchar_t* text) {
+    DebuggerTemplateShape shape;
     for (const wchar_t* c = text; *c; ++c) {
         if (*c != L'%' || *++c == L'%')
             continue;
         c += std::wcsspn(c, L"-+ #0");
         c += std::wcsspn(c, L"0123456789");
-        if (*c == L'l')
+        const bool isLong = *c == L'l';
+        if (isLong)
             ++c;
-        if (!*c || !std::wcschr(L"diouxX", *c) || ++conversions > 2)
-            return false;
+        if (*c == L'p' && !isLong && !shape.pointer) {
+            shape.pointer = true;
+        } else if (!*c || !std::wcschr(L"diouxX", *c) || shape.pointer || ++shape.integers > 2) {
+            shape.safe = false;
+            return shape;
+        }
     }
-    return true;
+    return shape;
+}
+
+// No exception is being debugged: the pointer conversion gets a null address.
+SimpleString DebuggerCommandLine(const wchar_t* commandTemplate, const DebuggerTemplateShape& shape,
+                                 unsigned long processId, unsigned long event) {
+    void* const noException = nullptr;
+    SimpleString commandLine;
+    if (!shape.pointer)
+        commandLine.Format(commandTemplate, processId, event);
+    else if (shape.integers == 0)
+        commandLine.Format(commandTemplate, noException);
+    else if (shape.integers == 1)
+        commandLine.Format(commandTemplate, processId, noException);
+    else
+        commandLine.Format(commandTemplate, processId, event, noException);
+    return commandLine;
 }
 
 // Nothing waits for the debugger, so the handles of its process and thread are closed at once.
@@ -477,7 +485,8 @@ int CService::AttachToADebugger() {
     SimpleString commandTemplate;
     if (!ReadDebuggerTemplate(commandTemplate))
         return 0;
-    if (!IsSafeDebuggerTemplate(commandTemplate)) {
+    const DebuggerTemplateShape shape = ShapeOfDebuggerTemplate(commandTemplate);
+    if (!shape.safe) {
         ::SetLastError(ERROR_INVALID_DATA);
         return 0;
     }
@@ -486,9 +495,8 @@ int CService::AttachToADebugger() {
     UniqueKernelHandle attached(Os().CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!attached)
         return 0;
-    SimpleString commandLine;
-    commandLine.Format(commandTemplate, processId,
-                       static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(attached.get())));
+    SimpleString commandLine = DebuggerCommandLine(
+        commandTemplate, shape, processId, static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(attached.get())));
     std::wcout << std::endl << L"Debugging: " << commandLine << std::endl;
     if (!StartDebugger(commandLine))
         return 0;

@@ -10,6 +10,7 @@
 #include "Memory.h"
 #include "OpenedService.h"
 #include "Platform.h"
+#include "PrivilegeHold.h"
 #include "SvcCtrlMgr.h"
 #include "SvcObj.h"
 
@@ -24,6 +25,8 @@ const DWORD MinimumPollInterval = 200;
 const DWORD MaximumPollInterval = 5000;
 // A stop is waited for this long after the first status read, whatever the service reports.
 const DWORD StopTimeout = 30000;
+// The wait hint, within these bounds: a service that gives no hint is not asked back to back.
+const DWORD MinimumStopPollInterval = 200;
 const DWORD MaximumStopPollInterval = 3000;
 const UINT EndedProcessExitCode = 1;
 
@@ -111,13 +114,18 @@ void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, int stop
 
 // Ends the process of a service that would not stop, and every service that shares it. The
 // process id names a process of the manager's machine: on another machine nothing is ended.
+// The processes of services that run as LocalSystem open only under the debug privilege.
 void EndServiceProcess(const CSvcCtrlMgr& manager, DWORD processId) {
     _SCM_PROPERTIES properties;
     manager.GetProperties(&properties);
     if (!IsLocalMachine(properties.szMachineName))
         return;
     LastErrorKeeper keep;
-    UniqueKernelHandle process(Os().OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    UniqueKernelHandle process;
+    {
+        const PrivilegeHold debug(L"SeDebugPrivilege", true);
+        process.reset(Os().OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    }
     if (process)
         Os().TerminateProcess(process.get(), EndedProcessExitCode);
 }
@@ -128,7 +136,7 @@ void EndServiceProcess(const CSvcCtrlMgr& manager, DWORD processId) {
 bool PollUntilStopped(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD& readFailure) {
     const DWORD start = Os().GetTickCount();
     while (status.dwCurrentState != SERVICE_STOPPED) {
-        Os().Sleep(std::min(status.dwWaitHint, MaximumStopPollInterval));
+        Os().Sleep(std::clamp(status.dwWaitHint, MinimumStopPollInterval, MaximumStopPollInterval));
         if (!ReadStatus(service, status))
             readFailure = ::GetLastError();
         if (Os().GetTickCount() - start > StopTimeout)

@@ -1,5 +1,6 @@
 #include "FakePlatform.h"
 
+#include <cstddef>
 #include <cstring>
 #include <cwchar>
 
@@ -15,7 +16,8 @@ FakePlatform::FakePlatform()
       m_previous(Platform::Install(this)) {
     privileges[L"SeSecurityPrivilege"] = {{8, 0}, true, false};
     privileges[L"SeShutdownPrivilege"] = {{19, 0}, true, false};
-    privileges[L"SeDebugPrivilege"] = {{20, 0}, false, false};
+    // An administrator's token holds the debug privilege, switched off until a program asks for it.
+    privileges[L"SeDebugPrivilege"] = {{20, 0}, true, false};
     messages[5] = L"Accès refusé.\r\n";
     messages[1060] = L"Le service spécifié n'existe pas en tant que service installé.\r\n";
 }
@@ -159,24 +161,43 @@ BOOL FakePlatform::LookupPrivilegeValueW(LPCWSTR, LPCWSTR name, PLUID luid) {
     return TRUE;
 }
 
-BOOL FakePlatform::AdjustTokenPrivileges(HANDLE token, BOOL, PTOKEN_PRIVILEGES newState, DWORD, PTOKEN_PRIVILEGES,
-                                         PDWORD) {
+// AdjustTokenPrivileges: PreviousState receives the privileges that the call changed, with their
+// attributes before; a PreviousState too small fails the call before anything changes.
+BOOL FakePlatform::AdjustTokenPrivileges(HANDLE token, BOOL, PTOKEN_PRIVILEGES newState, DWORD length,
+                                         PTOKEN_PRIVILEGES previousState, PDWORD returnLength) {
     if (Fails("AdjustTokenPrivileges"))
         return FALSE;
     if (!IsHandle(token, HandleKind::ProcessToken))
         return Fail(ERROR_INVALID_HANDLE);
+    std::vector<std::pair<Privilege*, bool>> changes;
     DWORD outcome = ERROR_SUCCESS;
     for (DWORD i = 0; i < newState->PrivilegeCount; ++i) {
         const LUID_AND_ATTRIBUTES& entry = newState->Privileges[i];
         for (auto& [name, privilege] : privileges) {
             if (privilege.luid.LowPart != entry.Luid.LowPart)
                 continue;
-            if (privilege.held)
-                privilege.enabled = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
-            else
+            const bool enable = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+            if (!privilege.held)
                 outcome = ERROR_NOT_ALL_ASSIGNED;
+            else if (privilege.enabled != enable)
+                changes.emplace_back(&privilege, enable);
         }
     }
+    if (previousState) {
+        const DWORD bytes = static_cast<DWORD>(offsetof(TOKEN_PRIVILEGES, Privileges) +
+                                               changes.size() * sizeof(LUID_AND_ATTRIBUTES));
+        if (!returnLength)
+            return Fail(ERROR_INVALID_PARAMETER);
+        *returnLength = bytes;
+        if (length < bytes)
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        previousState->PrivilegeCount = static_cast<DWORD>(changes.size());
+        for (size_t i = 0; i < changes.size(); ++i)
+            previousState->Privileges[i] = {changes[i].first->luid,
+                                            changes[i].first->enabled ? SE_PRIVILEGE_ENABLED : 0u};
+    }
+    for (auto& [privilege, enable] : changes)
+        privilege->enabled = enable;
     ::SetLastError(outcome);
     return TRUE;
 }
@@ -362,6 +383,33 @@ long long FakePlatform::ManagerAccess(SC_HANDLE manager) {
     return found->second;
 }
 
+namespace {
+
+// "Service Security and Access Rights": the generic rights of the manager and their specific ones.
+DWORD SpecificManagerAccess(DWORD access) {
+    const struct {
+        DWORD generic;
+        DWORD specific;
+    } mapping[] = {
+        {GENERIC_READ, STANDARD_RIGHTS_READ | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS},
+        {GENERIC_WRITE, STANDARD_RIGHTS_WRITE | SC_MANAGER_CREATE_SERVICE | SC_MANAGER_MODIFY_BOOT_CONFIG},
+        {GENERIC_EXECUTE, STANDARD_RIGHTS_EXECUTE | SC_MANAGER_CONNECT | SC_MANAGER_LOCK},
+        {GENERIC_ALL, SC_MANAGER_ALL_ACCESS},
+    };
+    DWORD specific = access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+    for (const auto& entry : mapping)
+        if (access & entry.generic)
+            specific |= entry.specific;
+    return specific;
+}
+
+// The same page: what the manager's default security grants to a local authenticated user.
+const DWORD UnelevatedManagerAccess =
+    SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS | READ_CONTROL;
+
+} // namespace
+
+// OpenSCManagerW: a right that the caller's token may not have fails the open with ERROR_ACCESS_DENIED.
 SC_HANDLE FakePlatform::OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD access) {
     if (Fails("OpenSCManagerW"))
         return nullptr;
@@ -370,8 +418,13 @@ SC_HANDLE FakePlatform::OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD acces
         ::SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return nullptr;
     }
+    const DWORD granted = SpecificManagerAccess(access);
+    if (!elevated && (granted & ~UnelevatedManagerAccess)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     auto manager = static_cast<SC_HANDLE>(NewToken());
-    m_managers[manager] = access;
+    m_managers[manager] = granted;
     openedMachines.push_back(machine);
     return manager;
 }
@@ -433,25 +486,56 @@ BOOL FakePlatform::QueryServiceLockStatusW(SC_HANDLE manager, LPQUERY_SERVICE_LO
     return TRUE;
 }
 
+// NotifyBootConfigStatus: administrators only; a good boot is saved once; a bad one restarts the
+// machine and the call never returns (here it does, with the restart recorded).
 BOOL FakePlatform::NotifyBootConfigStatus(BOOL bootAcceptable) {
     if (Fails("NotifyBootConfigStatus"))
         return FALSE;
+    if (!elevated)
+        return Fail(ERROR_ACCESS_DENIED);
     bootNotices.push_back(bootAcceptable);
+    if (!bootAcceptable) {
+        restartRequested = true;
+        return TRUE;
+    }
+    if (bootAccepted)
+        return Fail(ERROR_BOOT_ALREADY_ACCEPTED);
+    bootAccepted = true;
     return TRUE;
 }
+
+namespace {
+
+// QueryServiceObjectSecurity: the handle needs READ_CONTROL for the owner, the group and the DACL,
+// and ACCESS_SYSTEM_SECURITY for the SACL.
+DWORD SecurityReadAccess(SECURITY_INFORMATION information) {
+    DWORD access = 0;
+    if (information & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION))
+        access |= READ_CONTROL;
+    if (information & SACL_SECURITY_INFORMATION)
+        access |= ACCESS_SYSTEM_SECURITY;
+    return access;
+}
+
+} // namespace
 
 BOOL FakePlatform::QueryServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
                                               PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed) {
     if (Fails("QueryServiceObjectSecurity"))
         return FALSE;
+    const DWORD access = SecurityReadAccess(information);
     std::vector<BYTE>* descriptorBytes = &managerSecurity;
     if (m_serviceHandles.count(handle)) {
-        FakeService* service = ServiceFor(handle, 0);
+        FakeService* service = ServiceFor(handle, access);
         if (!service)
             return FALSE;
         descriptorBytes = &service->security;
-    } else if (ManagerAccess(handle) < 0) {
-        return FALSE;
+    } else {
+        const long long granted = ManagerAccess(handle);
+        if (granted < 0)
+            return FALSE;
+        if ((granted & access) != access)
+            return Fail(ERROR_ACCESS_DENIED);
     }
     const std::vector<BYTE>& security = *descriptorBytes;
     securityPrivilegeEnabledDuringQuery =

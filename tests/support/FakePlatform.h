@@ -76,7 +76,14 @@ public:
     bool lockOwnerKnown = true;
     size_t OpenLocks() const { return m_locks.size(); }
     bool IsDatabaseLocked() const { return !m_locks.empty() || !lockedByOther.empty(); }
+    // An unelevated caller gets from the manager only what its default security grants to
+    // authenticated users; the notice of the boot needs an administrator.
+    bool elevated = true;
     std::vector<BOOL> bootNotices;
+    // The system accepts the boot itself at the first logon; a notice of a good boot is then refused.
+    bool bootAccepted = false;
+    // A notice of a bad boot restarts the machine at once, with the last known good configuration.
+    bool restartRequested = false;
     std::vector<BYTE> managerSecurity = std::vector<BYTE>(20, 0x5A);
     SECURITY_INFORMATION lastSecuritySet = 0;
     bool securityPrivilegeEnabledDuringQuery = false;
@@ -115,6 +122,8 @@ public:
         std::vector<BYTE> data;
     };
     std::unordered_map<std::wstring, std::map<std::wstring, RegistryValue>> registry;
+    // A 32-bit program on 64-bit Windows, whose keys under Software are redirected.
+    bool wow64Process = false;
     void SetRegistryString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text,
                            DWORD type = REG_SZ);
 
@@ -252,6 +261,8 @@ protected:
     long long ManagerAccess(SC_HANDLE manager);
     void* NewToken() { return reinterpret_cast<void*>(m_nextHandle += 4); }
     bool HasActiveDependents(const std::wstring& name) const;
+    bool IsSystemServiceProcess(DWORD processId) const;
+    std::wstring RegistryView(std::wstring path, REGSAM access) const;
     // The service behind an open handle that was granted `access`, or null with the platform's code set.
     FakeService* ServiceFor(SC_HANDLE handle, DWORD access);
     // Registry path of a key handle or predefined root; empty when unknown.

@@ -233,15 +233,40 @@ BOOL FakePlatform::StartServiceW(SC_HANDLE handle, DWORD argumentCount, LPCWSTR*
 namespace {
 
 // What a control does to a service that nothing scripts, and the code of a refused one.
+// ControlService: the codes that an application may send (the others are the system's own, such
+// as SERVICE_CONTROL_SHUTDOWN, or undefined), and the acceptance each needs of the service.
+bool IsSendableControl(DWORD control) {
+    return (control >= SERVICE_CONTROL_STOP && control <= SERVICE_CONTROL_INTERROGATE) ||
+           (control >= SERVICE_CONTROL_PARAMCHANGE && control <= SERVICE_CONTROL_NETBINDDISABLE) ||
+           (control >= 128 && control <= 255);
+}
+
+DWORD AcceptanceOf(DWORD control) {
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        return SERVICE_ACCEPT_STOP;
+    case SERVICE_CONTROL_PAUSE:
+    case SERVICE_CONTROL_CONTINUE:
+        return SERVICE_ACCEPT_PAUSE_CONTINUE;
+    case SERVICE_CONTROL_PARAMCHANGE:
+        return SERVICE_ACCEPT_PARAMCHANGE;
+    case SERVICE_CONTROL_NETBINDADD:
+    case SERVICE_CONTROL_NETBINDREMOVE:
+    case SERVICE_CONTROL_NETBINDENABLE:
+    case SERVICE_CONTROL_NETBINDDISABLE:
+        return SERVICE_ACCEPT_NETBINDCHANGE;
+    default:
+        return 0;
+    }
+}
+
 DWORD ApplyControl(FakeService& service, DWORD control) {
     SERVICE_STATUS_PROCESS& status = service.status;
     if (control == SERVICE_CONTROL_INTERROGATE)
         return status.dwCurrentState == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE : ERROR_SUCCESS;
     if (status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SERVICE_NOT_ACTIVE;
-    const DWORD needed = control == SERVICE_CONTROL_STOP       ? SERVICE_ACCEPT_STOP
-                         : control <= SERVICE_CONTROL_CONTINUE ? SERVICE_ACCEPT_PAUSE_CONTINUE
-                                                               : 0;
+    const DWORD needed = AcceptanceOf(control);
     if (needed && !(status.dwControlsAccepted & needed))
         return ERROR_INVALID_SERVICE_CONTROL;
     if (!service.scriptedStatuses.empty())
@@ -277,6 +302,8 @@ DWORD ControlAccess(DWORD control) {
 BOOL FakePlatform::ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
     if (Fails("ControlService"))
         return FALSE;
+    if (!IsSendableControl(control))
+        return Fail(ERROR_INVALID_PARAMETER);
     FakeService* service = ServiceFor(handle, ControlAccess(control));
     if (!service)
         return FALSE;
@@ -605,13 +632,24 @@ LSTATUS FakePlatform::RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY 
     return ERROR_SUCCESS;
 }
 
-LSTATUS FakePlatform::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
+// "Registry Redirector": a 32-bit program on 64-bit Windows that opens a key under
+// HKEY_LOCAL_MACHINE\Software reaches its 32-bit copy under WOW6432Node, unless it asks for the
+// 64-bit view.
+std::wstring FakePlatform::RegistryView(std::wstring path, REGSAM access) const {
+    const std::wstring software = L"hklm\\software";
+    if (!wow64Process || (access & KEY_WOW64_64KEY) || path.compare(0, software.size(), software) != 0 ||
+        (path.size() > software.size() && path[software.size()] != L'\\'))
+        return path;
+    return path.insert(software.size(), L"\\wow6432node");
+}
+
+LSTATUS FakePlatform::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
     if (const LSTATUS injected = RegistryFailure("RegOpenKeyExW"))
         return injected;
     const std::wstring base = KeyPath(key);
     if (base.empty())
         return ERROR_INVALID_HANDLE;
-    const std::wstring path = subKey && *subKey ? base + L"\\" + Lower(subKey) : base;
+    const std::wstring path = RegistryView(subKey && *subKey ? base + L"\\" + Lower(subKey) : base, access);
     if (!registry.count(path) && path != L"hklm")
         return ERROR_FILE_NOT_FOUND;
     *result = static_cast<HKEY>(NewToken());
@@ -681,11 +719,26 @@ LSTATUS FakePlatform::RegCloseKey(HKEY key) {
     return m_registryKeys.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-HANDLE FakePlatform::OpenProcess(DWORD, BOOL, DWORD processId) {
+bool FakePlatform::IsSystemServiceProcess(DWORD processId) const {
+    for (const FakeService& service : services)
+        if (service.status.dwProcessId == processId &&
+            (!service.account || SameName(*service.account, L"LocalSystem")))
+            return true;
+    return false;
+}
+
+// OpenProcess: the process of a service that runs as LocalSystem is protected by the system's
+// security; only a token with SeDebugPrivilege enabled may open it to end it.
+HANDLE FakePlatform::OpenProcess(DWORD access, BOOL, DWORD processId) {
     if (Fails("OpenProcess"))
         return nullptr;
     if (!runningProcesses.count(processId)) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if ((access & PROCESS_TERMINATE) && IsSystemServiceProcess(processId) &&
+        !IsPrivilegeEnabled(L"SeDebugPrivilege")) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
     HANDLE process = NewToken();

@@ -340,15 +340,33 @@ TEST_F(ConnectionCommandsTest, LockStatusShowsOwnerAndDuration) {
 
 TEST_F(ConnectionCommandsTest, BootConfirmsOrRejectsWithoutAConnection) {
     EXPECT_EQ(Output({L"boot", L"ok"}, 1), L"\n");
-    EXPECT_EQ(Output({L"boot", L"OK"}, 1), L"\n");
-    EXPECT_EQ(Output({L"boot", L"Ok"}, 1), L"\n");
+    EXPECT_EQ(Output({L"boot", L"OK"}, 0), L"\n") << "the boot is accepted once";
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BOOT_ALREADY_ACCEPTED));
+    EXPECT_EQ(Output({L"boot", L"Ok"}, 0), L"\n");
+    EXPECT_FALSE(fake.restartRequested);
     EXPECT_EQ(Output({L"boot", L"bad"}, 1), L"\n");
     EXPECT_EQ(Output({L"boot", L"BAD"}, 1), L"\n");
+    EXPECT_TRUE(fake.restartRequested);
     EXPECT_EQ(fake.bootNotices, (std::vector<BOOL>{1, 1, 1, 0, 0}));
     EXPECT_EQ(ConnectionCount(), 0u);
 
-    fake.FailCall("NotifyBootConfigStatus", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Output({L"boot", L"ok"}, 0), L"\n");
+    fake.elevated = false;
+    EXPECT_EQ(Output({L"boot", L"bad"}, 0), L"\n");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(ConnectionCommandsTest, WithoutElevationOnlyTheRightsOfEveryUserOpen) {
+    fake.elevated = false;
+    for (const wchar_t* rights : {L"1", L"20", L"131072"})
+        Connect(L"SRV", rights);
+    EXPECT_EQ(ConnectionCount(), 3u);
+    for (const wchar_t* rights : {L"2", L"8", L"32", L"983103", L"536870912"}) {
+        OutputCapture capture;
+        EXPECT_EQ(Run({L"connect", L"SRV", rights}), 0) << rights;
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << rights;
+    }
+    EXPECT_EQ(ConnectionCount(), 3u);
+    EXPECT_EQ(Output({L"lock", L"on"}, 0), L"");
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 

@@ -24,6 +24,7 @@ TEST_F(PrivilegesTest, EnableAndDisableAHeldPrivilege) {
 }
 
 TEST_F(PrivilegesTest, PrivilegeNotHeldStillCountsAsAdjustedAndLeavesNoCode) {
+    fake.privileges[L"SeDebugPrivilege"].held = false;
     ::SetLastError(0);
     EXPECT_EQ(EnablePrivilege(L"SeDebugPrivilege", nullptr, 1), 1);
     EXPECT_FALSE(fake.IsPrivilegeEnabled(L"SeDebugPrivilege"));

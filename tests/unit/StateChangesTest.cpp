@@ -184,9 +184,11 @@ TEST_F(StateChangesTest, StopWaitsAFixedTimeAndEndsTheProcessOfALocalServiceThat
          {running, Status(SERVICE_STOP_PENDING, Stop, 1, 10000), Status(SERVICE_STOP_PENDING, Stop, 1, 10000),
           stopped},
          1, nullptr, nullptr, 0, 1, sent, Sleeps(2, 3000), false},
-        {"a wait hint of 0 does not pause",
+        {"a wait hint of 0 still pauses 200 ms",
          {running, Status(SERVICE_STOP_PENDING, Stop), Status(SERVICE_STOP_PENDING, Stop), stopped}, 1, nullptr,
-         nullptr, 0, 1, sent, Sleeps(2, 0), false},
+         nullptr, 0, 1, sent, Sleeps(2, 200), false},
+        {"a hint of 0 that never ends polls 151 times", {running, Status(SERVICE_STOP_PENDING, Stop)}, 0, nullptr,
+         nullptr, 0, 0, sent, Sleeps(151, 200), false},
         {"30000 ms exactly is not yet a time-out", {running, Status(SERVICE_STOP_PENDING, Stop, 0, 1000)}, 0,
          nullptr, nullptr, 0, 0, sent, Sleeps(31, 1000), false},
         {"a hanging service is ended", hanging, 1, nullptr, nullptr, 0, 0, sent, Sleeps(11, 3000), true},
@@ -210,6 +212,36 @@ TEST_F(StateChangesTest, StopWaitsAFixedTimeAndEndsTheProcessOfALocalServiceThat
         EXPECT_EQ(machine.fake.Calls("OpenProcess"), c.killed ? 1 : 0);
         EXPECT_EQ(machine.fake.terminatedProcesses, (c.killed ? Terminations{{ProcessId, 1}} : Terminations{}));
         EXPECT_EQ(machine.fake.serviceOpenings.at(0), static_cast<DWORD>(SERVICE_QUERY_STATUS | SERVICE_STOP));
+        EXPECT_FALSE(machine.fake.IsPrivilegeEnabled(L"SeDebugPrivilege")) << "the token is as it was";
+    }
+}
+
+// The process of a LocalSystem service opens only under the debug privilege, which the kill
+// switches on for the open alone and leaves as it found it.
+TEST_F(StateChangesTest, TheKillOfAHangingServiceHoldsTheDebugPrivilegeForTheOpen) {
+    const std::deque<SERVICE_STATUS_PROCESS> hanging = {Status(SERVICE_RUNNING, Stop),
+                                                        Status(SERVICE_STOP_PENDING, Stop, 0, 3000)};
+    const struct {
+        const char* label;
+        bool held;
+        bool enabledBefore;
+        bool killed;
+    } cases[] = {
+        {"an administrator's token, privilege off", true, false, true},
+        {"already switched on: it stays on", true, true, true},
+        {"a token without it: the process stays", false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Machine machine(hanging);
+        auto& debug = machine.fake.privileges[L"SeDebugPrivilege"];
+        debug.held = c.held;
+        debug.enabled = c.enabledBefore;
+        ::SetLastError(Marker);
+        EXPECT_EQ(machine.service.Stop(1, 120000, 1, 0, nullptr, nullptr), 0);
+        EXPECT_EQ(::GetLastError(), Marker) << "the kill's own failure is not the stop's";
+        EXPECT_EQ(machine.fake.terminatedProcesses, (c.killed ? Terminations{{ProcessId, 1}} : Terminations{}));
+        EXPECT_EQ(debug.enabled, c.enabledBefore);
     }
 }
 

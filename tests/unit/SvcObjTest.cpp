@@ -293,24 +293,29 @@ TEST_F(SvcObjTest, NoDependentsGiveNoBlock) {
 
 TEST_F(SvcObjTest, ControlCodesNeedTheirRightAndTheServicesAcceptance) {
     const DWORD PauseContinue = SERVICE_PAUSE_CONTINUE;
+    // The system's own notices cannot be sent by a program: the manager refuses them with 87.
+    const bool Sent = true;
     const struct {
         DWORD code;
         DWORD access;
         DWORD acceptance;
+        bool sent;
     } rules[] = {
-        {SERVICE_CONTROL_INTERROGATE, SERVICE_INTERROGATE, 0},
-        {SERVICE_CONTROL_SHUTDOWN, PauseContinue, SERVICE_ACCEPT_SHUTDOWN},
-        {SERVICE_CONTROL_PARAMCHANGE, PauseContinue, SERVICE_ACCEPT_PARAMCHANGE},
-        {SERVICE_CONTROL_NETBINDADD, PauseContinue, SERVICE_ACCEPT_NETBINDCHANGE},
-        {SERVICE_CONTROL_NETBINDREMOVE, PauseContinue, SERVICE_ACCEPT_NETBINDCHANGE},
-        {SERVICE_CONTROL_NETBINDENABLE, PauseContinue, SERVICE_ACCEPT_NETBINDCHANGE},
-        {SERVICE_CONTROL_NETBINDDISABLE, PauseContinue, SERVICE_ACCEPT_NETBINDCHANGE},
-        {SERVICE_CONTROL_DEVICEEVENT, PauseContinue, 0},
-        {SERVICE_CONTROL_HARDWAREPROFILECHANGE, PauseContinue, SERVICE_ACCEPT_HARDWAREPROFILECHANGE},
-        {SERVICE_CONTROL_POWEREVENT, PauseContinue, SERVICE_ACCEPT_POWEREVENT},
-        {SERVICE_CONTROL_SESSIONCHANGE, PauseContinue, SERVICE_ACCEPT_SESSIONCHANGE},
-        {128, SERVICE_USER_DEFINED_CONTROL, 0},
-        {255, SERVICE_USER_DEFINED_CONTROL, 0},
+        {SERVICE_CONTROL_INTERROGATE, SERVICE_INTERROGATE, 0, Sent},
+        {SERVICE_CONTROL_SHUTDOWN, PauseContinue, SERVICE_ACCEPT_SHUTDOWN, !Sent},
+        {SERVICE_CONTROL_PARAMCHANGE, PauseContinue, SERVICE_ACCEPT_PARAMCHANGE, Sent},
+        {SERVICE_CONTROL_NETBINDADD, PauseContinue, SERVICE_ACCEPT_NETBINDCHANGE, Sent},
+        {SERVICE_CONTROL_NETBINDREMOVE, PauseContinue, SERVICE_ACCEPT_NETBINDCHANGE, Sent},
+        {SERVICE_CONTROL_NETBINDENABLE, PauseContinue, SERVICE_ACCEPT_NETBINDCHANGE, Sent},
+        {SERVICE_CONTROL_NETBINDDISABLE, PauseContinue, SERVICE_ACCEPT_NETBINDCHANGE, Sent},
+        {SERVICE_CONTROL_DEVICEEVENT, PauseContinue, 0, !Sent},
+        {SERVICE_CONTROL_HARDWAREPROFILECHANGE, PauseContinue, SERVICE_ACCEPT_HARDWAREPROFILECHANGE, !Sent},
+        {SERVICE_CONTROL_POWEREVENT, PauseContinue, SERVICE_ACCEPT_POWEREVENT, !Sent},
+        {SERVICE_CONTROL_SESSIONCHANGE, PauseContinue, SERVICE_ACCEPT_SESSIONCHANGE, !Sent},
+        {0, SERVICE_USER_DEFINED_CONTROL, 0, !Sent},
+        {128, SERVICE_USER_DEFINED_CONTROL, 0, Sent},
+        {255, SERVICE_USER_DEFINED_CONTROL, 0, Sent},
+        {256, SERVICE_USER_DEFINED_CONTROL, 0, !Sent},
     };
     for (const auto& rule : rules) {
         SCOPED_TRACE(rule.code);
@@ -318,20 +323,21 @@ TEST_F(SvcObjTest, ControlCodesNeedTheirRightAndTheServicesAcceptance) {
         Spooler().controlsReceived.clear();
         fake.serviceOpenings.clear();
         ::SetLastError(Marker);
-        EXPECT_EQ(service->Control(rule.code, 0, nullptr, nullptr), 1);
-        EXPECT_EQ(::GetLastError(), Marker);
+        EXPECT_EQ(service->Control(rule.code, 0, nullptr, nullptr), rule.sent ? 1 : 0);
+        EXPECT_EQ(::GetLastError(), rule.sent ? Marker : static_cast<DWORD>(ERROR_INVALID_PARAMETER));
         EXPECT_EQ(fake.serviceOpenings, std::vector<DWORD>{rule.access | SERVICE_QUERY_STATUS});
-        EXPECT_EQ(Spooler().controlsReceived, std::vector<DWORD>{rule.code});
+        EXPECT_EQ(Spooler().controlsReceived, rule.sent ? std::vector<DWORD>{rule.code} : std::vector<DWORD>{});
         if (!rule.acceptance)
             continue;
         Spooler().status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+        ::SetLastError(Marker);
         EXPECT_EQ(service->Control(rule.code, 0, nullptr, nullptr), 0);
         EXPECT_EQ(::GetLastError(), Marker) << "a refusal is no platform failure";
         Spooler().status.dwControlsAccepted = rule.acceptance;
         fake.FailCall("QueryServiceStatusEx", ERROR_ACCESS_DENIED);
         EXPECT_EQ(service->Control(rule.code, 0, nullptr, nullptr), 0) << "an unread status accepts nothing";
         EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-        EXPECT_EQ(Spooler().controlsReceived.size(), 1u);
+        EXPECT_EQ(Spooler().controlsReceived.size(), rule.sent ? 1u : 0u);
     }
 
     // Stop, pause and continue go through the state changes, with their own rights.
@@ -379,14 +385,19 @@ TEST_F(SvcObjTest, SecurityTakesOnePartAtATime) {
     EXPECT_FALSE(fake.IsPrivilegeEnabled(L"SeSecurityPrivilege")) << "switched off after a failed open too";
 }
 
-TEST_F(SvcObjTest, DebuggerStartsFromATemplateOfAtMostTwoIntegerConversions) {
+TEST_F(SvcObjTest, DebuggerStartsFromATemplateOfAtMostTwoIntegerConversionsAndAnAddress) {
+    // A 32-bit build reads the 64-bit view, where the system's own debugger setting is.
+    fake.wow64Process = true;
+    const std::wstring noAddress(2 * sizeof(void*), L'0');
     const struct {
         const wchar_t* text;
-        const wchar_t* commandLineStart;
+        std::wstring commandLineStart;
     } accepted[] = {
         {L"dbg.exe -p %ld -e %ld -g", L"dbg.exe -p 4242 -e "},
         {L"dbg %%d %lu", L"dbg %d 4242"},
         {L"dbg %-6u|%+d", L"dbg 4242  |+"},
+        {L"dbg -p %ld -e %ld -j 0x%p", L"dbg -p 4242 -e "},
+        {L"dbg -p %ld -c \".jdinfo 0x%p\"", L"dbg -p 4242 -c \".jdinfo 0x" + noAddress + L"\""},
     };
     for (const auto& c : accepted) {
         fake.SetRegistryString(DebuggerKey, L"Debugger", c.text);
@@ -410,6 +421,8 @@ TEST_F(SvcObjTest, DebuggerStartsFromATemplateOfAtMostTwoIntegerConversions) {
         {true, REG_SZ, L"dbg %n", ERROR_INVALID_DATA},   {true, REG_SZ, L"dbg %*d", ERROR_INVALID_DATA},
         {true, REG_SZ, L"dbg %lld", ERROR_INVALID_DATA}, {true, REG_SZ, L"dbg %I64d", ERROR_INVALID_DATA},
         {true, REG_SZ, L"dbg %.3d", ERROR_INVALID_DATA}, {true, REG_SZ, L"dbg 50%", ERROR_INVALID_DATA},
+        {true, REG_SZ, L"dbg %p %d", ERROR_INVALID_DATA}, {true, REG_SZ, L"dbg %d %p %p", ERROR_INVALID_DATA},
+        {true, REG_SZ, L"dbg %lp", ERROR_INVALID_DATA},
     };
     const size_t started = fake.startedCommandLines.size();
     const int events = fake.Calls("CreateEventW");
