@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -363,6 +364,18 @@ TEST(ControlE2E, DebugStartsTheTemplatesCommandWithTheServicesProcessId) {
             BytesEqual,
             Batch(L"\nDebugging: " + command + std::wstring(recorded.begin(), recorded.end()) + L"\n\n"),
             run.out);
+        EXPECT_EQ(run.exitCode, 0u);
+    }
+    record.Write("");
+    {
+        // The template that current debuggers register: the address of the exception's record,
+        // of which there is none here, comes last.
+        DebuggerTemplate debugger(command + L"-p %ld -e %ld -j 0x%p");
+        const OrvelRun run = RunOrvelBatch({L"debug", service.name()});
+        const std::string recorded = RecordedLine(record);
+        const std::string noAddress = " -j 0x" + std::string(2 * sizeof(void*), '0');
+        EXPECT_EQ(recorded.rfind("-p " + std::to_string(status.dwProcessId) + " -e ", 0), 0u) << recorded;
+        EXPECT_EQ(recorded.substr(recorded.size() - std::min(recorded.size(), noAddress.size())), noAddress);
         EXPECT_EQ(run.exitCode, 0u);
     }
     record.Write("");

@@ -1,22 +1,23 @@
-// Stands in for a debugger in the end-to-end tests: started as `DebuggerRecorder FILE PID EVENT`
-// from a debugger command template, it writes its two numbers, as given, on one line to FILE and
-// exits, so that a test can see which process the console asked to have debugged.
+// Stands in for a debugger in the end-to-end tests: started as `DebuggerRecorder FILE ARGUMENT...`
+// from a debugger command template, it writes its arguments after FILE, as given and separated
+// by spaces, on one line to FILE and exits, so that a test can see which process the console
+// asked to have debugged.
 
 #include <windows.h>
 
 #include <string>
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
+    if (argc < 3) {
         return ERROR_INVALID_PARAMETER;
     }
     std::string line;
-    // The numbers are decimal digits, so narrowing each character keeps them as they were.
-    const wchar_t* pieces[] = {argv[2], L" ", argv[3], L"\n"};
-    for (const wchar_t* text : pieces) {
-        for (; *text; ++text) {
+    // The arguments are numbers and ASCII switches, so narrowing each character keeps them as they were.
+    for (int i = 2; i < argc; ++i) {
+        for (const wchar_t* text = argv[i]; *text; ++text) {
             line += static_cast<char>(*text);
         }
+        line += i + 1 < argc ? ' ' : '\n';
     }
     HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
