@@ -98,8 +98,13 @@ public:
     size_t OpenServiceHandles() const { return m_serviceHandles.size(); }
     // Privileges seen enabled while a change or query ran.
     bool shutdownPrivilegeEnabledDuringChange = false;
-    // Services added to the database right before the next enumeration reads (to make it grow).
+    // Services added to the database right before the next enumeration read (to make it grow).
+    // They take the first places of the database order, as names that sort first would: a paged
+    // enumeration that already passed them then reads again, at its resume handle, the record
+    // that they pushed back.
     std::vector<std::wstring> servicesAddedBeforeNextEnumerationRead;
+    // The most an enumeration call fills, whatever the size of the buffer.
+    static constexpr DWORD MaximumEnumerationBytes = 256 * 1024;
     DWORD nextTag = 1;
     // The arguments of the last ChangeServiceConfigW call that reached a service.
     struct ConfigChange {
@@ -258,7 +263,7 @@ protected:
     const std::wstring& KeyPath(HKEY key) const;
     template <typename Record>
     BOOL Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR group, LPBYTE buffer, DWORD size, LPDWORD needed,
-                   LPDWORD returned);
+                   LPDWORD returned, LPDWORD resumeHandle);
     bool IsHandle(HANDLE handle, HandleKind kind) const;
 
 private:

@@ -517,38 +517,58 @@ BOOL FakePlatform::GetServiceDisplayNameW(SC_HANDLE manager, LPCWSTR keyName, LP
     return TranslateName(service ? &service->displayName : nullptr, displayName, size);
 }
 
+namespace {
+
+size_t EnumerationBytes(const FakeService& service, size_t recordSize) {
+    return recordSize + TextBytes(service.name) + TextBytes(service.displayName);
+}
+
+} // namespace
+
+// EnumServicesStatusExW page: a call returns at most 256 KB of records. When more remain it fails
+// with ERROR_MORE_DATA, keeps the records that fit, reports in `needed` the bytes of the remaining
+// ones and in the resume handle the next one to read, where the next call starts. The resume
+// handle is a position in the database order: 0 starts at the beginning, and a call that reads to
+// the end sets it back to 0.
 template <typename Record>
 BOOL FakePlatform::Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR group, LPBYTE buffer, DWORD size,
-                             LPDWORD needed, LPDWORD returned) {
+                             LPDWORD needed, LPDWORD returned, LPDWORD resumeHandle) {
     if (buffer && size != 0) {
-        for (const std::wstring& name : servicesAddedBeforeNextEnumerationRead)
-            AddService(name);
+        for (auto name = servicesAddedBeforeNextEnumerationRead.rbegin();
+             name != servicesAddedBeforeNextEnumerationRead.rend(); ++name) {
+            AddService(*name);
+            std::rotate(services.begin(), services.end() - 1, services.end());
+        }
         servicesAddedBeforeNextEnumerationRead.clear();
     }
-    std::vector<const FakeService*> matching;
-    for (const FakeService& service : services) {
+    std::vector<size_t> matching;
+    for (size_t i = resumeHandle ? *resumeHandle : 0; i < services.size(); ++i) {
+        const FakeService& service = services[i];
         const bool groupMatches = !group || (*group ? service.group && SameName(*service.group, group)
                                                     : !service.group || service.group->empty());
         if ((service.serviceType & serviceType) && InState(service, serviceState) && groupMatches)
-            matching.push_back(&service);
+            matching.push_back(i);
     }
-    size_t bytes = matching.size() * sizeof(Record);
-    for (const FakeService* service : matching)
-        bytes += TextBytes(service->name) + TextBytes(service->displayName);
-    *needed = static_cast<DWORD>(bytes);
-    *returned = 0;
-    if (size < bytes)
-        return Fail(ERROR_MORE_DATA);
+    const size_t room = buffer ? std::min<size_t>(size, MaximumEnumerationBytes) : 0;
+    size_t fitting = 0, used = 0;
+    while (fitting < matching.size() && used + EnumerationBytes(services[matching[fitting]], sizeof(Record)) <= room)
+        used += EnumerationBytes(services[matching[fitting++]], sizeof(Record));
     auto* records = reinterpret_cast<Record*>(buffer);
-    RecordWriter writer(buffer, matching.size() * sizeof(Record));
-    for (const FakeService* service : matching) {
-        Record& record = records[(*returned)++];
-        record.lpServiceName = writer.Text(service->name);
-        record.lpDisplayName = writer.Text(service->displayName);
-        FillRecord(record, *service);
+    RecordWriter writer(buffer, fitting * sizeof(Record));
+    for (*returned = 0; *returned < fitting; ++*returned) {
+        const FakeService& service = services[matching[*returned]];
+        Record& record = records[*returned];
+        record.lpServiceName = writer.Text(service.name);
+        record.lpDisplayName = writer.Text(service.displayName);
+        FillRecord(record, service);
     }
-    *needed = 0;
-    return TRUE;
+    size_t remaining = 0;
+    for (size_t i = fitting; i < matching.size(); ++i)
+        remaining += EnumerationBytes(services[matching[i]], sizeof(Record));
+    *needed = static_cast<DWORD>(remaining);
+    if (resumeHandle)
+        *resumeHandle = fitting < matching.size() ? static_cast<DWORD>(matching[fitting]) : 0;
+    return fitting < matching.size() ? Fail(ERROR_MORE_DATA) : TRUE;
 }
 
 BOOL FakePlatform::EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, DWORD serviceType,
@@ -558,21 +578,18 @@ BOOL FakePlatform::EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, 
         return FALSE;
     if (level != SC_ENUM_PROCESS_INFO)
         return Fail(ERROR_INVALID_LEVEL);
-    if (resumeHandle)
-        *resumeHandle = 0;
     return Enumerate<ENUM_SERVICE_STATUS_PROCESSW>(serviceType, serviceState, group, buffer, size, needed,
-                                                   returned);
+                                                   returned, resumeHandle);
 }
 
+// Not documented: the same contract as EnumServicesStatusExW, with the shorter records.
 BOOL FakePlatform::EnumServiceGroupW(SC_HANDLE manager, DWORD serviceType, DWORD serviceState,
                                      LPENUM_SERVICE_STATUSW buffer, DWORD size, LPDWORD needed,
                                      LPDWORD returned, LPDWORD resumeHandle, LPCWSTR group) {
     if (Fails("EnumServiceGroupW") || ManagerAccess(manager) < 0)
         return FALSE;
-    if (resumeHandle)
-        *resumeHandle = 0;
     return Enumerate<ENUM_SERVICE_STATUSW>(serviceType, serviceState, group, reinterpret_cast<LPBYTE>(buffer),
-                                           size, needed, returned);
+                                           size, needed, returned, resumeHandle);
 }
 
 void FakePlatform::SetRegistryString(const std::wstring& keyPath, const std::wstring& name,
