@@ -264,6 +264,9 @@ protected:
     template <typename Record>
     BOOL Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR group, LPBYTE buffer, DWORD size, LPDWORD needed,
                    LPDWORD returned, LPDWORD resumeHandle);
+    // Every service that depends on `name`, directly or not, each after those that depend on it.
+    void CollectDependents(const std::wstring& name, std::set<const FakeService*>& seen,
+                           std::vector<const FakeService*>& found) const;
     bool IsHandle(HANDLE handle, HandleKind kind) const;
 
 private:

@@ -440,6 +440,23 @@ BOOL FakePlatform::ChangeServiceConfig2W(SC_HANDLE handle, DWORD level, LPVOID i
     return TRUE;
 }
 
+// A depth-first walk that lists a service after everything that depends on it, whatever its
+// state: a stopped dependent does not hide the running services that depend on it. `seen` holds
+// the services already reached (and the one asked about), so that a dependency loop ends.
+void FakePlatform::CollectDependents(const std::wstring& name, std::set<const FakeService*>& seen,
+                                     std::vector<const FakeService*>& found) const {
+    for (const FakeService& other : services) {
+        const bool dependsOnName = std::any_of(other.dependencies.begin(), other.dependencies.end(),
+                                               [&](const std::wstring& dependency) {
+                                                   return SameName(dependency, name.c_str());
+                                               });
+        if (!dependsOnName || !seen.insert(&other).second)
+            continue;
+        CollectDependents(other.name, seen, found);
+        found.push_back(&other);
+    }
+}
+
 bool FakePlatform::HasActiveDependents(const std::wstring& name) const {
     for (const FakeService& other : services)
         for (const std::wstring& dependency : other.dependencies)
@@ -455,12 +472,14 @@ BOOL FakePlatform::EnumDependentServicesW(SC_HANDLE handle, DWORD state, LPENUM_
     FakeService* service = ServiceFor(handle, SERVICE_ENUMERATE_DEPENDENTS);
     if (!service)
         return FALSE;
-    const std::wstring name = service->name;
+    // EnumDependentServicesW page: every dependent, direct or not, in the reverse of the start
+    // order (the first one listed would start last).
     std::vector<const FakeService*> dependents;
-    for (const FakeService& other : services)
-        for (const std::wstring& dependency : other.dependencies)
-            if (SameName(dependency, name.c_str()) && InState(other, state))
-                dependents.push_back(&other);
+    std::set<const FakeService*> seen = {service};
+    CollectDependents(service->name, seen, dependents);
+    dependents.erase(std::remove_if(dependents.begin(), dependents.end(),
+                                    [state](const FakeService* dependent) { return !InState(*dependent, state); }),
+                     dependents.end());
     size_t bytes = dependents.size() * sizeof(ENUM_SERVICE_STATUSW);
     for (const FakeService* dependent : dependents)
         bytes += TextBytes(dependent->name) + TextBytes(dependent->displayName);

@@ -79,9 +79,11 @@ TEST_F(GroupCommandsTest, LoadOrderWithoutARegistryWritesOneEmptyLine) {
 TEST_F(GroupCommandsTest, DependentsAreListedByKeyNameWithAPluralThatNeverChanges) {
     fake.AddService(L"Base");
     fake.AddService(L"Top").dependencies = {L"base"};
+    fake.AddService(L"Upper").dependencies = {L"Top"};
     fake.AddService(L"Alone");
     EXPECT_EQ(RunCommandLine(L"enum dependent_services base").out,
-              L"D\u00E9pendances de base :\nIl y a 1 d\u00E9pendances.\n\nTop\n\n");
+              L"D\u00E9pendances de base :\nIl y a 2 d\u00E9pendances.\n\nUpper\nTop\n\n")
+        << "direct or not, in the reverse of the start order";
     EXPECT_EQ(RunCommandLine(L"enum dependent_services Alone").out,
               L"D\u00E9pendances de Alone :\nIl y a 0 d\u00E9pendances.\n\n\n");
     EXPECT_EQ(RunCommandLine(L"enum dependent_services").out, L"");
