@@ -40,6 +40,9 @@ struct FakeService {
     std::vector<std::wstring> startArguments;
     std::vector<DWORD> controlsReceived;
     std::vector<BYTE> security = std::vector<BYTE>(24, 0x33);
+    // DeleteService marks the service; it leaves the database once no handle is open on it and
+    // it is stopped.
+    bool markedForDeletion = false;
 };
 
 class FakePlatform : public Platform {
@@ -267,6 +270,8 @@ protected:
     // Every service that depends on `name`, directly or not, each after those that depend on it.
     void CollectDependents(const std::wstring& name, std::set<const FakeService*>& seen,
                            std::vector<const FakeService*>& found) const;
+    // Takes a service marked for deletion out of the database once nothing holds it there.
+    void RemoveIfDeletable(const std::wstring& name);
     bool IsHandle(HANDLE handle, HandleKind kind) const;
 
 private:

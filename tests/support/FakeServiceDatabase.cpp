@@ -178,8 +178,14 @@ SC_HANDLE FakePlatform::CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, L
         ::SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    if (!serviceName || !*serviceName || FindService(serviceName)) {
-        ::SetLastError(serviceName && *serviceName ? ERROR_SERVICE_EXISTS : ERROR_INVALID_NAME);
+    if (!serviceName || !*serviceName) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    // CreateServiceW: a name still held by a service marked for deletion gives
+    // ERROR_SERVICE_MARKED_FOR_DELETE.
+    if (const FakeService* existing = FindService(serviceName)) {
+        ::SetLastError(existing->markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
         return nullptr;
     }
     FakeService& service = AddService(serviceName, serviceType);
@@ -206,8 +212,25 @@ BOOL FakePlatform::DeleteService(SC_HANDLE handle) {
     FakeService* service = ServiceFor(handle, DELETE);
     if (!service)
         return FALSE;
-    services.erase(services.begin() + (service - services.data()));
+    // DeleteService page: the service is only marked; its entry goes when every handle to it is
+    // closed and it is not running (see RemoveIfDeletable). The service manager's remote protocol
+    // (RDeleteService) also disables a marked service, so that it can no longer be started.
+    // Opening, querying and stopping it go on as before.
+    if (service->markedForDeletion)
+        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+    service->markedForDeletion = true;
+    service->startType = SERVICE_DISABLED;
     return TRUE;
+}
+
+void FakePlatform::RemoveIfDeletable(const std::wstring& name) {
+    FakeService* service = FindService(name);
+    if (!service || !service->markedForDeletion || service->status.dwCurrentState != SERVICE_STOPPED)
+        return;
+    for (const auto& [handle, opened] : m_serviceHandles)
+        if (SameName(opened.name, name.c_str()))
+            return;
+    services.erase(services.begin() + (service - services.data()));
 }
 
 BOOL FakePlatform::StartServiceW(SC_HANDLE handle, DWORD argumentCount, LPCWSTR* arguments) {
@@ -419,6 +442,9 @@ BOOL FakePlatform::ChangeServiceConfig2W(SC_HANDLE handle, DWORD level, LPVOID i
     FakeService* service = ServiceFor(handle, SERVICE_CHANGE_CONFIG);
     if (!service)
         return FALSE;
+    // The service manager's remote protocol (RChangeServiceConfig2W) refuses a marked service.
+    if (service->markedForDeletion)
+        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
     shutdownPrivilegeEnabledDuringChange =
         shutdownPrivilegeEnabledDuringChange || IsPrivilegeEnabled(L"SeShutdownPrivilege");
     if (level == SERVICE_CONFIG_DESCRIPTION) {

@@ -169,4 +169,25 @@ TEST_F(GroupCommandsTest, CreateServiceObjectUsesTheFixedTestConfiguration) {
     EXPECT_EQ(fake.FindService(L"Essai"), nullptr);
 }
 
+// A deletion only marks the service: it stays, and keeps its name, until it is stopped and the
+// last handle to it is closed. The console holds none once a command is over.
+TEST_F(GroupCommandsTest, ADeletedServiceCanBeCreatedAgainInTheSameSessionOnceStopped) {
+    FakeService& running = fake.AddService(L"Essai");
+    running.status.dwCurrentState = SERVICE_RUNNING;
+    running.status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    EXPECT_EQ(RunCommandLine(L"delete service_object Essai").result, 1);
+    ASSERT_NE(fake.FindService(L"Essai"), nullptr) << "kept while it runs";
+    EXPECT_EQ(RunCommandLine(L"delete service_object Essai").result, 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_EQ(RunCommandLine(L"create service_object Essai").out, L"Cr\u00E9ation du service Essai...PROBL\u00C8ME\n");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_EQ(RunCommandLine(L"stop Essai").result, 1);
+    EXPECT_EQ(fake.FindService(L"Essai"), nullptr) << "gone once stopped and no longer held";
+    EXPECT_EQ(RunCommandLine(L"create service_object Essai").out, L"Cr\u00E9ation du service Essai...OK\n");
+
+    EXPECT_EQ(RunCommandLine(L"delete service_object Essai").result, 1);
+    EXPECT_EQ(RunCommandLine(L"create service_object Essai").out, L"Cr\u00E9ation du service Essai...OK\n")
+        << "a stopped service goes at once";
+}
+
 } // namespace
