@@ -88,7 +88,8 @@ bool ReadPages(Call call, DWORD minimumSize, DWORD maximumSize, TakePage takePag
             ::SetLastError(ERROR_MORE_DATA);
             return false;
         }
-        const DWORD wanted = progressed ? needed : std::max(needed, size > maximumSize / 2 ? maximumSize : size * 2);
+        const DWORD wanted =
+            progressed ? needed : std::max(needed, size > maximumSize / 2 ? maximumSize : size * 2);
         size = std::clamp(wanted, minimumSize, maximumSize);
     }
 }

@@ -93,7 +93,8 @@ bool StopDependent(CSvcCtrlMgr& manager, const wchar_t* name, unsigned long time
 // every dependent, direct or not, in the reverse of the start order, so each comes after all that
 // depend on it: stopping them in that order, each without its own dependents, stops every one of
 // them once.
-void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, unsigned long timeout, int killOnTimeout) {
+void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, unsigned long timeout,
+                          int killOnTimeout) {
     ENUM_SERVICE_STATUSW* dependents = nullptr;
     unsigned long count = 0;
     const bool listed = service.EnumDependentServicesW(SERVICE_ACTIVE, &dependents, &count);

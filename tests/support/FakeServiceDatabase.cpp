@@ -596,7 +596,8 @@ BOOL FakePlatform::Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR grou
     }
     const size_t room = buffer ? std::min<size_t>(size, MaximumEnumerationBytes) : 0;
     size_t fitting = 0, used = 0;
-    while (fitting < matching.size() && used + EnumerationBytes(services[matching[fitting]], sizeof(Record)) <= room)
+    while (fitting < matching.size() &&
+           used + EnumerationBytes(services[matching[fitting]], sizeof(Record)) <= room)
         used += EnumerationBytes(services[matching[fitting++]], sizeof(Record));
     auto* records = reinterpret_cast<Record*>(buffer);
     RecordWriter writer(buffer, fitting * sizeof(Record));

@@ -179,7 +179,8 @@ TEST_F(GroupCommandsTest, ADeletedServiceCanBeCreatedAgainInTheSameSessionOnceSt
     ASSERT_NE(fake.FindService(L"Essai"), nullptr) << "kept while it runs";
     EXPECT_EQ(RunCommandLine(L"delete service_object Essai").result, 0);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
-    EXPECT_EQ(RunCommandLine(L"create service_object Essai").out, L"Cr\u00E9ation du service Essai...PROBL\u00C8ME\n");
+    EXPECT_EQ(RunCommandLine(L"create service_object Essai").out,
+              L"Cr\u00E9ation du service Essai...PROBL\u00C8ME\n");
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
     EXPECT_EQ(RunCommandLine(L"stop Essai").result, 1);
     EXPECT_EQ(fake.FindService(L"Essai"), nullptr) << "gone once stopped and no longer held";
