@@ -3,9 +3,12 @@
 // then read into a zero-filled library block of that size (never less than the record's fixed
 // part). The block belongs to the caller (MemRelease). On success the last-error value is left as
 // it was found, since the size query's expected failure is no failure of the caller's; on failure
-// it holds the code of the call that failed.
+// it holds the code of the call that failed. Records that the platform hands out in pages (the
+// service enumerations) are read with the same size query and then one block per page.
 
 #include <windows.h>
+
+#include <algorithm>
 
 #include "Memory.h"
 
@@ -50,4 +53,43 @@ void* QueryVariableSize(Call call, DWORD expectedError, DWORD minimumSize, DWORD
     if (block)
         ::SetLastError(before);
     return block;
+}
+
+// Paged records: each read fills what fits of the records left and, while more remain, fails with
+// ERROR_MORE_DATA, reports the bytes of the rest in `needed` and moves the call's own resume handle
+// on. After the size query (whose result, as above, is not looked at), every page is read into a
+// new zero-filled block of the size last reported, kept between `minimumSize` and `maximumSize`,
+// and handed to `takePage(block)`, which owns it from then on and tells whether it brought any
+// record not read before. A page that brought none (the records grew between two reads) is asked
+// for again with twice the room; at `maximumSize` it would be asked for forever, and the read
+// fails with ERROR_MORE_DATA instead. True once the last page is taken.
+template <typename Call, typename TakePage>
+bool ReadPages(Call call, DWORD minimumSize, DWORD maximumSize, TakePage takePage) {
+    const DWORD before = ::GetLastError();
+    DWORD needed = 0;
+    if (call(nullptr, 0, &needed))
+        needed = 0;
+    DWORD size = std::clamp(needed, minimumSize, maximumSize);
+    for (;;) {
+        void* block = MemAlloc(size, 1, 0);
+        const bool last = call(block, size, &needed) != 0;
+        if (!last && ::GetLastError() != ERROR_MORE_DATA) {
+            const DWORD failure = ::GetLastError();
+            MemRelease(block);
+            ::SetLastError(failure);
+            return false;
+        }
+        const bool progressed = takePage(block);
+        if (last) {
+            ::SetLastError(before);
+            return true;
+        }
+        if (!progressed && size == maximumSize) {
+            ::SetLastError(ERROR_MORE_DATA);
+            return false;
+        }
+        const DWORD wanted =
+            progressed ? needed : std::max(needed, size > maximumSize / 2 ? maximumSize : size * 2);
+        size = std::clamp(wanted, minimumSize, maximumSize);
+    }
 }

@@ -2,12 +2,18 @@
 // translations, and snapshots of the database. The connection keeps no object of its own: every
 // lookup makes a new one for the caller.
 
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
 #include <iostream>
+#include <set>
+#include <vector>
 
 #include "HandleGuard.h"
 #include "Memory.h"
 #include "Platform.h"
 #include "SizedQuery.h"
+#include "StringFunctions.h"
 #include "SvcCtrlMgr.h"
 
 namespace ServicesManagement {
@@ -71,31 +77,90 @@ int TranslateName(SC_HANDLE manager, NameTranslation translate, const wchar_t* n
     return 0;
 }
 
-// Services added between the size query and the read make the read fail with ERROR_MORE_DATA;
-// the whole query is then made again, a few times at most.
-const int SnapshotAttempts = 4;
+// The most that one enumeration call returns (EnumServicesStatusExW: 256 KB); a larger database
+// comes in several pages, each continuing at the resume handle that the one before left.
+const DWORD MaximumEnumerationPage = 256 * 1024;
 
-// `enumerate(buffer, size, &needed, &returned, &resume)` is one enumeration call.
+size_t TextBytes(const wchar_t* text) {
+    return text ? (std::wcslen(text) + 1) * sizeof(wchar_t) : 0;
+}
+
+// Copies `text` (null stays null) to `next` and moves `next` past it.
+wchar_t* CopyText(const wchar_t* text, BYTE*& next) {
+    if (!text)
+        return nullptr;
+    const size_t bytes = TextBytes(text);
+    auto* copy = reinterpret_cast<wchar_t*>(next);
+    std::memcpy(copy, text, bytes);
+    next += bytes;
+    return copy;
+}
+
+struct NameLess {
+    bool operator()(const wchar_t* a, const wchar_t* b) const { return StrIComp(a, b) < 0; }
+};
+
+// The pages of one enumeration, joined into the one block that callers receive. Services added
+// in front of the resume handle while the pages are read push a record already read into the
+// next page: each service is kept once, where it was first read.
+template <typename Record>
+class Snapshot {
+public:
+    // Takes the block of a page that holds `count` records; true when one of them is new.
+    bool Take(void* block, DWORD count) {
+        m_pages.emplace_back(static_cast<Record*>(block));
+        bool anyNew = false;
+        for (DWORD i = 0; i < count; ++i) {
+            const Record& record = m_pages.back().get()[i];
+            if (!m_names.insert(record.lpServiceName).second)
+                continue;
+            m_kept.push_back(&record);
+            m_textBytes += TextBytes(record.lpServiceName) + TextBytes(record.lpDisplayName);
+            anyNew = true;
+        }
+        return anyNew;
+    }
+
+    // A new block laid out as the platform lays out one page: the records, then their strings.
+    Record* Join(unsigned long* count) const {
+        const size_t bytes = std::max(m_kept.size() * sizeof(Record) + m_textBytes, sizeof(Record));
+        auto* joined = static_cast<Record*>(MemAlloc(static_cast<unsigned int>(bytes), 1, 0));
+        BYTE* next = reinterpret_cast<BYTE*>(joined + m_kept.size());
+        for (size_t i = 0; i < m_kept.size(); ++i) {
+            joined[i] = *m_kept[i];
+            joined[i].lpServiceName = CopyText(m_kept[i]->lpServiceName, next);
+            joined[i].lpDisplayName = CopyText(m_kept[i]->lpDisplayName, next);
+        }
+        if (count)
+            *count = static_cast<unsigned long>(m_kept.size());
+        return joined;
+    }
+
+private:
+    std::vector<MemBlock<Record>> m_pages;
+    std::set<const wchar_t*, NameLess> m_names;
+    std::vector<const Record*> m_kept;
+    size_t m_textBytes = 0;
+};
+
+// `enumerate(buffer, size, &needed, &returned, &resume)` is one enumeration call. The pages are
+// read to the end, however many there are, and handed over as one block.
 template <typename Record, typename Enumerate>
 int ReadSnapshot(Enumerate enumerate, Record** records, unsigned long* count) {
     const DWORD before = ::GetLastError();
-    for (int attempt = 1;; ++attempt) {
-        DWORD resume = 0;
-        DWORD returned = 0;
-        void* block = QueryVariableSize(
-            [&](void* buffer, DWORD size, DWORD* needed) {
-                return enumerate(static_cast<Record*>(buffer), size, needed, &returned, &resume);
-            },
-            0, sizeof(Record));
-        if (block) {
-            *records = static_cast<Record*>(block);
-            if (count)
-                *count = returned;
-            return SucceedKeeping(before);
-        }
-        if (::GetLastError() != ERROR_MORE_DATA || attempt == SnapshotAttempts)
-            return 0;
-    }
+    DWORD resume = 0;
+    DWORD returned = 0;
+    Snapshot<Record> snapshot;
+    const bool read = ReadPages(
+        [&](void* buffer, DWORD size, DWORD* needed) {
+            returned = 0;
+            return enumerate(static_cast<Record*>(buffer), size, needed, &returned, &resume);
+        },
+        sizeof(Record), MaximumEnumerationPage, [&](void* block) { return snapshot.Take(block, returned); });
+    if (!read)
+        return 0;
+    *records = snapshot.Join(count);
+    return SucceedKeeping(before);
 }
 
 template <typename Record>

@@ -86,16 +86,18 @@ Outcome ChangeRunState(SC_HANDLE service, const RunStateChange& change) {
     return WaitForState(service, status, change.target, UntilTarget);
 }
 
-bool StopDependent(CSvcCtrlMgr& manager, const wchar_t* name, int stopDependents, unsigned long timeout,
-                   int killOnTimeout) {
+// The dependent alone: those that depend on it come before it in the list being worked through.
+bool StopDependent(CSvcCtrlMgr& manager, const wchar_t* name, unsigned long timeout, int killOnTimeout) {
     const OwnedSvcObj dependent(manager.FindSvcObj(name));
-    return dependent && dependent->Stop(stopDependents, timeout, killOnTimeout, 0, nullptr, nullptr) == 1;
+    return dependent && dependent->Stop(0, timeout, killOnTimeout, 0, nullptr, nullptr) == 1;
 }
 
-// Stops the active dependents one after the other, writing each one's verdict. A dependent stops
-// its own dependents first, so their report comes between its name and its verdict.
-void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, int stopDependents,
-                          unsigned long timeout, int killOnTimeout) {
+// Stops the active dependents one after the other, writing each one's verdict. The platform lists
+// every dependent, direct or not, in the reverse of the start order, so each comes after all that
+// depend on it: stopping them in that order, each without its own dependents, stops every one of
+// them once.
+void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, unsigned long timeout,
+                          int killOnTimeout) {
     ENUM_SERVICE_STATUSW* dependents = nullptr;
     unsigned long count = 0;
     const bool listed = service.EnumDependentServicesW(SERVICE_ACTIVE, &dependents, &count);
@@ -106,8 +108,7 @@ void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, int stop
     std::wcout << L"\n\nIl y a " << count << L" d\u00E9pendances actives." << std::endl;
     for (unsigned long i = 0; i < count; ++i) {
         std::wcout << dependents[i].lpServiceName << L" : ";
-        const bool stopped =
-            StopDependent(manager, dependents[i].lpServiceName, stopDependents, timeout, killOnTimeout);
+        const bool stopped = StopDependent(manager, dependents[i].lpServiceName, timeout, killOnTimeout);
         std::wcout << (stopped ? L"Succ\u00E8s" : L"Echec") << std::endl;
     }
 }
@@ -191,7 +192,7 @@ int CSvcObj::Stop(int stopDependents, unsigned long timeout, int killOnTimeout, 
             if (status.dwCurrentState != SERVICE_STOP_PENDING) {
                 // A dependent that does not stop does not keep the service itself from being asked.
                 if (stopDependents)
-                    StopActiveDependents(*this, *m_pSvcCtrlMgr, stopDependents, timeout, killOnTimeout);
+                    StopActiveDependents(*this, *m_pSvcCtrlMgr, timeout, killOnTimeout);
                 if (!Os().ControlService(service.get(), SERVICE_CONTROL_STOP, AsServiceStatus(status)))
                     return Outcome::Failed;
             }

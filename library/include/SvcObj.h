@@ -75,9 +75,9 @@ public:
     // or made no progress for too long. The last three arguments are not used.
     int Start(unsigned long argumentCount, const wchar_t** arguments, unsigned long value, void* context,
               SVC_PROGRESS_CALLBACK progress);
-    // Stops the active dependents first when `stopDependents` is set (reporting each), and ends
-    // the service's process after a time-out when `killOnTimeout` is set and the manager is
-    // connected to this machine. `timeout` is handed on to the dependents' stops.
+    // Stops the active dependents, direct or not, first when `stopDependents` is set (each once,
+    // reporting each), and ends the service's process after a time-out when `killOnTimeout` is set
+    // and the manager is connected to this machine. `timeout` is handed on to the dependents' stops.
     int Stop(int stopDependents, unsigned long timeout, int killOnTimeout, unsigned long value, void* context,
              SVC_PROGRESS_CALLBACK progress);
     int Pause(unsigned long value, void* context, SVC_PROGRESS_CALLBACK progress);

@@ -432,8 +432,14 @@ SC_HANDLE FakePlatform::OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD acces
 BOOL FakePlatform::CloseServiceHandle(SC_HANDLE handle) {
     if (Fails("CloseServiceHandle"))
         return FALSE;
-    if (m_managers.erase(handle) == 0 && m_serviceHandles.erase(handle) == 0)
+    if (m_managers.erase(handle) != 0)
+        return TRUE;
+    auto service = m_serviceHandles.find(handle);
+    if (service == m_serviceHandles.end())
         return Fail(ERROR_INVALID_HANDLE);
+    const std::wstring name = service->second.name;
+    m_serviceHandles.erase(service);
+    RemoveIfDeletable(name);
     return TRUE;
 }
 

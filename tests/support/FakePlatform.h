@@ -40,6 +40,9 @@ struct FakeService {
     std::vector<std::wstring> startArguments;
     std::vector<DWORD> controlsReceived;
     std::vector<BYTE> security = std::vector<BYTE>(24, 0x33);
+    // DeleteService marks the service; it leaves the database once no handle is open on it and
+    // it is stopped.
+    bool markedForDeletion = false;
 };
 
 class FakePlatform : public Platform {
@@ -105,8 +108,13 @@ public:
     size_t OpenServiceHandles() const { return m_serviceHandles.size(); }
     // Privileges seen enabled while a change or query ran.
     bool shutdownPrivilegeEnabledDuringChange = false;
-    // Services added to the database right before the next enumeration reads (to make it grow).
+    // Services added to the database right before the next enumeration read (to make it grow).
+    // They take the first places of the database order, as names that sort first would: a paged
+    // enumeration that already passed them then reads again, at its resume handle, the record
+    // that they pushed back.
     std::vector<std::wstring> servicesAddedBeforeNextEnumerationRead;
+    // The most an enumeration call fills, whatever the size of the buffer.
+    static constexpr DWORD MaximumEnumerationBytes = 256 * 1024;
     DWORD nextTag = 1;
     // The arguments of the last ChangeServiceConfigW call that reached a service.
     struct ConfigChange {
@@ -269,7 +277,12 @@ protected:
     const std::wstring& KeyPath(HKEY key) const;
     template <typename Record>
     BOOL Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR group, LPBYTE buffer, DWORD size, LPDWORD needed,
-                   LPDWORD returned);
+                   LPDWORD returned, LPDWORD resumeHandle);
+    // Every service that depends on `name`, directly or not, each after those that depend on it.
+    void CollectDependents(const std::wstring& name, std::set<const FakeService*>& seen,
+                           std::vector<const FakeService*>& found) const;
+    // Takes a service marked for deletion out of the database once nothing holds it there.
+    void RemoveIfDeletable(const std::wstring& name);
     bool IsHandle(HANDLE handle, HandleKind kind) const;
 
 private:

@@ -178,8 +178,14 @@ SC_HANDLE FakePlatform::CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, L
         ::SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    if (!serviceName || !*serviceName || FindService(serviceName)) {
-        ::SetLastError(serviceName && *serviceName ? ERROR_SERVICE_EXISTS : ERROR_INVALID_NAME);
+    if (!serviceName || !*serviceName) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    // CreateServiceW: a name still held by a service marked for deletion gives
+    // ERROR_SERVICE_MARKED_FOR_DELETE.
+    if (const FakeService* existing = FindService(serviceName)) {
+        ::SetLastError(existing->markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
         return nullptr;
     }
     FakeService& service = AddService(serviceName, serviceType);
@@ -206,8 +212,25 @@ BOOL FakePlatform::DeleteService(SC_HANDLE handle) {
     FakeService* service = ServiceFor(handle, DELETE);
     if (!service)
         return FALSE;
-    services.erase(services.begin() + (service - services.data()));
+    // DeleteService page: the service is only marked; its entry goes when every handle to it is
+    // closed and it is not running (see RemoveIfDeletable). The service manager's remote protocol
+    // (RDeleteService) also disables a marked service, so that it can no longer be started.
+    // Opening, querying and stopping it go on as before.
+    if (service->markedForDeletion)
+        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+    service->markedForDeletion = true;
+    service->startType = SERVICE_DISABLED;
     return TRUE;
+}
+
+void FakePlatform::RemoveIfDeletable(const std::wstring& name) {
+    FakeService* service = FindService(name);
+    if (!service || !service->markedForDeletion || service->status.dwCurrentState != SERVICE_STOPPED)
+        return;
+    for (const auto& [handle, opened] : m_serviceHandles)
+        if (SameName(opened.name, name.c_str()))
+            return;
+    services.erase(services.begin() + (service - services.data()));
 }
 
 BOOL FakePlatform::StartServiceW(SC_HANDLE handle, DWORD argumentCount, LPCWSTR* arguments) {
@@ -446,6 +469,9 @@ BOOL FakePlatform::ChangeServiceConfig2W(SC_HANDLE handle, DWORD level, LPVOID i
     FakeService* service = ServiceFor(handle, SERVICE_CHANGE_CONFIG);
     if (!service)
         return FALSE;
+    // The service manager's remote protocol (RChangeServiceConfig2W) refuses a marked service.
+    if (service->markedForDeletion)
+        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
     shutdownPrivilegeEnabledDuringChange =
         shutdownPrivilegeEnabledDuringChange || IsPrivilegeEnabled(L"SeShutdownPrivilege");
     if (level == SERVICE_CONFIG_DESCRIPTION) {
@@ -467,6 +493,23 @@ BOOL FakePlatform::ChangeServiceConfig2W(SC_HANDLE handle, DWORD level, LPVOID i
     return TRUE;
 }
 
+// A depth-first walk that lists a service after everything that depends on it, whatever its
+// state: a stopped dependent does not hide the running services that depend on it. `seen` holds
+// the services already reached (and the one asked about), so that a dependency loop ends.
+void FakePlatform::CollectDependents(const std::wstring& name, std::set<const FakeService*>& seen,
+                                     std::vector<const FakeService*>& found) const {
+    for (const FakeService& other : services) {
+        const bool dependsOnName = std::any_of(other.dependencies.begin(), other.dependencies.end(),
+                                               [&](const std::wstring& dependency) {
+                                                   return SameName(dependency, name.c_str());
+                                               });
+        if (!dependsOnName || !seen.insert(&other).second)
+            continue;
+        CollectDependents(other.name, seen, found);
+        found.push_back(&other);
+    }
+}
+
 bool FakePlatform::HasActiveDependents(const std::wstring& name) const {
     for (const FakeService& other : services)
         for (const std::wstring& dependency : other.dependencies)
@@ -482,12 +525,14 @@ BOOL FakePlatform::EnumDependentServicesW(SC_HANDLE handle, DWORD state, LPENUM_
     FakeService* service = ServiceFor(handle, SERVICE_ENUMERATE_DEPENDENTS);
     if (!service)
         return FALSE;
-    const std::wstring name = service->name;
+    // EnumDependentServicesW page: every dependent, direct or not, in the reverse of the start
+    // order (the first one listed would start last).
     std::vector<const FakeService*> dependents;
-    for (const FakeService& other : services)
-        for (const std::wstring& dependency : other.dependencies)
-            if (SameName(dependency, name.c_str()) && InState(other, state))
-                dependents.push_back(&other);
+    std::set<const FakeService*> seen = {service};
+    CollectDependents(service->name, seen, dependents);
+    dependents.erase(std::remove_if(dependents.begin(), dependents.end(),
+                                    [state](const FakeService* dependent) { return !InState(*dependent, state); }),
+                     dependents.end());
     size_t bytes = dependents.size() * sizeof(ENUM_SERVICE_STATUSW);
     for (const FakeService* dependent : dependents)
         bytes += TextBytes(dependent->name) + TextBytes(dependent->displayName);
@@ -544,38 +589,59 @@ BOOL FakePlatform::GetServiceDisplayNameW(SC_HANDLE manager, LPCWSTR keyName, LP
     return TranslateName(service ? &service->displayName : nullptr, displayName, size);
 }
 
+namespace {
+
+size_t EnumerationBytes(const FakeService& service, size_t recordSize) {
+    return recordSize + TextBytes(service.name) + TextBytes(service.displayName);
+}
+
+} // namespace
+
+// EnumServicesStatusExW page: a call returns at most 256 KB of records. When more remain it fails
+// with ERROR_MORE_DATA, keeps the records that fit, reports in `needed` the bytes of the remaining
+// ones and in the resume handle the next one to read, where the next call starts. The resume
+// handle is a position in the database order: 0 starts at the beginning, and a call that reads to
+// the end sets it back to 0.
 template <typename Record>
 BOOL FakePlatform::Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR group, LPBYTE buffer, DWORD size,
-                             LPDWORD needed, LPDWORD returned) {
+                             LPDWORD needed, LPDWORD returned, LPDWORD resumeHandle) {
     if (buffer && size != 0) {
-        for (const std::wstring& name : servicesAddedBeforeNextEnumerationRead)
-            AddService(name);
+        for (auto name = servicesAddedBeforeNextEnumerationRead.rbegin();
+             name != servicesAddedBeforeNextEnumerationRead.rend(); ++name) {
+            AddService(*name);
+            std::rotate(services.begin(), services.end() - 1, services.end());
+        }
         servicesAddedBeforeNextEnumerationRead.clear();
     }
-    std::vector<const FakeService*> matching;
-    for (const FakeService& service : services) {
+    std::vector<size_t> matching;
+    for (size_t i = resumeHandle ? *resumeHandle : 0; i < services.size(); ++i) {
+        const FakeService& service = services[i];
         const bool groupMatches = !group || (*group ? service.group && SameName(*service.group, group)
                                                     : !service.group || service.group->empty());
         if ((service.serviceType & serviceType) && InState(service, serviceState) && groupMatches)
-            matching.push_back(&service);
+            matching.push_back(i);
     }
-    size_t bytes = matching.size() * sizeof(Record);
-    for (const FakeService* service : matching)
-        bytes += TextBytes(service->name) + TextBytes(service->displayName);
-    *needed = static_cast<DWORD>(bytes);
-    *returned = 0;
-    if (size < bytes)
-        return Fail(ERROR_MORE_DATA);
+    const size_t room = buffer ? std::min<size_t>(size, MaximumEnumerationBytes) : 0;
+    size_t fitting = 0, used = 0;
+    while (fitting < matching.size() &&
+           used + EnumerationBytes(services[matching[fitting]], sizeof(Record)) <= room)
+        used += EnumerationBytes(services[matching[fitting++]], sizeof(Record));
     auto* records = reinterpret_cast<Record*>(buffer);
-    RecordWriter writer(buffer, matching.size() * sizeof(Record));
-    for (const FakeService* service : matching) {
-        Record& record = records[(*returned)++];
-        record.lpServiceName = writer.Text(service->name);
-        record.lpDisplayName = writer.Text(service->displayName);
-        FillRecord(record, *service);
+    RecordWriter writer(buffer, fitting * sizeof(Record));
+    for (*returned = 0; *returned < fitting; ++*returned) {
+        const FakeService& service = services[matching[*returned]];
+        Record& record = records[*returned];
+        record.lpServiceName = writer.Text(service.name);
+        record.lpDisplayName = writer.Text(service.displayName);
+        FillRecord(record, service);
     }
-    *needed = 0;
-    return TRUE;
+    size_t remaining = 0;
+    for (size_t i = fitting; i < matching.size(); ++i)
+        remaining += EnumerationBytes(services[matching[i]], sizeof(Record));
+    *needed = static_cast<DWORD>(remaining);
+    if (resumeHandle)
+        *resumeHandle = fitting < matching.size() ? static_cast<DWORD>(matching[fitting]) : 0;
+    return fitting < matching.size() ? Fail(ERROR_MORE_DATA) : TRUE;
 }
 
 BOOL FakePlatform::EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, DWORD serviceType,
@@ -585,21 +651,18 @@ BOOL FakePlatform::EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, 
         return FALSE;
     if (level != SC_ENUM_PROCESS_INFO)
         return Fail(ERROR_INVALID_LEVEL);
-    if (resumeHandle)
-        *resumeHandle = 0;
     return Enumerate<ENUM_SERVICE_STATUS_PROCESSW>(serviceType, serviceState, group, buffer, size, needed,
-                                                   returned);
+                                                   returned, resumeHandle);
 }
 
+// Not documented: the same contract as EnumServicesStatusExW, with the shorter records.
 BOOL FakePlatform::EnumServiceGroupW(SC_HANDLE manager, DWORD serviceType, DWORD serviceState,
                                      LPENUM_SERVICE_STATUSW buffer, DWORD size, LPDWORD needed,
                                      LPDWORD returned, LPDWORD resumeHandle, LPCWSTR group) {
     if (Fails("EnumServiceGroupW") || ManagerAccess(manager) < 0)
         return FALSE;
-    if (resumeHandle)
-        *resumeHandle = 0;
     return Enumerate<ENUM_SERVICE_STATUSW>(serviceType, serviceState, group, reinterpret_cast<LPBYTE>(buffer),
-                                           size, needed, returned);
+                                           size, needed, returned, resumeHandle);
 }
 
 void FakePlatform::SetRegistryString(const std::wstring& keyPath, const std::wstring& name,

@@ -79,9 +79,11 @@ TEST_F(GroupCommandsTest, LoadOrderWithoutARegistryWritesOneEmptyLine) {
 TEST_F(GroupCommandsTest, DependentsAreListedByKeyNameWithAPluralThatNeverChanges) {
     fake.AddService(L"Base");
     fake.AddService(L"Top").dependencies = {L"base"};
+    fake.AddService(L"Upper").dependencies = {L"Top"};
     fake.AddService(L"Alone");
     EXPECT_EQ(RunCommandLine(L"enum dependent_services base").out,
-              L"D\u00E9pendances de base :\nIl y a 1 d\u00E9pendances.\n\nTop\n\n");
+              L"D\u00E9pendances de base :\nIl y a 2 d\u00E9pendances.\n\nUpper\nTop\n\n")
+        << "direct or not, in the reverse of the start order";
     EXPECT_EQ(RunCommandLine(L"enum dependent_services Alone").out,
               L"D\u00E9pendances de Alone :\nIl y a 0 d\u00E9pendances.\n\n\n");
     EXPECT_EQ(RunCommandLine(L"enum dependent_services").out, L"");
@@ -165,6 +167,28 @@ TEST_F(GroupCommandsTest, CreateServiceObjectUsesTheFixedTestConfiguration) {
     EXPECT_EQ(outcome.out, L"Cr\u00E9ation du service Essai...PROBL\u00C8ME\n");
     EXPECT_EQ(RunCommandLine(L"delete service_object essai").result, 1);
     EXPECT_EQ(fake.FindService(L"Essai"), nullptr);
+}
+
+// A deletion only marks the service: it stays, and keeps its name, until it is stopped and the
+// last handle to it is closed. The console holds none once a command is over.
+TEST_F(GroupCommandsTest, ADeletedServiceCanBeCreatedAgainInTheSameSessionOnceStopped) {
+    FakeService& running = fake.AddService(L"Essai");
+    running.status.dwCurrentState = SERVICE_RUNNING;
+    running.status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    EXPECT_EQ(RunCommandLine(L"delete service_object Essai").result, 1);
+    ASSERT_NE(fake.FindService(L"Essai"), nullptr) << "kept while it runs";
+    EXPECT_EQ(RunCommandLine(L"delete service_object Essai").result, 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_EQ(RunCommandLine(L"create service_object Essai").out,
+              L"Cr\u00E9ation du service Essai...PROBL\u00C8ME\n");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    EXPECT_EQ(RunCommandLine(L"stop Essai").result, 1);
+    EXPECT_EQ(fake.FindService(L"Essai"), nullptr) << "gone once stopped and no longer held";
+    EXPECT_EQ(RunCommandLine(L"create service_object Essai").out, L"Cr\u00E9ation du service Essai...OK\n");
+
+    EXPECT_EQ(RunCommandLine(L"delete service_object Essai").result, 1);
+    EXPECT_EQ(RunCommandLine(L"create service_object Essai").out, L"Cr\u00E9ation du service Essai...OK\n")
+        << "a stopped service goes at once";
 }
 
 } // namespace

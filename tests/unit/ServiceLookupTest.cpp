@@ -391,30 +391,72 @@ TEST_F(ServiceLookupTest, EnumerationsReturnOneBlockAndTheirCount) {
     }
 }
 
-TEST_F(ServiceLookupTest, EnumerationsAskAgainWhenTheDatabaseGrowsButNotForever) {
+TEST_F(ServiceLookupTest, EnumerationsGoOnWhenTheDatabaseGrowsButNotForever) {
     fake.AddService(L"Alpha");
     for (const Enumeration& enumeration : Enumerations) {
         SCOPED_TRACE(enumeration.operation);
+        // The new service comes first and takes the room that the size query asked for: Alpha
+        // comes in a second page.
         fake.servicesAddedBeforeNextEnumerationRead = {L"Late"};
         void* block = nullptr;
         unsigned long count = 0;
         ::SetLastError(Marker);
         EXPECT_EQ(enumeration.run(*connection, SERVICE_TYPE_ALL, nullptr, &block, &count), 1);
-        EXPECT_EQ(::GetLastError(), Marker) << "the retry's cause is no failure of the caller's";
-        EXPECT_EQ(enumeration.names(block, count), (std::vector<std::wstring>{L"Alpha", L"Late"}));
+        EXPECT_EQ(::GetLastError(), Marker) << "the further pages are no failure of the caller's";
+        EXPECT_EQ(enumeration.names(block, count), (std::vector<std::wstring>{L"Late", L"Alpha"}));
         MemRelease(block);
-        fake.services.resize(1);
+        fake.services.erase(fake.services.begin());
 
+        // A page that brings only what was read already is asked for again with more room.
         fake.growsBeforeEveryRead = true;
+        EXPECT_EQ(enumeration.run(*connection, SERVICE_TYPE_ALL, nullptr, &block, &count), 1);
+        EXPECT_EQ(enumeration.names(block, count), (std::vector<std::wstring>{L"Late1", L"Alpha"}));
+        MemRelease(block);
+        fake.growsBeforeEveryRead = false;
+        fake.services.erase(fake.services.begin(), fake.services.end() - 1);
+
+        // Pages that never bring anything are asked for up to the largest page, not forever.
+        fake.FailCall(enumeration.operation, ERROR_MORE_DATA, 1, 1000);
+        const int callsBefore = fake.Calls(enumeration.operation);
         count = 99;
         EXPECT_EQ(enumeration.run(*connection, SERVICE_TYPE_ALL, nullptr, &block, &count), 0);
         EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
         EXPECT_EQ(block, nullptr);
         EXPECT_EQ(count, 0u);
-        fake.growsBeforeEveryRead = false;
-        fake.servicesAddedBeforeNextEnumerationRead.clear();
-        fake.services.resize(1);
+        EXPECT_LT(fake.Calls(enumeration.operation) - callsBefore, 20);
     }
+}
+
+TEST_F(ServiceLookupTest, EnumerationsReadALargeDatabaseToItsEndWithEachServiceOnce) {
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 2000; ++i) {
+        names.push_back(L"Service" + std::to_wstring(i));
+        fake.AddService(names.back()).displayName = std::wstring(150, L'd');
+    }
+    for (const Enumeration& enumeration : Enumerations) {
+        SCOPED_TRACE(enumeration.operation);
+        const int callsBefore = fake.Calls(enumeration.operation);
+        void* block = nullptr;
+        unsigned long count = 0;
+        ::SetLastError(Marker);
+        EXPECT_EQ(enumeration.run(*connection, SERVICE_TYPE_ALL, nullptr, &block, &count), 1);
+        EXPECT_EQ(::GetLastError(), Marker);
+        EXPECT_EQ(enumeration.names(block, count), names);
+        EXPECT_GT(fake.Calls(enumeration.operation) - callsBefore, 3) << "the records exceed two pages";
+        MemRelease(block);
+
+        // Each read adds a service in front of the resume handle, which pushes the last record of
+        // a page into the next one.
+        fake.growsBeforeEveryRead = true;
+        std::vector<std::wstring> grown = {L"Late2000"};
+        grown.insert(grown.end(), names.begin(), names.end());
+        EXPECT_EQ(enumeration.run(*connection, SERVICE_TYPE_ALL, nullptr, &block, &count), 1);
+        EXPECT_EQ(enumeration.names(block, count), grown);
+        MemRelease(block);
+        fake.growsBeforeEveryRead = false;
+        fake.services.erase(fake.services.begin(), fake.services.end() - 2000);
+    }
+    EXPECT_EQ(connection->GetCount(), 2000u);
 }
 
 TEST_F(ServiceLookupTest, AFailedEnumerationReadLeavesNoBlockAndItsCode) {

@@ -245,6 +245,8 @@ TEST_F(StateChangesTest, TheKillOfAHangingServiceHoldsTheDebugPrivilegeForTheOpe
     }
 }
 
+// The platform lists every dependent, direct or not, each before those it depends on: each is
+// stopped once, in that order, even the one that cannot be stopped.
 TEST_F(StateChangesTest, StopReportsTheActiveDependentsItStopsFirst) {
     Machine machine;
     auto add = [&machine](const wchar_t* name, DWORD state, DWORD accepted, const wchar_t* dependency) {
@@ -253,21 +255,23 @@ TEST_F(StateChangesTest, StopReportsTheActiveDependentsItStopsFirst) {
         added.dependencies = {dependency};
     };
     add(L"A", SERVICE_RUNNING, Stop, L"Spooler");
-    add(L"A1", SERVICE_RUNNING, Stop, L"A");
-    add(L"B", SERVICE_RUNNING, PauseContinue, L"Spooler");
+    add(L"A1", SERVICE_RUNNING, PauseContinue, L"A");
+    add(L"B", SERVICE_RUNNING, Stop, L"Spooler");
+    add(L"B1", SERVICE_RUNNING, Stop, L"B");
     add(L"C", SERVICE_STOPPED, 0, L"Spooler");
     machine.fake.FindService(L"Spooler")->status = Status(SERVICE_RUNNING, Stop);
     {
         OutputCapture capture;
         EXPECT_EQ(machine.service.Stop(1, 120000, 1, 0, nullptr, nullptr), 0);
-        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_DEPENDENT_SERVICES_RUNNING)) << "B still runs";
-        EXPECT_EQ(capture.Out(), L"\n\nIl y a 2 d\u00E9pendances actives.\n"
-                                 L"A : \n\nIl y a 1 d\u00E9pendances actives.\n"
-                                 L"A1 : Succ\u00E8s\n"
-                                 L"Succ\u00E8s\n"
-                                 L"B : Echec\n");
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_DEPENDENT_SERVICES_RUNNING)) << "A still runs";
+        EXPECT_EQ(capture.Out(), L"\n\nIl y a 4 d\u00E9pendances actives.\n"
+                                 L"A1 : Echec\n"
+                                 L"A : Echec\n"
+                                 L"B1 : Succ\u00E8s\n"
+                                 L"B : Succ\u00E8s\n");
     }
-    machine.fake.FindService(L"B")->status = Status(SERVICE_STOPPED, 0);
+    for (const wchar_t* name : {L"A", L"A1"})
+        machine.fake.FindService(name)->status = Status(SERVICE_STOPPED, 0);
     OutputCapture capture;
     EXPECT_EQ(machine.service.Stop(1, 120000, 1, 0, nullptr, nullptr), 1);
     EXPECT_EQ(machine.fake.FindService(L"Spooler")->status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
