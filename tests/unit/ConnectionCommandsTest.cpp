@@ -75,10 +75,12 @@ protected:
 
 TEST_F(ConnectionCommandsTest, ConnectAppendsAndActivates) {
     fake.outputIsConsole = true;
-    Connect(L"SRV1");
+    EXPECT_EQ(Output({L"connect", L"SRV1"}, 1), L"");
     EXPECT_EQ(fake.title, L"Quorvan version 0.3.4d - Connection sur SRV1...");
-    EXPECT_EQ(Output({L"connect", L"quorvan-pc"}, 1), L"\n");
+    EXPECT_EQ(Output({L"connect", L"quorvan-pc"}, 1), L"");
     EXPECT_EQ(fake.title, L"Quorvan version 0.3.4d - Connection sur Ordinateur Local (quorvan-pc)...");
+    EXPECT_EQ(fake.consoleText, L"\n\n") << "standard output is the console";
+    fake.outputIsConsole = false;
     Connect(L"SRV1");
     EXPECT_EQ(ConnectionCount(), 3u) << "the same machine twice gives two entries";
     EXPECT_EQ(ActiveConnectionNumber(), 3u);
@@ -380,7 +382,7 @@ protected:
         argv.push_back(nullptr);
         OutputCapture capture;
         const int code = RunOrvel(static_cast<int>(arguments.size()), argv.data());
-        out = capture.Out();
+        out = fake.outputIsConsole ? fake.consoleText : capture.Out();
         err = capture.Err();
         return code;
     }
