@@ -447,16 +447,24 @@ void FakePlatform::MeetControlHandler() {
 }
 
 // AcquireSRWLockExclusive: a real lock, since the control handler's thread is real. A main thread
-// that waits for it lets a halted control handler go on, and then waits its turn.
+// that waits for it while the control handler is halfway through its work lets the handler go on
+// and waits its turn; when the handler does not hold the lock, the two threads would work at once:
+// that is counted, and the main thread waits for the handler to finish.
 void FakePlatform::AcquireSRWLockExclusive(PSRWLOCK lock) {
     const LastErrorKeeper keep;
-    {
-        const std::lock_guard<std::mutex> guard(m_handlerMutex);
-        if (m_handlerState == HandlerState::Halted && std::this_thread::get_id() != m_handlerThread.get_id()) {
-            m_handlerState = HandlerState::Resumed;
-            m_handlerChanged.notify_all();
+    std::unique_lock<std::mutex> guard(m_handlerMutex);
+    if (m_handlerState == HandlerState::Halted && std::this_thread::get_id() != m_handlerThread.get_id()) {
+        const bool heldByHandler = !::TryAcquireSRWLockExclusive(lock);
+        if (!heldByHandler) {
+            ::ReleaseSRWLockExclusive(lock);
+            ++callsBesideControlHandler;
         }
+        m_handlerState = HandlerState::Resumed;
+        m_handlerChanged.notify_all();
+        if (!heldByHandler)
+            m_handlerChanged.wait(guard, [this] { return m_handlerState == HandlerState::Finished; });
     }
+    guard.unlock();
     ::AcquireSRWLockExclusive(lock);
 }
 

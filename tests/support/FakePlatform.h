@@ -153,7 +153,8 @@ public:
     std::wstring consoleText;
     std::deque<std::wstring> typedLines;
     static const wchar_t CtrlC[];
-    // Calls that the main thread made while the control handler was halfway through its work.
+    // Times the main thread went on (a call to the machine, or a lock that the handler did not
+    // hold) while the control handler was halfway through its work.
     int callsBesideControlHandler = 0;
     COORD screenSize = {80, 25};
     DWORD filledCells = 0;

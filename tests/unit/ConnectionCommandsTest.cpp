@@ -475,6 +475,17 @@ TEST_F(PromptTest, PromptFollowsTheActiveConnection) {
     EXPECT_EQ(fake.OpenLocks(), 0u);
 }
 
+// On a console, Ctrl+C runs the control handler on a thread of its own and ends the pending read
+// with nothing, so that the loop closes the connections at the same moment as the handler.
+TEST_F(BatchModeTest, CtrlCAtThePromptClosesEachConnectionOnce) {
+    fake.inputIsConsole = true;
+    fake.typedLines = {L"connect srv 24", L"lock on", FakePlatform::CtrlC};
+    EXPECT_EQ(RunProgram({}), 0);
+    EXPECT_EQ(fake.callsBesideControlHandler, 0) << "both threads closed at once";
+    EXPECT_EQ(fake.Calls("UnlockServiceDatabase"), 1);
+    EXPECT_EQ(ConnectionCount(), 0u);
+}
+
 TEST_F(PromptTest, CommandFailureIsReportedOnceAndCleared) {
     EXPECT_EQ(RunScript("connect srv\nlock on\ncl\n"), 0);
     const std::wstring rule = L"============================================";
