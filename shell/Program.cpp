@@ -90,7 +90,9 @@ bool RunLine(const wchar_t* line) {
     return goOn;
 }
 
-// The end of the input ends the loop as `exit` does, for the keyboard as for a script.
+// The end of the input ends the loop as `exit` does, for the keyboard as for a script. On a console
+// Ctrl+C ends the pending read too, while the control handler closes the connections beside the
+// loop: closing them is exclusive (Connections.h).
 int RunLoop(TextInput& input, bool echo) {
     static wchar_t line[LineCapacity];
     LineReader reader(input);
