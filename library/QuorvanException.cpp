@@ -41,40 +41,22 @@ UniqueLocalMemory SystemMessage(int code) {
     return UniqueLocalMemory(text);
 }
 
-// The text in the console's OEM code page, in a zero-filled library block.
-char* ToOemText(const wchar_t* text) {
-    int size = Os().WideCharToMultiByte(CP_OEMCP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size < 1)
-        size = 1;
-    auto* narrow = static_cast<char*>(MemAlloc(static_cast<unsigned int>(size), 1, 0));
-    Os().WideCharToMultiByte(CP_OEMCP, 0, text, -1, narrow, size, nullptr, nullptr);
-    narrow[size - 1] = '\0';
-    return narrow;
-}
-
-void WriteWidened(std::wostream& out, const char* narrow) {
-    for (const char* p = narrow; *p; ++p)
-        out << static_cast<wchar_t>(static_cast<unsigned char>(*p));
-}
-
 } // namespace
 
+// The description is the message as the console shows it: its OEM code page bytes where the
+// output is not a console.
 void CQuorvanException::Display(std::wostream& out) const {
     LastErrorKeeper keep;
     UniqueLocalMemory message = SystemMessage(m_nCode);
     const wchar_t* text = message ? static_cast<const wchar_t*>(message.get()) : L"";
-    char* description = ToOemText(text);
 
     out << L"Une exception est survenue." << std::endl;
     out << L"\tcode        : " << m_nCode << std::endl;
-    out << L"\tdescription : ";
-    WriteWidened(out, description);
-    out << std::endl;
+    out << L"\tdescription : " << OemCodePage(text) << std::endl;
     out << L"\tfichier     : " << m_strFile << std::endl;
     out << L"\tfonction    : " << m_strFunction << std::endl;
     out << L"\tligne       : " << m_nLine << std::endl;
     ConsoleWrite(text);
     out << std::endl;
-    ConsoleWriteBytes(description);
-    MemRelease(description);
+    ConsoleWrite(OemCodePage(text));
 }

@@ -76,9 +76,10 @@ int Walk(wchar_t** words, wchar_t* word, _COMMAND_GROUP* group, unsigned long co
     }
 }
 
-const wchar_t* const MiddleBranch[] = {L"  +---", L"  \u00C3\u00C4\u00C4\u00C4"};
-const wchar_t* const LastBranch[] = {L"  \\---", L"  \u00C0\u00C4\u00C4\u00C4"};
-const wchar_t* const ContinuationColumn[] = {L"  |   ", L"  \u00B3   "};
+// The extended drawing's box characters have always left as code page 437's bytes.
+const wchar_t* const MiddleBranch[] = {L"  +---", L"  ├───"};
+const wchar_t* const LastBranch[] = {L"  \\---", L"  └───"};
+const wchar_t* const ContinuationColumn[] = {L"  |   ", L"  │   "};
 const wchar_t* const AfterLastGroup = L"      ";
 
 } // namespace
@@ -112,11 +113,12 @@ void PrintCommandTree(const _COMMAND_GROUP* group, int extended, const SimpleStr
     const bool hasSubgroups = group->subgroups.count != 0;
     for (auto* node = group->commands.head; node; node = node->next) {
         const bool last = !node->next && !hasSubgroups;
-        std::wcout << prefix << (last ? LastBranch : MiddleBranch)[style] << L' ' << node->item->name << L'\n';
+        std::wcout << Cp437(prefix) << Cp437((last ? LastBranch : MiddleBranch)[style]) << L' ' << node->item->name
+                   << L'\n';
     }
     for (auto* node = group->subgroups.head; node; node = node->next) {
         const bool last = !node->next;
-        std::wcout << prefix << (last ? LastBranch : MiddleBranch)[style];
+        std::wcout << Cp437(prefix) << Cp437((last ? LastBranch : MiddleBranch)[style]);
         PrintCommandTree(node->item, extended, prefix + (last ? AfterLastGroup : ContinuationColumn[style]));
     }
 }

@@ -4,15 +4,15 @@
 #include "ConfigCommands.h"
 
 #include <array>
-#include <cctype>
 #include <iostream>
+#include <memory>
 #include <vector>
 
-#include "ByteStreams.h"
 #include "Commands.h"
 #include "ConsoleOutput.h"
 #include "Connections.h"
 #include "Platform.h"
+#include "StandardStreams.h"
 #include "StringFunctions.h"
 
 using ServicesManagement::CSvcObj;
@@ -27,16 +27,16 @@ const DWORD MaxActions = 32;
 
 using AnswerBuffer = std::array<wchar_t, AnswerCapacity>;
 
-// Reads the answers byte by byte, as the command loop reads its lines. Numbers are read the way
-// the console's stream extraction reads them: white space, line ends included, is skipped first,
-// and several numbers may share one line.
+// Reads the answers as the command loop reads its lines. Numbers are read the way the console's
+// stream extraction reads them: white space, line ends included, is skipped first, and several
+// numbers may share one line.
 class AnswerReader {
 public:
-    explicit AnswerReader(FILE* input) : m_input(input) {}
+    explicit AnswerReader(TextInput& input) : m_input(input) {}
 
     // One line without its line end; what does not fit is dropped up to the end of the line.
     void ReadText(wchar_t* buffer, size_t capacity) {
-        ByteLineReader(m_input).ReadLine(buffer, capacity);
+        LineReader(m_input).ReadLine(buffer, capacity);
         m_midLine = false;
     }
 
@@ -61,10 +61,13 @@ public:
     }
 
 private:
+    // White space as the C locale counts it.
+    static bool IsBlank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
     int NextNonBlank() {
-        int c = std::getc(m_input);
-        while (c != EOF && std::isspace(c))
-            c = std::getc(m_input);
+        int c = m_input.Get();
+        while (c != TextInput::End && IsBlank(c))
+            c = m_input.Get();
         return c;
     }
 
@@ -74,15 +77,15 @@ private:
         int c = NextNonBlank();
         const bool negative = c == '-';
         if (c == '-' || c == '+')
-            c = std::getc(m_input);
+            c = m_input.Get();
         bool anyDigit = false;
         unsigned long long number = 0;
-        for (; c >= '0' && c <= '9'; c = std::getc(m_input)) {
+        for (; c >= '0' && c <= '9'; c = m_input.Get()) {
             anyDigit = true;
             if (number <= MAXDWORD)
                 number = number * 10 + static_cast<unsigned>(c - '0');
         }
-        std::ungetc(c, m_input);
+        m_input.Unget(c);
         if (!anyDigit || number > MAXDWORD)
             return false;
         value = negative ? 0u - static_cast<DWORD>(number) : static_cast<DWORD>(number);
@@ -90,12 +93,12 @@ private:
     }
 
     void SkipLine() {
-        int c = std::getc(m_input);
-        while (c != EOF && c != '\n')
-            c = std::getc(m_input);
+        int c = m_input.Get();
+        while (c != TextInput::End && c != '\n')
+            c = m_input.Get();
     }
 
-    FILE* m_input;
+    TextInput& m_input;
     bool m_midLine = false;
 };
 
@@ -169,10 +172,10 @@ std::vector<SC_ACTION> AskActions(AnswerReader& answers) {
 
 const wchar_t* OrDefault(const wchar_t* text) { return text ? text : L"< the default value >"; }
 
-// The heading's é is the OEM code pages' 0x82, as the console shows it.
+// The heading's é has always left as code page 437's 0x82.
 void PrintSummary(const SERVICE_FAILURE_ACTIONSW& record) {
     const wchar_t* const Rule = L"===============";
-    std::wcout << std::endl << std::endl << L"R\u0082capitulatif :" << std::endl << Rule << std::endl << std::endl
+    std::wcout << std::endl << std::endl << Cp437(L"Récapitulatif :") << std::endl << Rule << std::endl << std::endl
                << L"svcFailureActions.dwResetPeriod = " << record.dwResetPeriod << std::endl;
     ConsolePrintf(L"svcFailureActions.lpRebootMsg   = %s\n", OrDefault(record.lpRebootMsg));
     ConsolePrintf(L"svcFailureActions.lpCommand     = %s\n", OrDefault(record.lpCommand));
@@ -222,7 +225,9 @@ int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
         return 0;
     int result = 0;
     WithActiveService(argv[0], [&](CSvcObj& object) {
-        AnswerReader answers(AnswerInput ? AnswerInput : stdin);
+        const std::unique_ptr<TextInput> input =
+            AnswerInput ? std::make_unique<ByteInput>(AnswerInput) : OpenStandardInput();
+        AnswerReader answers(*input);
         ChangeDescription(object, answers);
         ChangeFailureActions(object, answers);
         answers.DropRestOfLine();

@@ -14,6 +14,18 @@ namespace {
 std::vector<CSvcCtrlMgr*> g_connections;
 unsigned long g_active = 0;
 
+// Held while the list changes and while connections close, by the main thread and by the control
+// handler's thread alike; the main thread reads the list without it, since only it changes the list.
+SRWLOCK g_closing = SRWLOCK_INIT;
+
+class ClosingLock {
+public:
+    ClosingLock() { Os().AcquireSRWLockExclusive(&g_closing); }
+    ~ClosingLock() { Os().ReleaseSRWLockExclusive(&g_closing); }
+    ClosingLock(const ClosingLock&) = delete;
+    ClosingLock& operator=(const ClosingLock&) = delete;
+};
+
 SimpleString MachineTitle(const wchar_t* prefix, const wchar_t* machineName, int isLocal) {
     SimpleString title(prefix);
     if (isLocal)
@@ -58,7 +70,10 @@ int OpenConnection(const wchar_t* machineName, unsigned long desiredAccess) {
     CSvcCtrlMgr* connection = Connect(machineName, desiredAccess);
     if (!connection)
         return 0;
-    g_connections.push_back(connection);
+    {
+        const ClosingLock exclusive;
+        g_connections.push_back(connection);
+    }
     g_active = ConnectionCount();
     return 1;
 }
@@ -74,9 +89,12 @@ int CloseConnection(unsigned long number) {
     CSvcCtrlMgr* connection = GetConnection(number);
     if (!connection)
         return 0;
-    connection->Close();
-    g_connections.erase(g_connections.begin() + (number - 1));
-    delete connection;
+    {
+        const ClosingLock exclusive;
+        connection->Close();
+        g_connections.erase(g_connections.begin() + (number - 1));
+        delete connection;
+    }
     if (number < g_active)
         --g_active;
     else if (number == g_active)
@@ -86,18 +104,23 @@ int CloseConnection(unsigned long number) {
 
 int CloseAllConnections() {
     int allClosed = 1;
-    for (CSvcCtrlMgr* connection : g_connections) {
-        if (allClosed && !connection->Close())
-            allClosed = 0;
-        delete connection;
+    {
+        const ClosingLock exclusive;
+        for (CSvcCtrlMgr* connection : g_connections) {
+            if (allClosed && !connection->Close())
+                allClosed = 0;
+            delete connection;
+        }
+        g_connections.clear();
     }
-    g_connections.clear();
     g_active = 0;
     std::wcout << std::endl;
     return allClosed;
 }
 
-void CloseAllConnectionsInPlace() {
+BOOL WINAPI ConsoleCtrlHandler(DWORD) {
+    const ClosingLock exclusive;
     for (CSvcCtrlMgr* connection : g_connections)
         connection->Close();
+    return FALSE;
 }

@@ -24,9 +24,11 @@ int SetActiveConnection(unsigned long number);
 int CloseConnection(unsigned long number);
 // Closes and frees every connection and writes a line break. 1 when every explicit close succeeded.
 int CloseAllConnections();
-// For the console control handler, which runs beside the main thread: closes every connection
-// (releasing database locks) without freeing anything the main thread may still hold.
-void CloseAllConnectionsInPlace();
+// The console control handler. It runs on a thread of the system's, beside the main thread, and
+// closes every connection (releasing database locks) without freeing any: the main thread may be
+// using one, and the process ends right after. Closing is exclusive, so a connection is never
+// closed by both threads, and one that the handler closed closes again harmlessly.
+BOOL WINAPI ConsoleCtrlHandler(DWORD controlType);
 
 // Runs `action(object, configuration)` on a service object of the active connection for the key
 // name `serviceName`, with the configuration that the lookup read, and releases both. False, and

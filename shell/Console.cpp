@@ -1,10 +1,9 @@
-// Title, banner, screen clearing and the console control handler.
+// Title, banner and screen clearing.
 
 #include "Console.h"
 
 #include <iostream>
 
-#include "Connections.h"
 #include "Platform.h"
 #include "UsageText.h"
 
@@ -69,12 +68,4 @@ void ClearScreenHelp() {
         L"UTILISATION :",
         L"    CLS",
     });
-}
-
-// Runs on a thread of the system's while the main thread may be inside a command: the tree and
-// the connection objects are left in place, since the process ends right after and the main
-// thread may still use them; closing the connections releases any database lock they hold.
-BOOL WINAPI ConsoleCtrlHandler(DWORD) {
-    CloseAllConnectionsInPlace();
-    return FALSE;
 }

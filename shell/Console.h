@@ -1,5 +1,5 @@
 #pragma once
-// The console window: title, banner, clearing, and the control handler.
+// The console window: title, banner and clearing.
 
 #include <windows.h>
 
@@ -17,5 +17,3 @@ void PrintBanner();
 // `cls`
 int ClearScreen(unsigned long argc, wchar_t** argv);
 void ClearScreenHelp();
-
-BOOL WINAPI ConsoleCtrlHandler(DWORD controlType);

@@ -6,13 +6,13 @@
 #include <cwchar>
 #include <iostream>
 
-#include "ByteStreams.h"
 #include "CommandLine.h"
 #include "CommandTree.h"
 #include "Connections.h"
 #include "Console.h"
 #include "Memory.h"
 #include "Platform.h"
+#include "StandardStreams.h"
 #include "StringFunctions.h"
 
 namespace {
@@ -90,10 +90,12 @@ bool RunLine(const wchar_t* line) {
     return goOn;
 }
 
-// The end of the input ends the loop as `exit` does, for the keyboard as for a script.
-int RunLoop(FILE* input, bool echo) {
+// The end of the input ends the loop as `exit` does, for the keyboard as for a script. On a console
+// Ctrl+C ends the pending read too, while the control handler closes the connections beside the
+// loop: closing them is exclusive (Connections.h).
+int RunLoop(TextInput& input, bool echo) {
     static wchar_t line[LineCapacity];
-    ByteLineReader reader(input);
+    LineReader reader(input);
     bool running = true;
     while (running && !reader.AtEnd()) {
         ShowPrompt();
@@ -112,7 +114,8 @@ int RunScript(const wchar_t* path) {
         std::wcerr << L"Fichier '" << path << L"' inexistant." << std::endl;
         return -1;
     }
-    const int code = RunLoop(script, true);
+    ByteInput lines(script);
+    const int code = RunLoop(lines, true);
     std::fclose(script);
     return code;
 }
@@ -172,7 +175,7 @@ int RunOrvel(int argc, wchar_t** argv) {
     RegisterCommands();
 
     if (argc < 2)
-        return RunLoop(stdin, false);
+        return RunLoop(*OpenStandardInput(), false);
     if (argc >= 3 && StrIComp(argv[1], L"/s") == 0)
         return RunScript(argv[2]);
     for (const wchar_t* helpSwitch : HelpSwitches) {

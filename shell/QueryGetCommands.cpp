@@ -15,8 +15,8 @@ namespace {
 
 const wchar_t* const Rule = L"============";
 
-// The heading's two é are the OEM code pages' 0x82, as the console shows them.
-void PrintHeader() { std::wcout << std::endl << L"Propri\u0082t\u0082s :" << std::endl << Rule << std::endl; }
+// The heading's two é have always left as code page 437's 0x82.
+void PrintHeader() { std::wcout << std::endl << Cp437(L"Propriétés :") << std::endl << Rule << std::endl; }
 
 void PrintClosingRule() { std::wcout << std::endl << Rule << std::endl; }
 

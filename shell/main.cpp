@@ -1,7 +1,7 @@
-#include "ByteStreams.h"
 #include "Program.h"
+#include "StandardStreams.h"
 
 int wmain(int argc, wchar_t** argv) {
-    InstallByteStreams();
+    InstallStandardStreams();
     return RunOrvel(argc, argv);
 }

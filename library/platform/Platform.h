@@ -128,8 +128,12 @@ public:
     virtual BOOL SetConsoleCursorPosition(HANDLE console, COORD position) = 0;
     virtual BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written,
                                LPVOID reserved) = 0;
-    virtual BOOL WriteConsoleA(HANDLE console, const VOID* text, DWORD length, LPDWORD written,
-                               LPVOID reserved) = 0;
+    virtual BOOL ReadConsoleW(HANDLE console, LPVOID text, DWORD length, LPDWORD read,
+                              PCONSOLE_READCONSOLE_CONTROL control) = 0;
+
+    // Threads (the console control handler runs on a thread of its own)
+    virtual void AcquireSRWLockExclusive(PSRWLOCK lock) = 0;
+    virtual void ReleaseSRWLockExclusive(PSRWLOCK lock) = 0;
 };
 
 // Short name for the implementation in force.

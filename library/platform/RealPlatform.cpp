@@ -200,9 +200,12 @@ public:
     BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) override {
         return ::WriteConsoleW(console, text, length, written, reserved);
     }
-    BOOL WriteConsoleA(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) override {
-        return ::WriteConsoleA(console, text, length, written, reserved);
+    BOOL ReadConsoleW(HANDLE console, LPVOID text, DWORD length, LPDWORD read,
+                      PCONSOLE_READCONSOLE_CONTROL control) override {
+        return ::ReadConsoleW(console, text, length, read, control);
     }
+    void AcquireSRWLockExclusive(PSRWLOCK lock) override { ::AcquireSRWLockExclusive(lock); }
+    void ReleaseSRWLockExclusive(PSRWLOCK lock) override { ::ReleaseSRWLockExclusive(lock); }
 };
 
 RealPlatform g_realPlatform;

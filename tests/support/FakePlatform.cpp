@@ -1,12 +1,15 @@
 #include "FakePlatform.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
 
 namespace {
 
+const HANDLE FakeStdInput = reinterpret_cast<HANDLE>(0x10);
 const HANDLE FakeStdOutput = reinterpret_cast<HANDLE>(0x11);
+const HANDLE FakeStdError = reinterpret_cast<HANDLE>(0x12);
 const HANDLE CurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 
 } // namespace
@@ -23,8 +26,11 @@ FakePlatform::FakePlatform()
 }
 
 size_t FakePlatform::s_objectsLeftOpen = 0;
+const wchar_t FakePlatform::CtrlC[] = L"<Ctrl+C>";
 
 FakePlatform::~FakePlatform() {
+    if (m_handlerThread.joinable())
+        m_handlerThread.join();
     const size_t open = OpenObjects();
     s_objectsLeftOpen += open > m_keptOpen ? open - m_keptOpen : 0;
     Platform::Install(m_previous);
@@ -56,6 +62,7 @@ size_t FakePlatform::OpenObjects() const {
 }
 
 bool FakePlatform::Fails(const char* operation) {
+    MeetControlHandler();
     auto counted = m_calls.find(operation);
     if (counted == m_calls.end())
         counted = m_calls.emplace(operation, 0).first;
@@ -296,7 +303,14 @@ void FakePlatform::Sleep(DWORD milliseconds) {
     tick += milliseconds;
 }
 
-BOOL FakePlatform::SetConsoleCtrlHandler(PHANDLER_ROUTINE, BOOL) { return !Fails("SetConsoleCtrlHandler"); }
+// SetConsoleCtrlHandler: the last handler added is the first called.
+BOOL FakePlatform::SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
+    if (Fails("SetConsoleCtrlHandler"))
+        return FALSE;
+    if (add)
+        m_controlHandler = handler;
+    return TRUE;
+}
 
 // Without a console, as in CI, the title cannot be set.
 BOOL FakePlatform::SetConsoleTitleW(LPCWSTR text) {
@@ -319,22 +333,37 @@ DWORD FakePlatform::GetConsoleTitleW(LPWSTR text, DWORD size) {
 
 HANDLE FakePlatform::GetStdHandle(DWORD which) {
     ++m_calls["GetStdHandle"];
-    return which == STD_OUTPUT_HANDLE ? FakeStdOutput : nullptr;
+    switch (which) {
+    case STD_INPUT_HANDLE: return FakeStdInput;
+    case STD_OUTPUT_HANDLE: return FakeStdOutput;
+    case STD_ERROR_HANDLE: return FakeStdError;
+    default: return nullptr;
+    }
 }
 
+bool FakePlatform::IsConsoleOutput(HANDLE handle) const {
+    return (handle == FakeStdOutput && outputIsConsole) || (handle == FakeStdError && errorIsConsole);
+}
+
+// GetConsoleMode: fails on a handle that is no console (a redirected one); a new console has line,
+// processed and echo input, and processed output with wrapping.
 BOOL FakePlatform::GetConsoleMode(HANDLE console, LPDWORD mode) {
     if (Fails("GetConsoleMode"))
         return FALSE;
-    if (console != FakeStdOutput || !outputIsConsole)
+    if (console == FakeStdInput && inputIsConsole) {
+        *mode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_MOUSE_INPUT;
+        return TRUE;
+    }
+    if (!IsConsoleOutput(console))
         return Fail(ERROR_INVALID_HANDLE);
-    *mode = ENABLE_PROCESSED_OUTPUT;
+    *mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
     return TRUE;
 }
 
 BOOL FakePlatform::GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) {
     if (Fails("GetConsoleScreenBufferInfo"))
         return FALSE;
-    if (console != FakeStdOutput || !outputIsConsole)
+    if (!IsConsoleOutput(console))
         return Fail(ERROR_INVALID_HANDLE);
     *info = {};
     info->dwSize = screenSize;
@@ -356,23 +385,111 @@ BOOL FakePlatform::SetConsoleCursorPosition(HANDLE, COORD position) {
     return TRUE;
 }
 
-BOOL FakePlatform::WriteConsoleW(HANDLE, const VOID* text, DWORD length, LPDWORD written, LPVOID) {
+// WriteConsole: fails on a standard handle that was redirected to something other than a console.
+BOOL FakePlatform::WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID) {
     if (Fails("WriteConsoleW"))
         return FALSE;
+    if (!IsConsoleOutput(console))
+        return Fail(ERROR_INVALID_HANDLE);
     consoleText.append(static_cast<const wchar_t*>(text), length);
     *written = length;
     return TRUE;
 }
 
-BOOL FakePlatform::WriteConsoleA(HANDLE, const VOID* text, DWORD length, LPDWORD written, LPVOID) {
-    if (Fails("WriteConsoleA"))
+// ReadConsole with line, processed and echo input (GetConsoleMode's page): a read returns once
+// Enter is pressed, with the line and CR LF, echoed to the screen; a read smaller than the line
+// leaves the rest for the next one. Ctrl+C is no input: the system runs the control handlers on a
+// new thread (HandlerRoutine's page) and, as on Windows, the pending read returns with nothing.
+// With nothing more typed, the user ends the input as console users do, with Ctrl+Z and Enter.
+BOOL FakePlatform::ReadConsoleW(HANDLE console, LPVOID text, DWORD length, LPDWORD read,
+                                PCONSOLE_READCONSOLE_CONTROL) {
+    if (Fails("ReadConsoleW"))
         return FALSE;
-    const auto* bytes = static_cast<const unsigned char*>(text);
-    for (DWORD i = 0; i < length; ++i)
-        consoleText += static_cast<wchar_t>(bytes[i]);
-    *written = length;
+    if (console != FakeStdInput || !inputIsConsole)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (m_pendingInput.empty()) {
+        const std::wstring line = typedLines.empty() ? std::wstring(L"\x1A") : typedLines.front();
+        if (!typedLines.empty())
+            typedLines.pop_front();
+        if (line == CtrlC) {
+            RunControlHandler();
+            *read = 0;
+            return TRUE;
+        }
+        m_pendingInput.assign(line.begin(), line.end());
+        m_pendingInput.push_back(L'\r');
+        m_pendingInput.push_back(L'\n');
+        consoleText += line + L"\r\n";
+    }
+    const DWORD count = static_cast<DWORD>(std::min<size_t>(length, m_pendingInput.size()));
+    std::copy(m_pendingInput.begin(), m_pendingInput.begin() + count, static_cast<wchar_t*>(text));
+    m_pendingInput.erase(m_pendingInput.begin(), m_pendingInput.begin() + count);
+    *read = count;
     return TRUE;
 }
+
+void FakePlatform::RunControlHandler() {
+    if (!m_controlHandler)
+        return;
+    const LastErrorKeeper keep;
+    if (m_handlerThread.joinable())
+        m_handlerThread.join();
+    std::unique_lock<std::mutex> lock(m_handlerMutex);
+    m_handlerState = HandlerState::Running;
+    m_handlerThread = std::thread([this] {
+        m_controlHandler(CTRL_C_EVENT);
+        const std::lock_guard<std::mutex> finished(m_handlerMutex);
+        m_handlerState = HandlerState::Finished;
+        m_handlerChanged.notify_all();
+    });
+    m_handlerChanged.wait(lock, [this] {
+        return m_handlerState == HandlerState::Halted || m_handlerState == HandlerState::Finished;
+    });
+}
+
+// The thread library may touch the last-error value; the calls of the machine keep it.
+void FakePlatform::MeetControlHandler() {
+    const LastErrorKeeper keep;
+    std::unique_lock<std::mutex> lock(m_handlerMutex);
+    if (std::this_thread::get_id() == m_handlerThread.get_id()) {
+        if (m_handlerState != HandlerState::Running)
+            return;
+        m_handlerState = HandlerState::Halted;
+        m_handlerChanged.notify_all();
+        m_handlerChanged.wait(lock, [this] { return m_handlerState != HandlerState::Halted; });
+        return;
+    }
+    if (m_handlerState != HandlerState::Halted)
+        return;
+    ++callsBesideControlHandler;
+    m_handlerState = HandlerState::Resumed;
+    m_handlerChanged.notify_all();
+    m_handlerChanged.wait(lock, [this] { return m_handlerState == HandlerState::Finished; });
+}
+
+// AcquireSRWLockExclusive: a real lock, since the control handler's thread is real. A main thread
+// that waits for it while the control handler is halfway through its work lets the handler go on
+// and waits its turn; when the handler does not hold the lock, the two threads would work at once:
+// that is counted, and the main thread waits for the handler to finish.
+void FakePlatform::AcquireSRWLockExclusive(PSRWLOCK lock) {
+    const LastErrorKeeper keep;
+    std::unique_lock<std::mutex> guard(m_handlerMutex);
+    if (m_handlerState == HandlerState::Halted && std::this_thread::get_id() != m_handlerThread.get_id()) {
+        const bool heldByHandler = !::TryAcquireSRWLockExclusive(lock);
+        if (!heldByHandler) {
+            ::ReleaseSRWLockExclusive(lock);
+            ++callsBesideControlHandler;
+        }
+        m_handlerState = HandlerState::Resumed;
+        m_handlerChanged.notify_all();
+        if (!heldByHandler)
+            m_handlerChanged.wait(guard, [this] { return m_handlerState == HandlerState::Finished; });
+    }
+    guard.unlock();
+    ::AcquireSRWLockExclusive(lock);
+}
+
+void FakePlatform::ReleaseSRWLockExclusive(PSRWLOCK lock) { ::ReleaseSRWLockExclusive(lock); }
 
 long long FakePlatform::ManagerAccess(SC_HANDLE manager) {
     auto found = m_managers.find(manager);

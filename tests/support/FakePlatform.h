@@ -3,12 +3,15 @@
 // that moves only when the code sleeps, message texts, and failures injected on demand. It
 // installs itself for its lifetime and counts every call and every handle still open.
 
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -158,10 +161,18 @@ public:
     DWORD tick = 0;
     std::vector<DWORD> sleeps;
 
-    // Console
+    // Console: which standard handles are the console, what it shows (whatever the handle
+    // written to), and what the user types, line by line; a line that is CtrlC presses Ctrl+C.
     bool outputIsConsole = false;
+    bool errorIsConsole = false;
+    bool inputIsConsole = false;
     std::wstring title;
     std::wstring consoleText;
+    std::deque<std::wstring> typedLines;
+    static const wchar_t CtrlC[];
+    // Times the main thread went on (a call to the machine, or a lock that the handler did not
+    // hold) while the control handler was halfway through its work.
+    int callsBesideControlHandler = 0;
     COORD screenSize = {80, 25};
     DWORD filledCells = 0;
     COORD cursor = {5, 5};
@@ -254,7 +265,10 @@ public:
     BOOL FillConsoleOutputCharacterW(HANDLE console, WCHAR c, DWORD length, COORD origin, LPDWORD written) override;
     BOOL SetConsoleCursorPosition(HANDLE console, COORD position) override;
     BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) override;
-    BOOL WriteConsoleA(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) override;
+    BOOL ReadConsoleW(HANDLE console, LPVOID text, DWORD length, LPDWORD read,
+                      PCONSOLE_READCONSOLE_CONTROL control) override;
+    void AcquireSRWLockExclusive(PSRWLOCK lock) override;
+    void ReleaseSRWLockExclusive(PSRWLOCK lock) override;
 
 protected:
     // Counts the call and reports whether an injected failure applies (the code is then set).
@@ -286,6 +300,14 @@ protected:
     bool IsHandle(HANDLE handle, HandleKind kind) const;
 
 private:
+    bool IsConsoleOutput(HANDLE handle) const;
+    // The control handler's thread, as the system runs it on Ctrl+C: it stops at its first call to
+    // the machine until the main thread either waits for a lock or calls the machine too (which
+    // is counted, and then waits for the handler to finish), so the two meet the same way each run.
+    void RunControlHandler();
+    void MeetControlHandler();
+    enum class HandlerState { Idle, Running, Halted, Resumed, Finished };
+
     struct FakeSid {
         SID_IDENTIFIER_AUTHORITY authority;
         std::vector<DWORD> subAuthorities;
@@ -321,5 +343,11 @@ private:
     uintptr_t m_nextHandle = 0x1000;
     size_t m_keptOpen = 0;
     static size_t s_objectsLeftOpen;
+    PHANDLER_ROUTINE m_controlHandler = nullptr;
+    std::thread m_handlerThread;
+    std::mutex m_handlerMutex;
+    std::condition_variable m_handlerChanged;
+    HandlerState m_handlerState = HandlerState::Idle;
+    std::deque<wchar_t> m_pendingInput;
     Platform* m_previous;
 };

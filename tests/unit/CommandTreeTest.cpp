@@ -102,12 +102,13 @@ TEST_F(DispatchTest, HelpWalkShowsHelpOrListing) {
     EXPECT_TRUE(g_received.empty());
 }
 
-TEST_F(DispatchTest, ListingRowsGoStraightToAConsole) {
+TEST_F(DispatchTest, ListingRowsReachAConsoleInOrderWithTheRest) {
     fake.outputIsConsole = true;
     OutputCapture capture;
     ListCommands(&root);
-    EXPECT_EQ(capture.Out(), L"\nRoot commands\n\n\n");
-    EXPECT_EQ(fake.consoleText, L"RUN             - Runs\nRUN             - Hidden group\nGRP             - Group\n");
+    EXPECT_EQ(capture.Out(), L"");
+    EXPECT_EQ(capture.Out() + fake.consoleText,
+              L"\nRoot commands\n\nRUN             - Runs\nRUN             - Hidden group\nGRP             - Group\n\n");
 }
 
 class CommandTableTest : public ::testing::Test {

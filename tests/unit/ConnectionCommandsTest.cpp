@@ -75,10 +75,12 @@ protected:
 
 TEST_F(ConnectionCommandsTest, ConnectAppendsAndActivates) {
     fake.outputIsConsole = true;
-    Connect(L"SRV1");
+    EXPECT_EQ(Output({L"connect", L"SRV1"}, 1), L"");
     EXPECT_EQ(fake.title, L"Quorvan version 0.3.4d - Connection sur SRV1...");
-    EXPECT_EQ(Output({L"connect", L"quorvan-pc"}, 1), L"\n");
+    EXPECT_EQ(Output({L"connect", L"quorvan-pc"}, 1), L"");
     EXPECT_EQ(fake.title, L"Quorvan version 0.3.4d - Connection sur Ordinateur Local (quorvan-pc)...");
+    EXPECT_EQ(fake.consoleText, L"\n\n") << "standard output is the console";
+    fake.outputIsConsole = false;
     Connect(L"SRV1");
     EXPECT_EQ(ConnectionCount(), 3u) << "the same machine twice gives two entries";
     EXPECT_EQ(ActiveConnectionNumber(), 3u);
@@ -398,7 +400,7 @@ protected:
         argv.push_back(nullptr);
         OutputCapture capture;
         const int code = RunOrvel(static_cast<int>(arguments.size()), argv.data());
-        out = capture.Out();
+        out = fake.outputIsConsole ? fake.consoleText : capture.Out();
         err = capture.Err();
         return code;
     }
@@ -489,6 +491,17 @@ TEST_F(PromptTest, PromptFollowsTheActiveConnection) {
     EXPECT_EQ(fake.title, L"Quorvan version 0.3.4d - Connecté sur srv - Verrouillé");
     EXPECT_EQ(err, L"");
     EXPECT_EQ(fake.OpenLocks(), 0u);
+}
+
+// On a console, Ctrl+C runs the control handler on a thread of its own and ends the pending read
+// with nothing, so that the loop closes the connections at the same moment as the handler.
+TEST_F(BatchModeTest, CtrlCAtThePromptClosesEachConnectionOnce) {
+    fake.inputIsConsole = true;
+    fake.typedLines = {L"connect srv 24", L"lock on", FakePlatform::CtrlC};
+    EXPECT_EQ(RunProgram({}), 0);
+    EXPECT_EQ(fake.callsBesideControlHandler, 0) << "both threads closed at once";
+    EXPECT_EQ(fake.Calls("UnlockServiceDatabase"), 1);
+    EXPECT_EQ(ConnectionCount(), 0u);
 }
 
 TEST_F(PromptTest, CommandFailureIsReportedOnceAndCleared) {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "CommandFixture.h"
+#include "CommandRunner.h"
 #include "Console.h"
 #include "FakePlatform.h"
 #include "OutputCapture.h"
+#include "Program.h"
 
 namespace {
 
@@ -55,6 +58,58 @@ TEST_F(ConsoleTest, ClearScreenWithAWordShowsItsUsage) {
     EXPECT_EQ(ClearScreen(1, words), 0);
     EXPECT_EQ(capture.Out(), L"\nEfface l'\u00E9cran.\n\nUTILISATION :\n    CLS\n\n");
     EXPECT_EQ(fake.filledCells, 0u);
+}
+
+// Each text says what it means once: a console receives those characters, any other output the
+// bytes it has always received (here each byte widened to one character).
+class ConsoleTextTest : public CommandFixture {
+protected:
+    ConsoleTextTest() {
+        fake.AddService(L"Spooler").displayName = L"Spouleur \u03A9";
+        OutputCapture discard;
+        OpenConnection(nullptr, SC_MANAGER_ALL_ACCESS);
+    }
+
+    std::wstring Shown(const wchar_t* line, bool console) {
+        fake.outputIsConsole = console;
+        fake.consoleText.clear();
+        const CommandOutcome outcome = RunCommandLine(line);
+        return console ? fake.consoleText : outcome.out;
+    }
+};
+
+TEST_F(ConsoleTextTest, EachTextReachesAConsoleAsMeantAndAnythingElseAsItsBytes) {
+    const struct {
+        const wchar_t* line;
+        std::wstring console;
+        std::wstring redirected;
+    } cases[] = {
+        {L"help cls", L"Efface l'écran.", L"Efface l'\u00E9cran."},
+        {L"query status Spooler", L"\nPropriétés :\n", L"\nPropri\u0082t\u0082s :\n"},
+        {L"cmdtree", L"\n  │     └─── status\n", L"\n  \u00B3     \u00C0\u00C4\u00C4\u00C4 status\n"},
+        {L"get service display_name Spooler", L"Spouleur \u03A9\n", L"Spouleur ?\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_NE(Shown(c.line, true).find(c.console), std::wstring::npos);
+        EXPECT_NE(Shown(c.line, false).find(c.redirected), std::wstring::npos);
+    }
+}
+
+TEST_F(ConsoleTextTest, ALineTypedAtTheConsoleArrivesAsTypedAfterAVisiblePrompt) {
+    fake.AddService(L"Demo").displayName = L"Démo àccentuée";
+    fake.inputIsConsole = fake.outputIsConsole = true;
+    fake.typedLines = {L"get service key_name \"Démo àccentuée\""};
+    wchar_t program[] = L"Orvel.exe";
+    wchar_t* argv[] = {program, nullptr};
+    {
+        OutputCapture capture;
+        EXPECT_EQ(RunOrvel(1, argv), 0);
+    }
+    // The console echoes what is typed where the cursor is: after the prompt only if it was shown.
+    EXPECT_NE(fake.consoleText.find(L"> get service key_name \"Démo àccentuée\"\r\nKey Name = Demo\n"),
+              std::wstring::npos)
+        << fake.consoleText;
 }
 
 } // namespace

@@ -70,7 +70,6 @@ DWORD CodeFor(const std::string& operation) {
         {"FillConsoleOutputCharacterW", ERROR_INVALID_HANDLE},
         {"SetConsoleCursorPosition", ERROR_INVALID_HANDLE},
         {"WriteConsoleW", ERROR_INVALID_HANDLE},
-        {"WriteConsoleA", ERROR_INVALID_HANDLE},
     };
     auto found = codes.find(operation);
     return found == codes.end() ? ERROR_GEN_FAILURE : found->second;
@@ -137,7 +136,6 @@ const Expectations Everywhere = {
     {"SetConsoleCursorPosition", AsWithout},
     // Text for the console window is output, like the streams', whose failures set no code.
     {"WriteConsoleW", AsWithout},
-    {"WriteConsoleA", AsWithout},
     // The library's handle guards close without changing the value.
     {"CloseServiceHandle", AsWithout},
     {"RegCloseKey", AsWithout},

@@ -18,7 +18,10 @@ TEST_F(QuorvanExceptionTest, DisplayWritesSixLabelledLinesThenTheDescriptionToTh
     CQuorvanException failure(L"SvcCtrlMgr", L"int f()", 293, 5);
     std::wostringstream report;
     ::SetLastError(77);
-    failure.Display(report);
+    {
+        OutputCapture console;
+        failure.Display(report);
+    }
     EXPECT_EQ(report.str(),
               L"Une exception est survenue.\n"
               L"\tcode        : 5\n"
