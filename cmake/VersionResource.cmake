@@ -4,15 +4,15 @@
 # The numeric version (FILEVERSION and PRODUCTVERSION) is major, minor, patch and the rank of the
 # fix letter in the alphabet (a = 1 ... z = 26, none = 0): 0.3.4d gives 0,3,4,4.
 if(NOT ORVEL_VERSION_LETTER MATCHES "^[a-z]?$")
-  message(FATAL_ERROR "The fix letter of the version must be one of a to z, or none: '${ORVEL_VERSION_LETTER}'")
+  message(FATAL_ERROR "The version's fix letter is not one of a to z: '${ORVEL_VERSION_LETTER}'")
 endif()
 set(ORVEL_VERSION_LETTER_RANK 0)
-if(ORVEL_VERSION_LETTER)
+if(NOT ORVEL_VERSION_LETTER STREQUAL "")
   string(FIND "abcdefghijklmnopqrstuvwxyz" "${ORVEL_VERSION_LETTER}" index)
   math(EXPR ORVEL_VERSION_LETTER_RANK "${index} + 1")
 endif()
-set(ORVEL_NUMERIC_VERSION
-    ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR} ${PROJECT_VERSION_PATCH} ${ORVEL_VERSION_LETTER_RANK})
+set(ORVEL_NUMERIC_VERSION ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR} ${PROJECT_VERSION_PATCH}
+                          ${ORVEL_VERSION_LETTER_RANK})
 list(JOIN ORVEL_NUMERIC_VERSION "," ORVEL_FILE_VERSION)
 list(JOIN ORVEL_NUMERIC_VERSION "." ORVEL_FILE_VERSION_TEXT)
 
@@ -35,7 +35,8 @@ function(orvel_add_version_resource target description)
   set(manifest_resource "")
   if(arg_MANIFEST)
     configure_file(${arg_MANIFEST} ${dir}/${target}.manifest @ONLY)
-    set(manifest_resource "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${dir}/${target}.manifest\"")
+    set(manifest_resource
+        "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${dir}/${target}.manifest\"")
     if(MSVC)
       # The manifest is in the resource; the linker must not make and embed one of its own.
       target_link_options(${target} PRIVATE /MANIFEST:NO)
