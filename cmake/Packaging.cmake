@@ -6,6 +6,8 @@ install(FILES docs/guide.md DESTINATION docs)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Orvel)
-set(CPACK_PACKAGE_VENDOR "Equipe Orvel et Velmarik")
+set(CPACK_PACKAGE_VENDOR "${ORVEL_VENDOR}")
+# The archive bears the program's version string, letter included: Orvel-0.3.4d-win64.zip.
+set(CPACK_PACKAGE_VERSION ${ORVEL_VERSION})
 set(CPACK_STRIP_FILES ON)
 include(CPack)

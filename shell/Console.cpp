@@ -7,7 +7,7 @@
 #include "Platform.h"
 #include "UsageText.h"
 
-const wchar_t ProductString[] = L"Quorvan version 0.3.4d";
+const wchar_t ProductString[] = L"Quorvan version " ORVEL_VERSION;
 
 void UpdateConsoleTitle(const SimpleString& text, int append) {
     LastErrorKeeper keep;

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Makes the release ZIP of a build with CPack, checks what it holds, unpacks it and runs its
 # Orvel.exe on a script in the Wine prefix named by ORVEL_WINEPREFIX, a prefix that has never seen
-# the build: the program finds nothing there but what the archive brought.
-#   release-package.sh CPACK BUILD_DIR SOURCE_DIR
+# the build: the program finds nothing there but what the archive brought. Reads the resources of
+# that Orvel.exe back with the resource compiler WINDRES.
+#   release-package.sh CPACK BUILD_DIR SOURCE_DIR WINDRES
 set -u
 cpack=$1
 build=$2
 source=$3
+windres=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export WINEPREFIX=$ORVEL_WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -55,5 +57,19 @@ for stream in out err; do
     fail=1
   fi
 done
+# Its version resource gives the banner's line ("Quorvan version 0.3.4d") and its manifest, of
+# resource type 24 and id 1, asks to run as invoker.
+resources=$("$windres" -i "$work/$top/bin/Orvel.exe" -O rc)
+product=$(sed -n 's/^ *VALUE "ProductName", "\(.*\)"$/\1/p' <<<"$resources")
+version=$(sed -n 's/^ *VALUE "ProductVersion", "\(.*\)"$/\1/p' <<<"$resources")
+banner=$(sed -n '2s/\r$//p' "$work/out.bin")
+if [ "$product version $version" != "$banner" ]; then
+  echo "the version resource reads '$product version $version', the banner '$banner'"
+  fail=1
+fi
+if ! sed -n '/^1 24 /,/^END/p' <<<"$resources" | grep -q 'level=""asInvoker""'; then
+  echo "Orvel.exe has no manifest that runs it as invoker"
+  fail=1
+fi
 [ "$fail" -eq 0 ] && echo "the release archive $top.zip runs in a fresh prefix as expected"
 exit "$fail"
