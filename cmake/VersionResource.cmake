@@ -16,7 +16,7 @@ set(ORVEL_NUMERIC_VERSION ${PROJECT_VERSION_MAJOR} ${PROJECT_VERSION_MINOR} ${PR
 list(JOIN ORVEL_NUMERIC_VERSION "," ORVEL_FILE_VERSION)
 list(JOIN ORVEL_NUMERIC_VERSION "." ORVEL_FILE_VERSION_TEXT)
 
-# The maker's notice of the banner (PrintBanner, shell/Console.cpp).
+# The maker's notice, in the resources and in the banner (shell/ProductText.h.in).
 set(ORVEL_COPYRIGHT "(c) 2026 ${ORVEL_VENDOR}. Tous droits réservés.")
 
 set(ORVEL_VERSION_RESOURCE_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/VersionInfo.rc.in)

@@ -5,9 +5,10 @@
 #include <iostream>
 
 #include "Platform.h"
+#include "ProductText.h"
 #include "UsageText.h"
 
-const wchar_t ProductString[] = L"Quorvan version " ORVEL_VERSION;
+const wchar_t ProductString[] = ORVEL_PRODUCT_NAME L" version " ORVEL_VERSION;
 
 void UpdateConsoleTitle(const SimpleString& text, int append) {
     LastErrorKeeper keep;
@@ -30,7 +31,7 @@ void PrintBanner() {
     std::wcout << L'\n'
                << ProductString << L'\n'
                << L"Console version." << L'\n'
-               << L"(c) 2026 Equipe Orvel et Velmarik. Tous droits réservés." << L'\n'
+               << ORVEL_COPYRIGHT << L'\n'
                << std::endl;
 }
 
