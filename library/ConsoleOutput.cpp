@@ -1,8 +1,8 @@
 #include "ConsoleOutput.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cwchar>
-#include <algorithm>
 #include <iostream>
 
 #include "Platform.h"
