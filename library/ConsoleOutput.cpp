@@ -14,16 +14,6 @@ namespace {
 // heap of limited size.
 const size_t BufferCapacity = 4096;
 
-// The console behind a standard handle, or null when the handle is redirected (or missing).
-HANDLE ConsoleBehind(DWORD standardHandle) {
-    LastErrorKeeper keep;
-    HANDLE handle = Os().GetStdHandle(standardHandle);
-    DWORD mode = 0;
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !Os().GetConsoleMode(handle, &mode))
-        return nullptr;
-    return handle;
-}
-
 char Windows1252Byte(wchar_t c) { return static_cast<char>(c <= 0xFF ? c : L'?'); }
 
 // Only the characters that our code page 437 texts use; ASCII is the same in every code page.
@@ -54,6 +44,15 @@ std::string OemCodePageBytes(const wchar_t* text, size_t count) {
 }
 
 } // namespace
+
+HANDLE ConsoleBehind(DWORD standardHandle) {
+    LastErrorKeeper keep;
+    HANDLE handle = Os().GetStdHandle(standardHandle);
+    DWORD mode = 0;
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || !Os().GetConsoleMode(handle, &mode))
+        return nullptr;
+    return handle;
+}
 
 ConsoleTextBuffer::ConsoleTextBuffer(DWORD standardHandle) : m_console(ConsoleBehind(standardHandle)) {}
 

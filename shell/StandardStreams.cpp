@@ -65,11 +65,8 @@ bool ConsoleInput::Fill() {
 }
 
 std::unique_ptr<TextInput> OpenStandardInput() {
-    LastErrorKeeper keep;
-    HANDLE input = Os().GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    if (input != nullptr && input != INVALID_HANDLE_VALUE && Os().GetConsoleMode(input, &mode))
-        return std::make_unique<ConsoleInput>(input);
+    if (HANDLE console = ConsoleBehind(STD_INPUT_HANDLE))
+        return std::make_unique<ConsoleInput>(console);
     return std::make_unique<ByteInput>(stdin);
 }
 

@@ -46,7 +46,6 @@ public:
     ConsoleTextBuffer& operator=(const ConsoleTextBuffer&) = delete;
 
     void Write(const wchar_t* text, size_t count, ByteForm form);
-    bool IsConsole() const { return m_console != nullptr; }
 
 protected:
     int_type overflow(int_type c) override;
@@ -62,6 +61,10 @@ private:
     std::wstring m_characters;
     std::string m_bytes;
 };
+
+// The console behind a standard handle (STD_INPUT_HANDLE, ...), or null when the handle is
+// redirected or missing.
+VELMARIK_API HANDLE ConsoleBehind(DWORD standardHandle);
 
 // Text meant for the console window (the listing rows, the exception's message): it takes the
 // same path as the rest of std::wcout, in order with it.
