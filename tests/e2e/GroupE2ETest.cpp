@@ -545,7 +545,8 @@ TEST(GroupE2E, ServicesAndDriversAreListedWithTheirStatesAndDisplayNames) {
 
     std::string out = ExpectServiceListing({}, SERVICE_WIN32, SERVICE_STATE_ALL, L"service", L"services", L"Services :");
     // The display name in the bytes that the rest of the console writes (Windows-1252).
-    EXPECT_TRUE(std::regex_search(out, std::regex("\r\nQuorvanE2EGrpListed +Arr\xEAt\xE9 +D\xE9mo \xE9num\xE9r\xE9e\r\n")))
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex(Bytes(L"\nQuorvanE2EGrpListed +Arr\u00EAt\u00E9 +D\u00E9mo \u00E9num\u00E9r\u00E9e\n"))))
         << EscapeBytes(out);
     SERVICE_STATUS spooler{};
     {
@@ -553,8 +554,7 @@ TEST(GroupE2E, ServicesAndDriversAreListedWithTheirStatesAndDisplayNames) {
         UniqueServiceHandle handle(OpenServiceW(manager.get(), L"Spooler", SERVICE_QUERY_STATUS));
         ASSERT_TRUE(QueryServiceStatus(handle.get(), &spooler)) << GetLastError();
     }
-    const std::wstring spoolerState = StateInWords(spooler.dwCurrentState);
-    EXPECT_TRUE(std::regex_search(out, std::regex("\r\nSpooler +" + std::string(spoolerState.begin(), spoolerState.end()) + " ")))
+    EXPECT_TRUE(std::regex_search(out, std::regex(Bytes(L"\nSpooler +" + StateInWords(spooler.dwCurrentState) + L" "))))
         << EscapeBytes(out);
 
     out = ExpectServiceListing({L"pilotes", L"actifs"}, SERVICE_DRIVER, SERVICE_ACTIVE, L"pilote", L"pilotes",
