@@ -468,7 +468,8 @@ int CSvcObj::Control(unsigned long control, unsigned long value, void* context,
                            SERVICE_STATUS_PROCESS status = {};
                            const bool read = ReadStatus(service.get(), status);
                            if (rule.acceptance && !(status.dwControlsAccepted & rule.acceptance))
-                               return read ? Outcome::NotDone : Outcome::Failed;
+                               return read ? FailWith(RefusedControlCode(status.dwCurrentState))
+                                           : Outcome::Failed;
                            return OutcomeOf(
                                Os().ControlService(service.get(), control, AsServiceStatus(status)));
                        });

@@ -40,10 +40,30 @@ bool UntilTarget(DWORD state, DWORD target) {
     return state != target;
 }
 
+// Why a wait ended short of its target, when no status read failed.
+using ShortfallCode = DWORD (*)(const SERVICE_STATUS_PROCESS& status);
+
+// The waits of a pause and a continue go on until the target: they end short of it only when the
+// service made no progress for too long.
+DWORD RanOutOfTime(const SERVICE_STATUS_PROCESS&) {
+    return ERROR_SERVICE_REQUEST_TIMEOUT;
+}
+
+// Still pending, a start ran out of time; settled in another state, the service's own exit code
+// says why (ERROR_SERVICE_SPECIFIC_ERROR when its code is in dwServiceSpecificExitCode), and a
+// service that gave none is simply not running.
+DWORD WhyNotStarted(const SERVICE_STATUS_PROCESS& status) {
+    if (status.dwCurrentState == SERVICE_START_PENDING)
+        return ERROR_SERVICE_REQUEST_TIMEOUT;
+    return status.dwWin32ExitCode != NO_ERROR ? status.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE;
+}
+
 // Polls until the rule lets go, a read fails, or the service has reported no progress of its
 // checkpoint for its wait hint (at least MinimumProgressTimeout). Each pass sleeps a tenth of the
-// wait hint read in the pass before.
-Outcome WaitForState(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD target, WaitRule goesOn) {
+// wait hint read in the pass before. Done when the last status read shows the target; otherwise
+// failed with the code of the read that failed, or with the one `shortfall` gives.
+Outcome WaitForState(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD target, WaitRule goesOn,
+                     ShortfallCode shortfall) {
     DWORD lastProgress = Os().GetTickCount();
     while (goesOn(status.dwCurrentState, target)) {
         const DWORD oldCheckPoint = status.dwCheckPoint;
@@ -57,7 +77,7 @@ Outcome WaitForState(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD ta
             break;
         Os().Sleep(std::clamp(pollInterval, MinimumPollInterval, MaximumPollInterval));
     }
-    return status.dwCurrentState == target ? Outcome::Done : Outcome::NotDone;
+    return status.dwCurrentState == target ? Outcome::Done : FailWith(shortfall(status));
 }
 
 // Pause and continue differ only by these.
@@ -70,20 +90,22 @@ struct RunStateChange {
 const RunStateChange PauseChange = {SERVICE_PAUSED, SERVICE_PAUSE_PENDING, SERVICE_CONTROL_PAUSE};
 const RunStateChange ResumeChange = {SERVICE_RUNNING, SERVICE_CONTINUE_PENDING, SERVICE_CONTROL_CONTINUE};
 
+// A service already on its way to the target is waited for, whatever it accepts meanwhile.
 Outcome ChangeRunState(SC_HANDLE service, const RunStateChange& change) {
     SERVICE_STATUS_PROCESS status = {};
     if (!ReadStatus(service, status))
         return Outcome::Failed;
     if (status.dwCurrentState == change.target)
         return Outcome::Done;
-    if (!(status.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE))
-        return Outcome::NotDone;
-    if (status.dwCurrentState != change.pending &&
-        !Os().ControlService(service, change.control, AsServiceStatus(status)))
-        return Outcome::Failed;
+    if (status.dwCurrentState != change.pending) {
+        if (!(status.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE))
+            return FailWith(RefusedControlCode(status.dwCurrentState));
+        if (!Os().ControlService(service, change.control, AsServiceStatus(status)))
+            return Outcome::Failed;
+    }
     if (!ReadStatus(service, status))
         return status.dwCurrentState == change.target ? Outcome::Done : Outcome::Failed;
-    return WaitForState(service, status, change.target, UntilTarget);
+    return WaitForState(service, status, change.target, UntilTarget, RanOutOfTime);
 }
 
 // The dependent alone: those that depend on it come before it in the list being worked through.
@@ -155,10 +177,9 @@ Outcome WaitForStop(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, const CSv
         EndServiceProcess(manager, status.dwProcessId);
     if (status.dwCurrentState == SERVICE_STOPPED)
         return Outcome::Done;
-    if (readFailure == ERROR_SUCCESS)
-        return Outcome::NotDone;
-    ::SetLastError(readFailure);
-    return Outcome::Failed;
+    // Reads that kept failing say more than the time-out they led to.
+    return FailWith(readFailure != ERROR_SUCCESS ? readFailure
+                                                 : static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
 }
 
 } // namespace
@@ -173,7 +194,8 @@ int CSvcObj::Start(unsigned long argumentCount, const wchar_t** arguments, unsig
                            SERVICE_STATUS_PROCESS status = {};
                            if (!ReadStatus(service.get(), status))
                                return Outcome::Failed;
-                           return WaitForState(service.get(), status, SERVICE_RUNNING, WhileStartPending);
+                           return WaitForState(service.get(), status, SERVICE_RUNNING, WhileStartPending,
+                                               WhyNotStarted);
                        });
 }
 
@@ -187,9 +209,11 @@ int CSvcObj::Stop(int stopDependents, unsigned long timeout, int killOnTimeout, 
                 return Outcome::Failed;
             if (status.dwCurrentState == SERVICE_STOPPED)
                 return Outcome::Done;
-            if (!(status.dwControlsAccepted & SERVICE_ACCEPT_STOP))
-                return Outcome::NotDone;
+            // A service already stopping is waited for even when it accepts no more controls: the
+            // stop asked for is under way.
             if (status.dwCurrentState != SERVICE_STOP_PENDING) {
+                if (!(status.dwControlsAccepted & SERVICE_ACCEPT_STOP))
+                    return FailWith(RefusedControlCode(status.dwCurrentState));
                 // A dependent that does not stop does not keep the service itself from being asked.
                 if (stopDependents)
                     StopActiveDependents(*this, *m_pSvcCtrlMgr, timeout, killOnTimeout);

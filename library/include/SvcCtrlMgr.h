@@ -109,9 +109,11 @@ public:
     // The ordered group names; `groups` is untouched unless the list is read.
     int EnumServiceGroups(MultiString& groups);
     // Inserts `name` before the element at `position` (at the end when `append` is set or the
-    // position is past the end), unless that element is already the name without regard to case.
+    // position is past the end). A name the list already holds, without regard to case, is
+    // refused with ERROR_ALREADY_EXISTS and the list is left as it was.
     int CreateServiceGroup(const SimpleString& name, int append, unsigned long position);
-    // Removes the group at `position` (counted from 0); a position past the end changes nothing.
+    // Removes the group at `position` (counted from 0); a position past the end is refused with
+    // ERROR_NOT_FOUND and the list is left as it was.
     int DeleteServiceGroup(unsigned long position);
     // Removes every group named `name` without regard to case.
     int DeleteServiceGroup(const SimpleString& name);

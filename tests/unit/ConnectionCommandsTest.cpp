@@ -110,7 +110,9 @@ TEST_F(ConnectionCommandsTest, ConnectNeedsAMachineAndAtMostTheRights) {
     EXPECT_EQ(fake.Calls("OpenSCManagerW"), 0);
 }
 
-TEST_F(ConnectionCommandsTest, UnreachableMachineLeavesTheListAsItWas) {
+// The list stays as it was, but the connection that was active is no longer: what follows was
+// meant for the machine that could not be reached.
+TEST_F(ConnectionCommandsTest, UnreachableMachineLeavesTheListAsItWasAndNoneActive) {
     Connect(L"SRV");
     fake.unreachableMachines.insert(L"FAR");
     OutputCapture capture;
@@ -120,7 +122,7 @@ TEST_F(ConnectionCommandsTest, UnreachableMachineLeavesTheListAsItWas) {
     EXPECT_NE(capture.Err().find(L"1722"), std::wstring::npos) << capture.Err();
     EXPECT_NE(capture.Err().find(L"SvcCtrlMgr"), std::wstring::npos) << capture.Err();
     EXPECT_EQ(ConnectionCount(), 1u);
-    EXPECT_EQ(ActiveConnectionNumber(), 1u);
+    EXPECT_EQ(ActiveConnectionNumber(), 0u);
     EXPECT_EQ(fake.OpenManagers(), 1u);
 }
 
@@ -502,6 +504,31 @@ TEST_F(BatchModeTest, CtrlCAtThePromptClosesEachConnectionOnce) {
     EXPECT_EQ(fake.callsBesideControlHandler, 0) << "both threads closed at once";
     EXPECT_EQ(fake.Calls("UnlockServiceDatabase"), 1);
     EXPECT_EQ(ConnectionCount(), 0u);
+}
+
+// After a failed connect the script's next command falls on no machine, not on the one that was
+// active before; the open connection stays listed.
+TEST_F(PromptTest, AFailedConnectLeavesNoConnectionForTheCommandsThatFollow) {
+    FakeService& spooler = fake.AddService(L"Spooler");
+    spooler.status.dwCurrentState = SERVICE_RUNNING;
+    spooler.status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    fake.unreachableMachines.insert(L"far");
+    EXPECT_EQ(RunScript("connect quorvan-pc\nconnect far\nstop Spooler\ncl\n"), 0);
+    EXPECT_EQ(AfterBanner(), L"Quorvan> connect quorvan-pc\n\n"
+                             L"Quorvan @ quorvan-pc (local) | 1 > connect far\n\n"
+                             L"Quorvan> stop Spooler\n\n"
+                             L"Quorvan> cl\n"
+                             L"Ordinateurs actuellement connectés :\n"
+                             L"1 : quorvan-pc\t(local)\t| 1\n"
+                             L"\n"
+                             L"Aucune connection active...\n"
+                             L"\n"
+                             L"Quorvan> \n"
+                             L"\n");
+    EXPECT_NE(err.find(L"1722"), std::wstring::npos) << err;
+    EXPECT_TRUE(spooler.controlsReceived.empty());
+    EXPECT_EQ(spooler.status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(fake.serviceOpenings.empty()) << "no service was even opened";
 }
 
 TEST_F(PromptTest, CommandFailureIsReportedOnceAndCleared) {

@@ -36,8 +36,11 @@ TEST_F(ControlCommandsTest, WrongWordCountsShowTheUsageAndTouchNothing) {
         const CommandOutcome outcome = RunCommandLine(c.line);
         EXPECT_EQ(outcome.result, 0) << c.line;
         EXPECT_EQ(outcome.out, UsageOf(c.help)) << c.line;
+        EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER)) << c.line;
     }
     EXPECT_TRUE(fake.serviceOpenings.empty());
+    RunCommandLine(L"interrogate Alpha");
+    EXPECT_EQ(CommandLineSlip(), 0u) << "a command that ran clears the slip of the line before";
 }
 
 TEST_F(ControlCommandsTest, StartPassesTheWordsAfterTheNameAsTyped) {
