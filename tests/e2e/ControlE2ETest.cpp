@@ -420,10 +420,9 @@ TEST(ControlE2ESlow, StopEndsTheProcessOfAServiceHangingInStopPending) {
     const OrvelRun run = RunOrvelBatch({L"stop", service.name()});
     const DWORD elapsed = GetTickCount() - before;
     EXPECT_GT(elapsed, 30000u);
-    // The manager still shows STOP_PENDING after the kill, so the stop reports no success, and
-    // a time-out sets no last-error value.
+    // The manager still shows STOP_PENDING after the kill, so the stop fails as a time-out.
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), run.out);
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
     ASSERT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
     DWORD exitCode = 0;
     EXPECT_TRUE(GetExitCodeProcess(process.get(), &exitCode));
