@@ -131,8 +131,10 @@ private:
     // one, the remote-registry service is started (or continued) first when it is not running.
     // A registry that cannot be reached gives 0 with its code in the last-error value.
     int __StartRemoteRegistryService(HKEY rootKey);
-    // Detaches the registry, and stops (or pauses again) the remote-registry service only when the
-    // attachment of this connection started (or continued) it.
+    // Detaches the registry, and puts the remote-registry service back only as far as the
+    // attachment of this connection changed it: the start type it lifted first, then the service
+    // alone stopped (never its dependents nor its process) or paused again. A put-back that fails
+    // is reported on the error stream.
     int __StopRemoteRegistryService();
     // Runs `work(m_hRegistryKey)` with the registry attached and detaches it afterwards, keeping
     // the last-error value that the work left.
@@ -158,6 +160,7 @@ VELMARIK_API int ReleaseServiceHandle(SC_HANDLE handle);
 
 } // namespace ServicesManagement
 
-// 1 when `machineName` (null, empty, a name of this computer in any of its formats, with an
-// optional trailing dot and leading double backslash) denotes the machine the program runs on.
+// 1 when `machineName` (null, empty, a physical name of this computer in any of its formats, with
+// an optional trailing dot and leading double backslash) denotes the machine the program runs on.
+// A cluster's virtual name is not this computer's: another node may be serving it.
 VELMARIK_API int IsLocalMachine(const wchar_t* machineName);

@@ -238,7 +238,7 @@ std::string BootUsage() {
     return Bytes(LR"(
 Indique si le dernier démarrage doit être enregistré comme la
 dernière configuration valide connue sur l'ordinateur local.
-Si le nom du serveur est spécifié, il est ignoré.
+Refusé quand la connexion active est celle d'un autre ordinateur.
 
 UTILISATION :
     Mode Batch      : ORVEL <CONNECT:...> BOOT <OK | BAD>

@@ -374,11 +374,29 @@ TEST_F(ConnectionCommandsTest, WithoutElevationOnlyTheRightsOfEveryUserOpen) {
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+// OpenSCManager: another machine grants a caller that is not one of its administrators only
+// the right to connect; this computer answers after its own token.
+TEST_F(ConnectionCommandsTest, AnotherMachineGrantsANonAdministratorOnlyTheConnectRight) {
+    fake.remoteAdministrator = false;
+    const struct {
+        const wchar_t* machine;
+        const wchar_t* rights;
+        int result;
+    } cases[] = {{L"SRV", L"1", 1}, {L"SRV", L"4", 0}, {L"\\\\SRV", L"983103", 0}, {L"quorvan-pc", L"983103", 1}};
+    for (const auto& c : cases) {
+        OutputCapture capture;
+        ::SetLastError(0);
+        EXPECT_EQ(Run({L"connect", c.machine, c.rights}), c.result) << c.machine << L" " << c.rights;
+        EXPECT_EQ(::GetLastError(), c.result ? 0u : static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(ConnectionCount(), 2u);
+}
+
 TEST_F(ConnectionCommandsTest, BootTakesExactlyOkOrBad) {
     const std::wstring usage = L"\n"
                                L"Indique si le dernier démarrage doit être enregistré comme la\n"
                                L"dernière configuration valide connue sur l'ordinateur local.\n"
-                               L"Si le nom du serveur est spécifié, il est ignoré.\n"
+                               L"Refusé quand la connexion active est celle d'un autre ordinateur.\n"
                                L"\n"
                                L"UTILISATION :\n"
                                L"    Mode Batch      : ORVEL <CONNECT:...> BOOT <OK | BAD>\n"
@@ -529,6 +547,26 @@ TEST_F(PromptTest, AFailedConnectLeavesNoConnectionForTheCommandsThatFollow) {
     EXPECT_TRUE(spooler.controlsReceived.empty());
     EXPECT_EQ(spooler.status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_TRUE(fake.serviceOpenings.empty()) << "no service was even opened";
+}
+
+// Ctrl+C, or a closed window, while a group command starts another machine's disabled
+// remote-registry service: the control handler puts the start type back before anything else.
+TEST_F(BatchModeTest, CtrlCDuringTheRemoteRegistryStartPutsTheStartTypeBack) {
+    FakeService& registry = fake.AddService(L"RemoteRegistry", SERVICE_WIN32_SHARE_PROCESS);
+    registry.startType = SERVICE_DISABLED;
+    const SERVICE_STATUS_PROCESS starting = {SERVICE_WIN32_SHARE_PROCESS, SERVICE_START_PENDING, 0, 0, 0, 1, 2000,
+                                             900, 0};
+    SERVICE_STATUS_PROCESS running = starting;
+    running.dwCurrentState = SERVICE_RUNNING;
+    running.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    registry.scriptedStatuses = {registry.status, starting, starting, running};
+    fake.inputIsConsole = true;
+    fake.typedLines = {L"connect srv", L"enum service_group"};
+    fake.ctrlCAtSleep = 1;
+    EXPECT_EQ(RunProgram({}), 0);
+    EXPECT_EQ(registry.startType, static_cast<DWORD>(SERVICE_DISABLED));
+    EXPECT_TRUE(fake.terminatedProcesses.empty());
+    EXPECT_EQ(ConnectionCount(), 0u);
 }
 
 TEST_F(PromptTest, CommandFailureIsReportedOnceAndCleared) {

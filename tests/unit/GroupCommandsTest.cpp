@@ -190,6 +190,19 @@ TEST_F(GroupCommandsTest, CreateGroupRefusesANameTheListHoldsInAnyCase) {
     }
 }
 
+// A cluster's virtual name may be served by another node: its group list is that node's,
+// reached through its registry service, never this computer's own registry.
+TEST_F(GroupCommandsTest, AClusterNameIsReachedAsAnotherMachine) {
+    fake.computerNames[ComputerNameNetBIOS] = L"GRAPPE";
+    fake.computerNames[ComputerNameDnsFullyQualified] = L"grappe.corp.example";
+    SetGroupList(fake, {L"A"});
+    for (const wchar_t* name : {L"GRAPPE", L"grappe.corp.example", L"QUORVAN-PC"}) {
+        OpenConnection(name, SC_MANAGER_ALL_ACCESS);
+        EXPECT_EQ(RunCommandLine(L"create service_group grp").result, 1) << name;
+    }
+    EXPECT_EQ(fake.registryConnections, (std::vector<std::wstring>{L"\\\\GRAPPE", L"\\\\grappe.corp.example"}));
+}
+
 TEST_F(GroupCommandsTest, DeleteGroupByNameOrPosition) {
     const struct {
         const wchar_t* line;

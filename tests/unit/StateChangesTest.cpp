@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -233,8 +234,9 @@ TEST_F(StateChangesTest, StopWaitsAFixedTimeAndEndsTheProcessOfALocalServiceThat
          false},
         {"this machine by its name", hanging, 1, L"\\\\quorvan-pc", nullptr, 0, 0, Timeout, sent,
          Sleeps(11, 3000), true},
+        // The process is ended only once the service is seen to be still in it.
         {"reads that keep failing", hanging, 1, nullptr, "QueryServiceStatusEx", 3, 0, Denied, sent,
-         Sleeps(11, 3000), true},
+         Sleeps(11, 3000), false},
         {"the control fails", {running}, 1, nullptr, "ControlService", 1, 0, Denied, {}, {}, false},
     };
     for (const auto& c : cases) {
@@ -243,15 +245,88 @@ TEST_F(StateChangesTest, StopWaitsAFixedTimeAndEndsTheProcessOfALocalServiceThat
         machine.fake.tick = NearTheWrap;
         if (c.failing)
             machine.fake.FailCall(c.failing, ERROR_ACCESS_DENIED, c.firstFailing, 1000);
+        OutputCapture capture;
         ::SetLastError(Marker);
         EXPECT_EQ(machine.service.Stop(1, 120000, c.killOnTimeout, 0, nullptr, nullptr), c.result);
         EXPECT_EQ(::GetLastError(), c.error ? c.error : Marker);
         EXPECT_EQ(machine.spooler.controlsReceived, c.controls);
         EXPECT_EQ(machine.fake.sleeps, c.sleeps);
-        EXPECT_EQ(machine.fake.Calls("OpenProcess"), c.killed ? 1 : 0);
         EXPECT_EQ(machine.fake.terminatedProcesses, (c.killed ? Terminations{{ProcessId, 1}} : Terminations{}));
         EXPECT_EQ(machine.fake.serviceOpenings.at(0), static_cast<DWORD>(SERVICE_QUERY_STATUS | SERVICE_STOP));
         EXPECT_FALSE(machine.fake.IsPrivilegeEnabled(L"SeDebugPrivilege")) << "the token is as it was";
+    }
+}
+
+// The kill ends the named service's process only: never one that hosts other active services,
+// that the system runs, that is critical, or that the service has left (its id may since name an
+// unrelated process). A spared process is named on the error stream with the reason, and the stop
+// fails as a time-out does.
+TEST_F(StateChangesTest, TheKillEndsNothingButTheProcessOfTheNamedService) {
+    const std::wstring spared = L"Le processus 4242 du service Spooler n'a pas \u00E9t\u00E9 termin\u00E9 : ";
+    const std::wstring system = spared + L"c'est un processus du syst\u00E8me.\n";
+    auto hostAlso = [](const wchar_t* name, DWORD state) {
+        return [=](Machine& machine) {
+            FakeService& other = machine.fake.AddService(name, SERVICE_WIN32_SHARE_PROCESS);
+            other.status = Status(state, Stop);
+            if (state == SERVICE_STOPPED)
+                other.status.dwProcessId = 0;
+        };
+    };
+    auto runInSystemProcess = [](Machine& machine) {
+        for (SERVICE_STATUS_PROCESS& status : machine.spooler.scriptedStatuses)
+            status.dwServiceFlags = SERVICE_RUNS_IN_SYSTEM_PROCESS;
+    };
+    auto critical = [](Machine& machine) { machine.fake.criticalProcesses = {ProcessId}; };
+    const struct {
+        const char* label;
+        std::function<void(Machine&)> arrange;
+        int result;
+        bool killed;
+        std::wstring err;
+        std::vector<std::wstring> failed;
+    } cases[] = {
+        {"alone in its process", [](Machine&) {}, 0, true, L"", {L"Spooler"}},
+        {"a host with another running service", hostAlso(L"Audio", SERVICE_RUNNING), 0, false,
+         spared + L"il h\u00E9berge aussi Audio.\n", {}},
+        {"a host with two",
+         [&](Machine& m) {
+             hostAlso(L"Audio", SERVICE_RUNNING)(m);
+             hostAlso(L"Net", SERVICE_PAUSED)(m);
+         },
+         0, false, spared + L"il h\u00E9berge aussi Audio, Net.\n", {}},
+        {"a stopped co-hosted service is no reason", hostAlso(L"Audio", SERVICE_STOPPED), 0, true, L"", {L"Spooler"}},
+        {"a service of a system process", runInSystemProcess, 0, false, system, {}},
+        {"a critical process", critical, 0, false, system, {}},
+        {"a system without the critical check", [](Machine& m) { m.fake.hasIsProcessCritical = false; }, 0, true,
+         L"", {L"Spooler"}},
+        {"the critical check fails", [](Machine& m) { m.fake.FailCall("IsProcessCritical", ERROR_ACCESS_DENIED); },
+         0, false, system, {}},
+        {"the services cannot be listed",
+         [](Machine& m) { m.fake.FailCall("EnumServicesStatusExW", ERROR_ACCESS_DENIED, 1, 10); }, 0, false,
+         spared + L"les services qu'il h\u00E9berge n'ont pas pu \u00EAtre list\u00E9s.\n", {}},
+        {"its id given to an unrelated process just before",
+         [](Machine& m) { m.fake.timedEvents.push_back({30001, [&m] { m.fake.ReuseProcessId(ProcessId); }}); }, 1,
+         false, L"", {L"Spooler"}},
+        {"the system process's id",
+         [](Machine& m) {
+             for (SERVICE_STATUS_PROCESS& status : m.spooler.scriptedStatuses)
+                 status.dwProcessId = 4;
+         },
+         0, false, L"Le processus 4 du service Spooler n'a pas \u00E9t\u00E9 termin\u00E9 : c'est un processus du syst\u00E8me.\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Machine machine({Status(SERVICE_RUNNING, Stop), Status(SERVICE_STOP_PENDING, Stop, 0, 3000)});
+        c.arrange(machine);
+        OutputCapture capture;
+        ::SetLastError(Marker);
+        EXPECT_EQ(machine.service.Stop(1, 120000, 1, 0, nullptr, nullptr), c.result);
+        EXPECT_EQ(::GetLastError(), Marker);
+        EXPECT_EQ(machine.fake.terminatedProcesses, (c.killed ? Terminations{{ProcessId, 1}} : Terminations{}));
+        EXPECT_EQ(capture.Err(), c.err);
+        EXPECT_EQ(machine.fake.failureActionsRun, c.failed);
+        EXPECT_FALSE(machine.fake.machineStopped);
+        EXPECT_EQ(machine.fake.runningProcesses.count(ProcessId), c.killed ? 0u : 1u);
     }
 }
 
