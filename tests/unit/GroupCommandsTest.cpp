@@ -243,6 +243,7 @@ TEST_F(GroupCommandsTest, MalformedOptionsShowTheUsageLineAndChangeNothing) {
         {L"delete service_group grp", L"DeleteServiceGroupHelp()\n\n"},
         {L"delete service_group name=", L"DeleteServiceGroupHelp()\n\n"},
         {L"delete service_group name=a b", L"DeleteServiceGroupHelp()\n\n"},
+        {L"delete service_group order=abc", L"DeleteServiceGroupHelp()\n\n"},
         {L"create service_object", L"CreateSvcObjHelp()\n\n"},
         {L"delete service_object a b", L"DeleteSvcObjHelp()\n\n"},
     };
