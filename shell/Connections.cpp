@@ -82,10 +82,13 @@ bool IsListed(const CSvcCtrlMgr* connection) {
     return connection && std::find(g_connections.begin(), g_connections.end(), connection) != g_connections.end();
 }
 
-// Marks the connection lost when `code` says so.
+// Marks the connection lost when `code` says so. The control handler reads the marks while it
+// closes the connections, so they change under the closing lock.
 void NoteFailure(CSvcCtrlMgr* connection, DWORD code) {
-    if (IsListed(connection) && !g_lost.count(connection) && SaysMachineLost(code, *connection))
+    if (IsListed(connection) && !g_lost.count(connection) && SaysMachineLost(code, *connection)) {
+        const ClosingLock exclusive;
         g_lost[connection] = code;
+    }
 }
 
 // One line on the error stream: what happened and how to recover.
