@@ -264,6 +264,8 @@ const Scenario Scenarios[] = {
     On(L"enum service_group_load_order Base", {{"*", AsWithout}, LoadOrderEnumeration}),
     // The size query's result is not looked at: the read, in a block for one record, lacks room.
     On(L"enum dependent_services Beta", {Lookup, {"EnumDependentServicesW#1", ERROR_MORE_DATA}}),
+    // As the count's: the enumeration's size query is not looked at.
+    On(L"enum services tous", {{"EnumServicesStatusExW#1", AsWithout}}),
     On(L"query config Alpha", {Lookup}),
     On(L"query configex Alpha", ConfigEx),
     On(L"query status Alpha", {Lookup}),

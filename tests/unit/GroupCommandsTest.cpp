@@ -90,6 +90,74 @@ TEST_F(GroupCommandsTest, DependentsAreListedByKeyNameWithAPluralThatNeverChange
     EXPECT_EQ(RunCommandLine(L"enum dependent_services Nobody").out, L"\n");
 }
 
+// Rows sorted as command words compare names (a case-sensitive or upper-case fold would put
+// Charlie before beta, or SvcA before Svc_B), the states in words, the columns padded with spaces.
+TEST_F(GroupCommandsTest, ServicesAreListedByKeyNameWithTheirStatesAligned) {
+    const struct {
+        const wchar_t* name;
+        DWORD type;
+        DWORD state;
+    } machine[] = {
+        {L"zeta", SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING},
+        {L"Alpha", SERVICE_WIN32_SHARE_PROCESS, SERVICE_STOPPED},
+        {L"beta", SERVICE_WIN32_OWN_PROCESS, SERVICE_PAUSED},
+        {L"Charlie", SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING},
+        {L"Svc_B", SERVICE_WIN32_OWN_PROCESS, SERVICE_STOP_PENDING},
+        {L"SvcA", SERVICE_WIN32_OWN_PROCESS, SERVICE_CONTINUE_PENDING},
+        {L"d", SERVICE_WIN32_OWN_PROCESS, SERVICE_PAUSE_PENDING},
+        {L"Fs", SERVICE_FILE_SYSTEM_DRIVER, SERVICE_RUNNING},
+        {L"Beep", SERVICE_KERNEL_DRIVER, SERVICE_RUNNING},
+    };
+    for (const auto& entry : machine)
+        fake.AddService(entry.name, entry.type).status.dwCurrentState = entry.state;
+    fake.FindService(L"zeta")->displayName = L"Z\u00EAta affich\u00E9e";
+    const std::wstring usage = RunCommandLine(L"help enum services").out;
+    ASSERT_NE(usage.find(L"ENUM SERVICES [type] [\u00E9tat]"), std::wstring::npos) << usage;
+    const std::wstring allServices = L"Il y a 7 services.\n\nServices :\n==========\n"
+                                     L"Alpha    Arr\u00EAt\u00E9                  Alpha (display)\n"
+                                     L"beta     En pause                beta (display)\n"
+                                     L"Charlie  D\u00E9marrage en cours      Charlie (display)\n"
+                                     L"d        Mise en pause en cours  d (display)\n"
+                                     L"Svc_B    Arr\u00EAt en cours          Svc_B (display)\n"
+                                     L"SvcA     Reprise en cours        SvcA (display)\n"
+                                     L"zeta     En cours d'ex\u00E9cution    Z\u00EAta affich\u00E9e\n\n";
+    const struct {
+        const wchar_t* line;
+        int result;
+        std::wstring out;
+    } cases[] = {
+        {L"enum services", 1, allServices},
+        {L"enum SERVICES Services Tous", 1, allServices},
+        {L"enum services services inactifs", 1,
+         L"Il y a 1 service.\n\nServices :\n==========\nAlpha  Arr\u00EAt\u00E9  Alpha (display)\n\n"},
+        {L"enum services pilotes ACTIFS", 1,
+         L"Il y a 2 pilotes.\n\nPilotes :\n=========\n"
+         L"Beep  En cours d'ex\u00E9cution  Beep (display)\n"
+         L"Fs    En cours d'ex\u00E9cution  Fs (display)\n\n"},
+        {L"enum services tous actifs", 1,
+         L"Il y a 8 services / pilotes.\n\nServices / pilotes :\n====================\n"
+         L"Beep     En cours d'ex\u00E9cution    Beep (display)\n"
+         L"beta     En pause                beta (display)\n"
+         L"Charlie  D\u00E9marrage en cours      Charlie (display)\n"
+         L"d        Mise en pause en cours  d (display)\n"
+         L"Fs       En cours d'ex\u00E9cution    Fs (display)\n"
+         L"Svc_B    Arr\u00EAt en cours          Svc_B (display)\n"
+         L"SvcA     Reprise en cours        SvcA (display)\n"
+         L"zeta     En cours d'ex\u00E9cution    Z\u00EAta affich\u00E9e\n\n"},
+        {L"enum services pilotes inactifs", 1, L"Il y a 0 pilote.\n\nPilotes :\n=========\n\n"},
+        {L"enum services actifs", 0, usage},
+        {L"enum services services en_cours", 0, usage},
+        {L"enum services tous tous tous", 0, usage},
+    };
+    for (const auto& c : cases) {
+        ::SetLastError(0);
+        const CommandOutcome outcome = RunCommandLine(c.line);
+        EXPECT_EQ(outcome.result, c.result) << c.line;
+        EXPECT_EQ(outcome.out, c.out) << c.line;
+        EXPECT_EQ(::GetLastError(), 0u) << c.line;
+    }
+}
+
 TEST_F(GroupCommandsTest, CreateGroupPlacesByTheLastOption) {
     const struct {
         const wchar_t* line;
