@@ -19,7 +19,7 @@ using ServicesManagement::CSvcObj;
 
 namespace {
 
-FILE* AnswerInput = nullptr;
+TextInput* AnswerInput = nullptr;
 
 const size_t AnswerCapacity = 4096;
 // No failure policy needs more; a larger count is a typing slip, and it bounds what is allocated.
@@ -176,7 +176,13 @@ const wchar_t* OrDefault(const wchar_t* text) { return text ? text : L"< the def
 void PrintSummary(const SERVICE_FAILURE_ACTIONSW& record) {
     const wchar_t* const Rule = L"===============";
     std::wcout << std::endl << std::endl << Cp437(L"Récapitulatif :") << std::endl << Rule << std::endl << std::endl
-               << L"svcFailureActions.dwResetPeriod = " << record.dwResetPeriod << std::endl;
+               << L"svcFailureActions.dwResetPeriod = ";
+    // Without an action array the platform ignores the reset period (SERVICE_FAILURE_ACTIONS):
+    // the one in place stays.
+    if (record.lpsaActions)
+        std::wcout << record.dwResetPeriod << std::endl;
+    else
+        std::wcout << OrDefault(nullptr) << std::endl;
     ConsolePrintf(L"svcFailureActions.lpRebootMsg   = %s\n", OrDefault(record.lpRebootMsg));
     ConsolePrintf(L"svcFailureActions.lpCommand     = %s\n", OrDefault(record.lpCommand));
     std::wcout << std::endl << L"Actions" << std::endl << L"=======" << std::endl << std::endl
@@ -217,7 +223,7 @@ void ChangeFailureActions(CSvcObj& object, AnswerReader& answers) {
 
 } // namespace
 
-void SetConfigAnswerInput(FILE* input) { AnswerInput = input; }
+void SetConfigAnswerInput(TextInput* input) { AnswerInput = input; }
 
 // Once started, the dialogue runs to its end and both changes are always asked of the platform.
 int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
@@ -225,9 +231,8 @@ int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
         return 0;
     int result = 0;
     WithActiveService(argv[0], [&](CSvcObj& object) {
-        const std::unique_ptr<TextInput> input =
-            AnswerInput ? std::make_unique<ByteInput>(AnswerInput) : OpenStandardInput();
-        AnswerReader answers(*input);
+        const std::unique_ptr<TextInput> opened = AnswerInput ? nullptr : OpenStandardInput();
+        AnswerReader answers(AnswerInput ? *AnswerInput : *opened);
         ChangeDescription(object, answers);
         ChangeFailureActions(object, answers);
         answers.DropRestOfLine();

@@ -267,8 +267,12 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             std::vector<std::wstring> words;
             std::vector<std::wstring> result;
             std::wstring output = L"";
+            DWORD exitCode = 0;
         };
         const std::wstring nine = L"order=99999999999";
+        const DWORD listed = ERROR_ALREADY_EXISTS;
+        const DWORD noGroupThere = ERROR_NOT_FOUND;
+        const DWORD usage = ERROR_INVALID_PARAMETER;
         const std::vector<Case> cases = {
             {base, {L"create", L"service_group", kNew, L"order=1"}, {kGrpA, kNew, kGrpB}},
             {base, {L"create", L"service_group", kNew, L"order=1", L"SET_GROUP_AT_THE_END"}, {kGrpA, kGrpB, kNew}},
@@ -278,38 +282,40 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             {base, {L"create", L"service_group", kNew, L"order= +1st"}, {kGrpA, kNew, kGrpB}},
             {base, {L"create", L"service_group", kNew, L"order=-1"}, {kGrpA, kGrpB, kNew}},
             {base, {L"create", L"service_group", kNew, nine}, {kGrpA, kGrpB, kNew}},
-            // Only the element at the position is compared with the new name.
-            {base, {L"create", L"service_group", kGrpALower, L"order=0"}, base},
-            {base, {L"create", L"service_group", kGrpALower, L"order=1"}, {kGrpA, kGrpALower, kGrpB}},
+            // A name already listed, in any case and wherever it would go, is refused.
+            {base, {L"create", L"service_group", kGrpALower, L"order=0"}, base, L"", listed},
+            {base, {L"create", L"service_group", kGrpALower, L"order=1"}, base, L"", listed},
+            {base, {L"create", L"service_group", kGrpB}, base, L"", listed},
             {{}, {L"create", L"service_group", kNew, L"order=3"}, {kNew}},
             {base, {L"create", L"service_group", L"Quorvan E2E Grp", L"order=1"}, {kGrpA, L"Quorvan E2E Grp", kGrpB}},
-            {base, {L"create", L"service_group", kNew, L"order=2=3"}, base, kCreateUsage},
-            {base, {L"create", L"service_group", kNew, L"orders=2"}, base, kCreateUsage},
-            {base, {L"create", L"service_group", kNew, L"order="}, base, kCreateUsage},
-            {base, {L"create", L"service_group", kNew, L"order=1", L"order=2", L"order=0"}, base, kCreateUsage},
-            {base, {L"create", L"service_group"}, base, kCreateUsage},
+            {base, {L"create", L"service_group", kNew, L"order=2=3"}, base, kCreateUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"orders=2"}, base, kCreateUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"order="}, base, kCreateUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"order=1", L"order=2", L"order=0"}, base, kCreateUsage, usage},
+            {base, {L"create", L"service_group"}, base, kCreateUsage, usage},
             {base, {L"delete", L"service_group", L"name=" + kGrpB}, {kGrpA}},
             {{kGrpA, kGrpB, L"QUORVANE2EGRPA"}, {L"delete", L"service_group", L"NAME=" + kGrpALower}, {kGrpB}},
             {base, {L"delete", L"service_group", L"name=QuorvanE2EGrpMissing"}, base},
             {{kGrpA, L"Quorvan E2E Grp", kGrpB}, {L"delete", L"service_group", L"name=\"Quorvan E2E Grp\""}, base},
             {base, {L"delete", L"service_group", L"order=0"}, {kGrpB}},
             {base, {L"delete", L"service_group", L"Order=1"}, {kGrpA}},
-            {base, {L"delete", L"service_group", L"order=2"}, base},
-            {base, {L"delete", L"service_group", L"order=-1"}, base},
-            {base, {L"delete", L"service_group", nine}, base},
-            {base, {L"delete", L"service_group", L"name="}, base, kDeleteUsage},
-            {base, {L"delete", L"service_group", kGrpA}, base, kDeleteUsage},
-            {base, {L"delete", L"service_group", L"name=" + kGrpA + L"=x"}, base, kDeleteUsage},
-            {base, {L"delete", L"service_group", L"names=" + kGrpA}, base, kDeleteUsage},
-            {base, {L"delete", L"service_group", L"name=" + kGrpA, L"order=0"}, base, kDeleteUsage},
-            {base, {L"delete", L"service_group"}, base, kDeleteUsage},
+            {base, {L"delete", L"service_group", L"order=2"}, base, L"", noGroupThere},
+            {base, {L"delete", L"service_group", L"order=-1"}, base, L"", noGroupThere},
+            {base, {L"delete", L"service_group", nine}, base, L"", noGroupThere},
+            {base, {L"delete", L"service_group", L"order=x"}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group", L"name="}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group", kGrpA}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group", L"name=" + kGrpA + L"=x"}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group", L"names=" + kGrpA}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group", L"name=" + kGrpA, L"order=0"}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group"}, base, kDeleteUsage, usage},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::PrintToString(c.words));
             setList(c.initial);
             const OrvelRun run = RunOrvelBatch(c.words);
             EXPECT_PRED_FORMAT2(BytesEqual, Batch(c.output), run.out);
-            EXPECT_EQ(run.exitCode, 0u);
+            EXPECT_EQ(run.exitCode, c.exitCode);
             DWORD type = REG_NONE;
             std::vector<BYTE> data;
             EXPECT_TRUE(list.Read(type, data));

@@ -110,7 +110,9 @@ TEST_F(ConnectionCommandsTest, ConnectNeedsAMachineAndAtMostTheRights) {
     EXPECT_EQ(fake.Calls("OpenSCManagerW"), 0);
 }
 
-TEST_F(ConnectionCommandsTest, UnreachableMachineLeavesTheListAsItWas) {
+// The list stays as it was, but the connection that was active is no longer: what follows was
+// meant for the machine that could not be reached.
+TEST_F(ConnectionCommandsTest, UnreachableMachineLeavesTheListAsItWasAndNoneActive) {
     Connect(L"SRV");
     fake.unreachableMachines.insert(L"FAR");
     OutputCapture capture;
@@ -120,7 +122,7 @@ TEST_F(ConnectionCommandsTest, UnreachableMachineLeavesTheListAsItWas) {
     EXPECT_NE(capture.Err().find(L"1722"), std::wstring::npos) << capture.Err();
     EXPECT_NE(capture.Err().find(L"SvcCtrlMgr"), std::wstring::npos) << capture.Err();
     EXPECT_EQ(ConnectionCount(), 1u);
-    EXPECT_EQ(ActiveConnectionNumber(), 1u);
+    EXPECT_EQ(ActiveConnectionNumber(), 0u);
     EXPECT_EQ(fake.OpenManagers(), 1u);
 }
 
@@ -372,11 +374,29 @@ TEST_F(ConnectionCommandsTest, WithoutElevationOnlyTheRightsOfEveryUserOpen) {
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+// OpenSCManager: another machine grants a caller that is not one of its administrators only
+// the right to connect; this computer answers after its own token.
+TEST_F(ConnectionCommandsTest, AnotherMachineGrantsANonAdministratorOnlyTheConnectRight) {
+    fake.remoteAdministrator = false;
+    const struct {
+        const wchar_t* machine;
+        const wchar_t* rights;
+        int result;
+    } cases[] = {{L"SRV", L"1", 1}, {L"SRV", L"4", 0}, {L"\\\\SRV", L"983103", 0}, {L"quorvan-pc", L"983103", 1}};
+    for (const auto& c : cases) {
+        OutputCapture capture;
+        ::SetLastError(0);
+        EXPECT_EQ(Run({L"connect", c.machine, c.rights}), c.result) << c.machine << L" " << c.rights;
+        EXPECT_EQ(::GetLastError(), c.result ? 0u : static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(ConnectionCount(), 2u);
+}
+
 TEST_F(ConnectionCommandsTest, BootTakesExactlyOkOrBad) {
     const std::wstring usage = L"\n"
                                L"Indique si le dernier démarrage doit être enregistré comme la\n"
                                L"dernière configuration valide connue sur l'ordinateur local.\n"
-                               L"Si le nom du serveur est spécifié, il est ignoré.\n"
+                               L"Refusé quand la connexion active est celle d'un autre ordinateur.\n"
                                L"\n"
                                L"UTILISATION :\n"
                                L"    Mode Batch      : ORVEL <CONNECT:...> BOOT <OK | BAD>\n"
@@ -504,10 +524,135 @@ TEST_F(BatchModeTest, CtrlCAtThePromptClosesEachConnectionOnce) {
     EXPECT_EQ(ConnectionCount(), 0u);
 }
 
+// After a failed connect the script's next command falls on no machine, not on the one that was
+// active before; the open connection stays listed.
+TEST_F(PromptTest, AFailedConnectLeavesNoConnectionForTheCommandsThatFollow) {
+    FakeService& spooler = fake.AddService(L"Spooler");
+    spooler.status.dwCurrentState = SERVICE_RUNNING;
+    spooler.status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    fake.unreachableMachines.insert(L"far");
+    EXPECT_EQ(RunScript("connect quorvan-pc\nconnect far\nstop Spooler\ncl\n"), 0);
+    EXPECT_EQ(AfterBanner(), L"Quorvan> connect quorvan-pc\n\n"
+                             L"Quorvan @ quorvan-pc (local) | 1 > connect far\n\n"
+                             L"Quorvan> stop Spooler\n\n"
+                             L"Quorvan> cl\n"
+                             L"Ordinateurs actuellement connectés :\n"
+                             L"1 : quorvan-pc\t(local)\t| 1\n"
+                             L"\n"
+                             L"Aucune connection active...\n"
+                             L"\n"
+                             L"Quorvan> \n"
+                             L"\n");
+    EXPECT_NE(err.find(L"1722"), std::wstring::npos) << err;
+    EXPECT_TRUE(spooler.controlsReceived.empty());
+    EXPECT_EQ(spooler.status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(fake.serviceOpenings.empty()) << "no service was even opened";
+}
+
+// Ctrl+C, or a closed window, while a group command starts another machine's disabled
+// remote-registry service: the control handler puts the start type back before anything else.
+TEST_F(BatchModeTest, CtrlCDuringTheRemoteRegistryStartPutsTheStartTypeBack) {
+    FakeService& registry = fake.AddService(L"RemoteRegistry", SERVICE_WIN32_SHARE_PROCESS);
+    registry.startType = SERVICE_DISABLED;
+    const SERVICE_STATUS_PROCESS starting = {SERVICE_WIN32_SHARE_PROCESS, SERVICE_START_PENDING, 0, 0, 0, 1, 2000,
+                                             900, 0};
+    SERVICE_STATUS_PROCESS running = starting;
+    running.dwCurrentState = SERVICE_RUNNING;
+    running.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    registry.scriptedStatuses = {registry.status, starting, starting, running};
+    fake.inputIsConsole = true;
+    fake.typedLines = {L"connect srv", L"enum service_group"};
+    fake.ctrlCAtSleep = 1;
+    EXPECT_EQ(RunProgram({}), 0);
+    EXPECT_EQ(registry.startType, static_cast<DWORD>(SERVICE_DISABLED));
+    EXPECT_TRUE(fake.terminatedProcesses.empty());
+    EXPECT_EQ(ConnectionCount(), 0u);
+}
+
 TEST_F(PromptTest, CommandFailureIsReportedOnceAndCleared) {
     EXPECT_EQ(RunScript("connect srv\nlock on\ncl\n"), 0);
     const std::wstring rule = L"============================================";
     EXPECT_EQ(err, L"\n" + rule + L"\n| Error, GetLastError() = 5\n" + rule + L"\n\n");
+}
+
+// A remote machine that stops answering: the first call that waits for it marks its connection
+// lost, and from then on nothing is asked of it, neither by the prompt nor by cl nor by closing
+// it; a command on it fails at once and says how to recover, which then works.
+TEST_F(PromptTest, ALostConnectionIsShownAndClosedWithoutWaitingAgain) {
+    fake.AddService(L"Spooler");
+    Quiet({L"connect", L"srv2", L"24"});
+    fake.StopAnswering(L"srv2");
+    const int closesBefore = fake.Calls("CloseServiceHandle");
+    EXPECT_EQ(RunScript("cl\nquery status Spooler\ncc 1\nconnect srv2\n"), 0);
+    const std::wstring lost = L"(perdue, erreur 1722)";
+    EXPECT_EQ(AfterBanner(), L"Quorvan @ srv2 | 25 " + lost + L" > cl\n"
+                             L"Ordinateurs actuellement connectés :\n"
+                             L"1 : srv2\t\t| 25 " + lost + L"\n"
+                             L"\n"
+                             L"Connection active => 1 : srv2\t\t| 25 " + lost + L"\n"
+                             L"\n"
+                             L"Quorvan @ srv2 | 25 " + lost + L" > query status Spooler\n"
+                             L"\n"
+                             L"Quorvan @ srv2 | 25 " + lost + L" > cc 1\n"
+                             L"\n"
+                             L"Quorvan> connect srv2\n"
+                             L"\n"
+                             L"Quorvan> \n"
+                             L"\n");
+    EXPECT_EQ(err.find(L"La connection 1 avec srv2 est perdue (erreur 1722) : fermez-la avec 'cc 1', puis "
+                       L"reconnectez-vous avec 'connect srv2 25'.\n\n===="),
+              0u)
+        << err;
+    EXPECT_EQ(fake.unansweredCalls, 2) << "one read of the lock by the first prompt, one opening by connect";
+    EXPECT_EQ(fake.tick, 2 * FakePlatform::RpcTimeout);
+    EXPECT_EQ(fake.Calls("CloseServiceHandle"), closesBefore) << "closing a lost connection makes no call";
+
+    fake.AnswerAgain(L"srv2");
+    EXPECT_EQ(RunScript("connect srv2 24\nlock on\n"), 0);
+    EXPECT_EQ(AfterBanner(), L"Quorvan> connect srv2 24\n\n"
+                             L"Quorvan @ srv2 | 25 > lock on\n"
+                             L"Quorvan @ srv2 | 25 \f > \n"
+                             L"\n");
+    EXPECT_EQ(fake.unansweredCalls, 2);
+}
+
+// Only the codes by which the RPC runtime says that a machine no longer answers lose a connection;
+// ERROR_INVALID_HANDLE does once the binding to a remote machine is gone, never on this machine.
+TEST_F(ConnectionCommandsTest, OnlyTheCodesOfAMachineThatNoLongerAnswersLoseItsConnection) {
+    const struct {
+        const wchar_t* machine;
+        DWORD code;
+        bool lost;
+    } cases[] = {
+        {L"srv2", RPC_S_SERVER_UNAVAILABLE, true}, {L"srv2", RPC_S_CALL_FAILED, true},
+        {L"srv2", RPC_S_CALL_FAILED_DNE, true},    {L"srv2", RPC_S_INVALID_BINDING, true},
+        {L"srv2", RPC_X_SS_IN_NULL_CONTEXT, true}, {L"srv2", ERROR_INVALID_HANDLE, true},
+        {L"quorvan-pc", ERROR_INVALID_HANDLE, false}, {L"srv2", RPC_S_SERVER_TOO_BUSY, false},
+        {L"srv2", ERROR_ACCESS_DENIED, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.code << " on " << c.machine);
+        Quiet({L"connect", c.machine, L"16"});
+        fake.FailCall("QueryServiceLockStatusW", c.code);
+        const std::wstring list = Output({L"cl"}, 1);
+        EXPECT_EQ(list.find(L"(perdue, erreur " + std::to_wstring(c.code) + L")") != std::wstring::npos, c.lost)
+            << list;
+        EXPECT_EQ(ConnectionLossCode(GetConnection(1)), c.lost ? c.code : 0u);
+        Quiet({L"callc"});
+        fake.AnswerAgain(c.machine);
+    }
+}
+
+// A command that loses its connection in batch mode ends with the code, and the closing that
+// follows asks nothing of the machine (no remote-registry stop, no handle closed).
+TEST_F(BatchModeTest, ACommandThatLosesItsConnectionLeavesWithoutWaitingAgain) {
+    fake.AddService(L"Spooler");
+    fake.FailCall("QueryServiceStatusEx", RPC_S_CALL_FAILED);
+    EXPECT_EQ(RunProgram({L"connect:srv2,5", L"query", L"status", L"Spooler"}), static_cast<int>(RPC_S_CALL_FAILED));
+    EXPECT_EQ(fake.serviceNamesOpened, std::vector<std::wstring>(fake.serviceNamesOpened.size(), L"Spooler"))
+        << "the remote-registry service is not stopped";
+    EXPECT_EQ(fake.OpenManagers(), 1u) << "the lost connection's handle is left to the machine";
+    fake.AnswerAgain(L"srv2");
 }
 
 } // namespace

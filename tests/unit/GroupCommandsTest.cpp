@@ -169,13 +169,38 @@ TEST_F(GroupCommandsTest, CreateGroupPlacesByTheLastOption) {
         {L"create service_group grp set_group_at_the_end order=2", {L"A", L"B", L"grp", L"C"}},
         {L"create service_group \"Mon groupe\" order=0", {L"Mon groupe", L"A", L"B", L"C"}},
         {L"create service_group grp order=-1", {L"A", L"B", L"C", L"grp"}},
-        {L"create service_group a order=0", {L"A", L"B", L"C"}},
     };
     for (const auto& c : cases) {
         SetGroupList(fake, {L"A", L"B", L"C"});
         EXPECT_EQ(RunCommandLine(c.line).result, 1) << c.line;
         EXPECT_EQ(Listed(fake), MultiStringUnits(c.after)) << c.line;
     }
+}
+
+// A second copy of a listed name, wherever it would go, would be removed with the first by a
+// later deletion by name.
+TEST_F(GroupCommandsTest, CreateGroupRefusesANameTheListHoldsInAnyCase) {
+    for (const wchar_t* line : {L"create service_group a order=0", L"create service_group b order=0",
+                                L"create service_group C", L"create service_group \"B\" set_group_at_the_end"}) {
+        SetGroupList(fake, {L"A", L"B", L"C"});
+        ::SetLastError(0);
+        EXPECT_EQ(RunCommandLine(line).result, 0) << line;
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << line;
+        EXPECT_EQ(Listed(fake), MultiStringUnits({L"A", L"B", L"C"})) << line;
+    }
+}
+
+// A cluster's virtual name may be served by another node: its group list is that node's,
+// reached through its registry service, never this computer's own registry.
+TEST_F(GroupCommandsTest, AClusterNameIsReachedAsAnotherMachine) {
+    fake.computerNames[ComputerNameNetBIOS] = L"GRAPPE";
+    fake.computerNames[ComputerNameDnsFullyQualified] = L"grappe.corp.example";
+    for (const wchar_t* name : {L"GRAPPE", L"grappe.corp.example", L"QUORVAN-PC"}) {
+        SetGroupList(fake, {L"A"});
+        OpenConnection(name, SC_MANAGER_ALL_ACCESS);
+        EXPECT_EQ(RunCommandLine(L"create service_group grp").result, 1) << name;
+    }
+    EXPECT_EQ(fake.registryConnections, (std::vector<std::wstring>{L"\\\\GRAPPE", L"\\\\grappe.corp.example"}));
 }
 
 TEST_F(GroupCommandsTest, DeleteGroupByNameOrPosition) {
@@ -186,13 +211,22 @@ TEST_F(GroupCommandsTest, DeleteGroupByNameOrPosition) {
         {L"delete service_group name=b", {L"A", L"C"}},
         {L"delete service_group NAME=\"B\"", {L"A", L"C"}},
         {L"delete service_group order=0", {L"B", L"C"}},
-        {L"delete service_group order=99999999999", {L"A", L"B", L"C"}},
+        {L"delete service_group order=2", {L"A", L"B"}},
         {L"delete service_group name=Z", {L"A", L"B", L"C"}},
     };
     for (const auto& c : cases) {
         SetGroupList(fake, {L"A", L"B", L"C"});
         EXPECT_EQ(RunCommandLine(c.line).result, 1) << c.line;
         EXPECT_EQ(Listed(fake), MultiStringUnits(c.after)) << c.line;
+    }
+    // A position that holds no group removes nothing, and says so.
+    for (const wchar_t* line : {L"delete service_group order=3", L"delete service_group order=99999999999",
+                                L"delete service_group order=-1"}) {
+        SetGroupList(fake, {L"A", L"B", L"C"});
+        ::SetLastError(0);
+        EXPECT_EQ(RunCommandLine(line).result, 0) << line;
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND)) << line;
+        EXPECT_EQ(Listed(fake), MultiStringUnits({L"A", L"B", L"C"})) << line;
     }
 }
 
@@ -209,6 +243,7 @@ TEST_F(GroupCommandsTest, MalformedOptionsShowTheUsageLineAndChangeNothing) {
         {L"delete service_group grp", L"DeleteServiceGroupHelp()\n\n"},
         {L"delete service_group name=", L"DeleteServiceGroupHelp()\n\n"},
         {L"delete service_group name=a b", L"DeleteServiceGroupHelp()\n\n"},
+        {L"delete service_group order=abc", L"DeleteServiceGroupHelp()\n\n"},
         {L"create service_object", L"CreateSvcObjHelp()\n\n"},
         {L"delete service_object a b", L"DeleteSvcObjHelp()\n\n"},
     };
