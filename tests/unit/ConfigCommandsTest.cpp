@@ -114,12 +114,14 @@ TEST_F(ConfigCommandsTest, EmptyAnswersAndNoActionsChangeNothing) {
 }
 
 TEST_F(ConfigCommandsTest, NullInAnyCaseRemovesAndLineEndsMayBeCrLf) {
-    const CommandOutcome outcome = Answer("<null>\r\n5\r\n<Null>\r\ncmd.exe /c echo\r\n0\r\n");
+    const CommandOutcome outcome =
+        Answer("<null>\r\n5\r\n<Null>\r\ncmd.exe /c echo\r\n1\r\n1\r\n60000\r\n");
     Transcript expected;
     expected.descriptionLine = L"Description réinitialisée.";
     expected.resetPeriod = 5;
     expected.rebootMessage = L"";
     expected.command = L"cmd.exe /c echo";
+    expected.actions = {{SC_ACTION_RESTART, 60000}};
     EXPECT_EQ(outcome.out, expected.Text());
     EXPECT_EQ(service.description, std::nullopt);
     EXPECT_EQ(service.rebootMessage, std::wstring());
