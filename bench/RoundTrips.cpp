@@ -148,6 +148,8 @@ int wmain() {
          "open, size query + read (the list has no usual size), close"},
         {"enum service_group", RunBatch({L"enum", L"service_group"}), {frame, 4},
          "open List's key, size query + read, close"},
+        {"enum services", RunBatch({L"enum", L"services"}), {frame + 2, 0},
+         "one enumeration: size query + one page (the records fit in 256 KB); no call per service"},
         {"enum service_group_load_order (all)", RunBatch({L"enum", L"service_group_load_order"}),
          {frame + 2 + 3 * services, 4 + 2 + 2 * groups + 2 + 4 * AutomaticCount},
          "enumeration (2); per service open + config read + close (the start type and group are "

@@ -10,13 +10,36 @@
 
 namespace ServicesManagement {
 
-// What an operation came to. `NotDone` is a result of 0 that no platform call caused (a refused
-// control, a wait that ended in another state): like `Done`, it leaves the caller's last-error
-// value as it was found. `Failed` leaves the code of the platform call that failed.
-enum class Outcome { Done, NotDone, Failed };
+// What an operation came to. `Done` leaves the caller's last-error value as it was found;
+// `Failed` leaves the reason: the code of the platform call that failed, or the one the operation
+// chose with `FailWith` for a request that did not happen.
+enum class Outcome { Done, Failed };
 
 inline Outcome OutcomeOf(BOOL succeeded) {
     return succeeded ? Outcome::Done : Outcome::Failed;
+}
+
+inline Outcome FailWith(DWORD code) {
+    ::SetLastError(code);
+    return Outcome::Failed;
+}
+
+// The code the manager itself gives for a control the service does not take in `state`
+// (ControlService: ERROR_SERVICE_NOT_ACTIVE for a service that has not been started,
+// ERROR_SERVICE_CANNOT_ACCEPT_CTRL while it is pending, ERROR_INVALID_SERVICE_CONTROL when the
+// service does not accept that control).
+inline DWORD RefusedControlCode(DWORD state) {
+    switch (state) {
+    case SERVICE_STOPPED:
+        return ERROR_SERVICE_NOT_ACTIVE;
+    case SERVICE_START_PENDING:
+    case SERVICE_STOP_PENDING:
+    case SERVICE_CONTINUE_PENDING:
+    case SERVICE_PAUSE_PENDING:
+        return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    default:
+        return ERROR_INVALID_SERVICE_CONTROL;
+    }
 }
 
 // Opens `serviceName` with `access`, hands the open handle to `work` (which returns an Outcome
@@ -27,10 +50,10 @@ int WithService(SC_HANDLE manager, const wchar_t* serviceName, DWORD access, Wor
     UniqueServiceHandle service(Os().OpenServiceW(manager, serviceName, access));
     if (!service)
         return 0;
-    const Outcome outcome = work(service);
-    if (outcome != Outcome::Failed)
-        ::SetLastError(before);
-    return outcome == Outcome::Done ? 1 : 0;
+    if (work(service) == Outcome::Failed)
+        return 0;
+    ::SetLastError(before);
+    return 1;
 }
 
 // One status read; the record keeps what it held when the read fails.

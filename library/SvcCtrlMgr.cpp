@@ -211,7 +211,7 @@ bool NamesThisComputer(const wchar_t* machineName, const SimpleString& name) {
 // A domain's name is shared by every machine of the domain: it names none of them. An empty one
 // (a machine outside any domain) is still compared, so that "." names this computer there.
 bool NamesDomain(COMPUTER_NAME_FORMAT format, const SimpleString& name) {
-    return (format == ComputerNameDnsDomain || format == ComputerNamePhysicalDnsDomain) && name.Length() != 0;
+    return format == ComputerNamePhysicalDnsDomain && name.Length() != 0;
 }
 
 } // namespace
@@ -220,7 +220,9 @@ int IsLocalMachine(const wchar_t* machineName) {
     if (StrLen(machineName) == 0)
         return 1;
     LastErrorKeeper keep;
-    for (int value = ComputerNameNetBIOS; value <= ComputerNamePhysicalDnsFullyQualified; ++value) {
+    // Only the physical names: on a cluster node the others name the cluster's virtual server,
+    // which another node may be serving (GetComputerNameEx). Elsewhere both give the same names.
+    for (int value = ComputerNamePhysicalNetBIOS; value <= ComputerNamePhysicalDnsFullyQualified; ++value) {
         const auto format = static_cast<COMPUTER_NAME_FORMAT>(value);
         const SimpleString name = ComputerName(format);
         if (!NamesDomain(format, name) && NamesThisComputer(machineName, name))

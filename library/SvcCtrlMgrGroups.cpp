@@ -211,7 +211,16 @@ LSTATUS OpenGroupList(HKEY root, bool forChanging, UniqueRegistryKey& key, Multi
     return status == ERROR_SUCCESS ? ReadList(key.get(), true, list) : status;
 }
 
-// Reads the list, lets `edit` change it and writes it back.
+// Whether the list holds `name`, compared as the edits compare names: without regard to case.
+bool Holds(const MultiString& list, const wchar_t* name) {
+    for (const wchar_t* element = list; element && *element; element += StrLen(element) + 1)
+        if (StrIComp(element, name) == 0)
+            return true;
+    return false;
+}
+
+// Reads the list, lets `edit` change it and writes it back. An edit that refuses returns its
+// reason, and the list is then not written.
 template <typename Edit>
 int EditGroupList(HKEY root, Edit edit) {
     const DWORD before = ::GetLastError();
@@ -220,7 +229,9 @@ int EditGroupList(HKEY root, Edit edit) {
     LSTATUS status = OpenGroupList(root, true, key, list);
     if (status != ERROR_SUCCESS)
         return FailWith(status);
-    edit(list);
+    status = static_cast<LSTATUS>(edit(list));
+    if (status != ERROR_SUCCESS)
+        return FailWith(status);
     status = WriteList(key.get(), list);
     if (status != ERROR_SUCCESS)
         return FailWith(status);
@@ -285,20 +296,37 @@ int CSvcCtrlMgr::EnumServiceGroups(MultiString& groups) {
     });
 }
 
+// A name already listed is refused: a second copy would be removed with the first by a later
+// deletion by name, and only the first copy orders anything.
 int CSvcCtrlMgr::CreateServiceGroup(const SimpleString& name, int append, unsigned long position) {
     return __WithRegistry([&](HKEY root) {
-        return EditGroupList(root, [&](MultiString& list) { list.Add(name, append, position, 1); });
+        return EditGroupList(root, [&](MultiString& list) -> DWORD {
+            if (Holds(list, name))
+                return ERROR_ALREADY_EXISTS;
+            list.Add(name, append, position, 1);
+            return ERROR_SUCCESS;
+        });
     });
 }
 
 int CSvcCtrlMgr::DeleteServiceGroup(unsigned long position) {
-    return __WithRegistry(
-        [&](HKEY root) { return EditGroupList(root, [&](MultiString& list) { list.Delete(position); }); });
+    return __WithRegistry([&](HKEY root) {
+        return EditGroupList(root, [&](MultiString& list) -> DWORD {
+            if (position >= list.NumberOfElements())
+                return ERROR_NOT_FOUND;
+            list.Delete(position);
+            return ERROR_SUCCESS;
+        });
+    });
 }
 
 int CSvcCtrlMgr::DeleteServiceGroup(const SimpleString& name) {
-    return __WithRegistry(
-        [&](HKEY root) { return EditGroupList(root, [&](MultiString& list) { list.Delete(name); }); });
+    return __WithRegistry([&](HKEY root) {
+        return EditGroupList(root, [&](MultiString& list) -> DWORD {
+            list.Delete(name);
+            return ERROR_SUCCESS;
+        });
+    });
 }
 
 } // namespace ServicesManagement

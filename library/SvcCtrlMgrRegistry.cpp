@@ -4,6 +4,9 @@
 
 #include "SvcCtrlMgr.h"
 
+#include <iostream>
+#include <utility>
+
 #include "Memory.h"
 #include "Platform.h"
 #include "StringFunctions.h"
@@ -14,52 +17,88 @@ namespace {
 
 const wchar_t RemoteRegistryService[] = L"RemoteRegistry";
 
-// Flags of m_dwRemoteRegistryChanges.
+// Flags of m_dwRemoteRegistryChanges. Each is set before its change is asked for, so that
+// whatever ends the program meanwhile (the control handler included) puts it back.
 const unsigned long RemoteRegistryStarted = 1;
 const unsigned long RemoteRegistryResumed = 2;
+const unsigned long RemoteRegistryStartTypeLifted = 4;
 
 int SetStartType(CSvcObj& service, unsigned long startType) {
     return service.ChangeConfig(SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
                                 nullptr, nullptr, nullptr);
 }
 
-// Starts a stopped service, lifting a disabled start type only for the time of the start.
-unsigned long StartForAttachment(CSvcObj& service) {
-    bool reenable = false;
-    QUERY_SERVICE_CONFIGW* config = nullptr;
-    if (service.QueryConfig(&config)) {
-        if (config->dwStartType == SERVICE_DISABLED)
-            reenable = SetStartType(service, SERVICE_DEMAND_START) != 0;
-        MemRelease(config);
-    }
-    const int started = service.Start(0, nullptr, 0, nullptr, nullptr);
-    if (reenable)
-        SetStartType(service, SERVICE_DISABLED);
-    return started ? RemoteRegistryStarted : 0;
+// Puts a lifted start type back to disabled; on failure the flag stays, for a later try.
+bool RestoreStartType(CSvcObj& service, unsigned long& changes) {
+    if (!(changes & RemoteRegistryStartTypeLifted))
+        return true;
+    if (!SetStartType(service, SERVICE_DISABLED))
+        return false;
+    changes &= ~RemoteRegistryStartTypeLifted;
+    return true;
 }
 
-// Brings the service up when it is stopped or paused; returns what was changed.
-unsigned long BringUp(CSvcObj& service) {
+// Starts a stopped service, lifting a disabled start type only for the time of the start.
+void StartForAttachment(CSvcObj& service, unsigned long& changes) {
+    QUERY_SERVICE_CONFIGW* config = nullptr;
+    if (service.QueryConfig(&config)) {
+        const bool disabled = config->dwStartType == SERVICE_DISABLED;
+        MemRelease(config);
+        if (disabled) {
+            changes |= RemoteRegistryStartTypeLifted;
+            if (!SetStartType(service, SERVICE_DEMAND_START))
+                changes &= ~RemoteRegistryStartTypeLifted;
+        }
+    }
+    changes |= RemoteRegistryStarted;
+    if (!service.Start(0, nullptr, 0, nullptr, nullptr))
+        changes &= ~RemoteRegistryStarted;
+    RestoreStartType(service, changes);
+}
+
+// Brings the service up when it is stopped or paused, recording what it changes in `changes`.
+void BringUp(CSvcObj& service, unsigned long& changes) {
     SERVICE_STATUS_PROCESS status = {};
     if (!service.FastQueryStatus(&status))
-        return 0;
+        return;
     switch (status.dwCurrentState) {
     case SERVICE_STOPPED:
     case SERVICE_STOP_PENDING:
-        return StartForAttachment(service);
+        StartForAttachment(service, changes);
+        break;
     case SERVICE_PAUSE_PENDING:
     case SERVICE_PAUSED:
-        return service.Resume(0, nullptr, nullptr) ? RemoteRegistryResumed : 0;
+        changes |= RemoteRegistryResumed;
+        if (!service.Resume(0, nullptr, nullptr))
+            changes &= ~RemoteRegistryResumed;
+        break;
     default:
-        return 0;
+        break;
     }
 }
 
-void PutBack(CSvcObj& service, unsigned long changes) {
-    if (changes & RemoteRegistryStarted)
-        service.Stop(1, 120000, 1, 0, nullptr, nullptr);
-    else if (changes & RemoteRegistryResumed)
-        service.Pause(0, nullptr, nullptr);
+// With the platform's code when the failure left one (a stop that timed out leaves none).
+void ReportFailedPutBack(const wchar_t* machineName, const wchar_t* what) {
+    const DWORD code = ::GetLastError();
+    std::wcerr << L"Le service " << RemoteRegistryService << L" de " << machineName << L" n'a pas pu \u00EAtre "
+               << what;
+    if (code != ERROR_SUCCESS)
+        std::wcerr << L" (erreur " << code << L")";
+    std::wcerr << L"." << std::endl;
+}
+
+// The start type first, in one call: the control handler of a closing window has only a few
+// seconds. The service alone is stopped again: its dependents are no change of ours, and its
+// process, which it usually shares with other services, is never ended.
+void PutBack(CSvcObj& service, unsigned long changes, const wchar_t* machineName) {
+    ::SetLastError(ERROR_SUCCESS);
+    if (!RestoreStartType(service, changes))
+        ReportFailedPutBack(machineName, L"remis \u00E0 l'\u00E9tat d\u00E9sactiv\u00E9");
+    ::SetLastError(ERROR_SUCCESS);
+    if ((changes & RemoteRegistryStarted) && !service.Stop(0, 120000, 0, 0, nullptr, nullptr))
+        ReportFailedPutBack(machineName, L"arr\u00EAt\u00E9 de nouveau");
+    else if ((changes & RemoteRegistryResumed) && !service.Pause(0, nullptr, nullptr))
+        ReportFailedPutBack(machineName, L"suspendu de nouveau");
 }
 
 } // namespace
@@ -99,7 +138,7 @@ int CSvcCtrlMgr::__StartRemoteRegistryService(HKEY rootKey) {
     const DWORD before = ::GetLastError();
     const bool wasLocked = __ReleaseLockIfLocked();
     if (CSvcObj* service = FindSvcObj(RemoteRegistryService)) {
-        m_dwRemoteRegistryChanges |= BringUp(*service);
+        BringUp(*service, m_dwRemoteRegistryChanges);
         ReleaseSvcObj(service);
     }
     ::SetLastError(before);
@@ -120,16 +159,23 @@ int CSvcCtrlMgr::__StartRemoteRegistryService(HKEY rootKey) {
 }
 
 int CSvcCtrlMgr::__StopRemoteRegistryService() {
-    if (!m_hSCManager)
+    // The control handler may have closed the connection while a group command was attaching
+    // the registry: the key that the command attached afterwards is still closed here.
+    if (!m_hSCManager) {
+        if (m_hRegistryKey)
+            Os().RegCloseKey(std::exchange(m_hRegistryKey, nullptr));
         return 0;
+    }
     if (m_dwRemoteRegistryChanges != 0) {
         const DWORD before = ::GetLastError();
         const bool wasLocked = __ReleaseLockIfLocked();
+        const unsigned long changes = std::exchange(m_dwRemoteRegistryChanges, 0);
         if (CSvcObj* service = FindSvcObj(RemoteRegistryService)) {
-            PutBack(*service, m_dwRemoteRegistryChanges);
+            PutBack(*service, changes, m_szMachineName);
             ReleaseSvcObj(service);
+        } else {
+            ReportFailedPutBack(m_szMachineName, L"remis dans son \u00E9tat");
         }
-        m_dwRemoteRegistryChanges = 0;
         ::SetLastError(before);
         if (wasLocked)
             __RetakeLock();

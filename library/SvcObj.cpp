@@ -470,7 +470,8 @@ int CSvcObj::Control(unsigned long control, unsigned long value, void* context,
                            SERVICE_STATUS_PROCESS status = {};
                            const bool read = ReadStatus(service.get(), status);
                            if (rule.acceptance && !(status.dwControlsAccepted & rule.acceptance))
-                               return read ? Outcome::NotDone : Outcome::Failed;
+                               return read ? FailWith(RefusedControlCode(status.dwCurrentState))
+                                           : Outcome::Failed;
                            return OutcomeOf(
                                Os().ControlService(service.get(), control, AsServiceStatus(status)));
                        });
@@ -482,8 +483,42 @@ void ReleaseSvcObj(CSvcObj* object) {
 
 CService::CService(CSvcCtrlMgr* manager, const wchar_t* serviceName) : CSvcObj(manager, serviceName) {}
 
+namespace {
+
+// The debugger starts on this computer and attaches to the process that has the service's id; a
+// debugger that ends takes its debuggee down with it (DebugSetProcessKillOnExit: the default). So
+// the id must name the service's own process: that of a running service of this computer. The
+// refusal says why, with its own code, and nothing is started.
+bool FindDebuggee(const CSvcCtrlMgr& manager, const CSvcObj& service, unsigned long& processId) {
+    _SCM_PROPERTIES properties;
+    manager.GetProperties(&properties);
+    if (!IsLocalMachine(properties.szMachineName)) {
+        std::wcerr << L"Le d\u00E9bogueur d\u00E9marre sur cet ordinateur : il ne peut pas s'attacher \u00E0 un "
+                      L"service de "
+                   << static_cast<const wchar_t*>(properties.szMachineName) << L"." << std::endl;
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    SERVICE_STATUS_PROCESS status = {};
+    if (!service.FastQueryStatus(&status))
+        return false;
+    if (status.dwProcessId == 0) {
+        std::wcerr << L"Le service " << service.GetName()
+                   << L" ne tourne pas : il n'a pas de processus auquel attacher le d\u00E9bogueur." << std::endl;
+        ::SetLastError(ERROR_SERVICE_NOT_ACTIVE);
+        return false;
+    }
+    processId = status.dwProcessId;
+    return true;
+}
+
+} // namespace
+
 int CService::AttachToADebugger() {
     const DWORD before = ::GetLastError();
+    unsigned long processId = 0;
+    if (!FindDebuggee(*m_pSvcCtrlMgr, *this, processId))
+        return 0;
     SimpleString commandTemplate;
     if (!ReadDebuggerTemplate(commandTemplate))
         return 0;
@@ -492,7 +527,6 @@ int CService::AttachToADebugger() {
         ::SetLastError(ERROR_INVALID_DATA);
         return 0;
     }
-    const unsigned long processId = GetProcessId();
     // The debugger signals this event once it is attached; nobody here waits for it.
     UniqueKernelHandle attached(Os().CreateEventW(nullptr, FALSE, FALSE, nullptr));
     if (!attached)

@@ -11,6 +11,8 @@
 #include "OpenedService.h"
 #include "Platform.h"
 #include "PrivilegeHold.h"
+#include "QuorvanException.h"
+#include "StringFunctions.h"
 #include "SvcCtrlMgr.h"
 #include "SvcObj.h"
 
@@ -40,10 +42,30 @@ bool UntilTarget(DWORD state, DWORD target) {
     return state != target;
 }
 
+// Why a wait ended short of its target, when no status read failed.
+using ShortfallCode = DWORD (*)(const SERVICE_STATUS_PROCESS& status);
+
+// The waits of a pause and a continue go on until the target: they end short of it only when the
+// service made no progress for too long.
+DWORD RanOutOfTime(const SERVICE_STATUS_PROCESS&) {
+    return ERROR_SERVICE_REQUEST_TIMEOUT;
+}
+
+// Still pending, a start ran out of time; settled in another state, the service's own exit code
+// says why (ERROR_SERVICE_SPECIFIC_ERROR when its code is in dwServiceSpecificExitCode), and a
+// service that gave none is simply not running.
+DWORD WhyNotStarted(const SERVICE_STATUS_PROCESS& status) {
+    if (status.dwCurrentState == SERVICE_START_PENDING)
+        return ERROR_SERVICE_REQUEST_TIMEOUT;
+    return status.dwWin32ExitCode != NO_ERROR ? status.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE;
+}
+
 // Polls until the rule lets go, a read fails, or the service has reported no progress of its
 // checkpoint for its wait hint (at least MinimumProgressTimeout). Each pass sleeps a tenth of the
-// wait hint read in the pass before.
-Outcome WaitForState(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD target, WaitRule goesOn) {
+// wait hint read in the pass before. Done when the last status read shows the target; otherwise
+// failed with the code of the read that failed, or with the one `shortfall` gives.
+Outcome WaitForState(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD target, WaitRule goesOn,
+                     ShortfallCode shortfall) {
     DWORD lastProgress = Os().GetTickCount();
     while (goesOn(status.dwCurrentState, target)) {
         const DWORD oldCheckPoint = status.dwCheckPoint;
@@ -57,7 +79,7 @@ Outcome WaitForState(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD ta
             break;
         Os().Sleep(std::clamp(pollInterval, MinimumPollInterval, MaximumPollInterval));
     }
-    return status.dwCurrentState == target ? Outcome::Done : Outcome::NotDone;
+    return status.dwCurrentState == target ? Outcome::Done : FailWith(shortfall(status));
 }
 
 // Pause and continue differ only by these.
@@ -70,20 +92,22 @@ struct RunStateChange {
 const RunStateChange PauseChange = {SERVICE_PAUSED, SERVICE_PAUSE_PENDING, SERVICE_CONTROL_PAUSE};
 const RunStateChange ResumeChange = {SERVICE_RUNNING, SERVICE_CONTINUE_PENDING, SERVICE_CONTROL_CONTINUE};
 
+// A service already on its way to the target is waited for, whatever it accepts meanwhile.
 Outcome ChangeRunState(SC_HANDLE service, const RunStateChange& change) {
     SERVICE_STATUS_PROCESS status = {};
     if (!ReadStatus(service, status))
         return Outcome::Failed;
     if (status.dwCurrentState == change.target)
         return Outcome::Done;
-    if (!(status.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE))
-        return Outcome::NotDone;
-    if (status.dwCurrentState != change.pending &&
-        !Os().ControlService(service, change.control, AsServiceStatus(status)))
-        return Outcome::Failed;
+    if (status.dwCurrentState != change.pending) {
+        if (!(status.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE))
+            return FailWith(RefusedControlCode(status.dwCurrentState));
+        if (!Os().ControlService(service, change.control, AsServiceStatus(status)))
+            return Outcome::Failed;
+    }
     if (!ReadStatus(service, status))
         return status.dwCurrentState == change.target ? Outcome::Done : Outcome::Failed;
-    return WaitForState(service, status, change.target, UntilTarget);
+    return WaitForState(service, status, change.target, UntilTarget, RanOutOfTime);
 }
 
 // The dependent alone: those that depend on it come before it in the list being worked through.
@@ -113,22 +137,110 @@ void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, unsigned
     }
 }
 
-// Ends the process of a service that would not stop, and every service that shares it. The
-// process id names a process of the manager's machine: on another machine nothing is ended.
-// The processes of services that run as LocalSystem open only under the debug privilege.
-void EndServiceProcess(const CSvcCtrlMgr& manager, DWORD processId) {
+// Process ids that name no process of a service: the idle process and the system process.
+const DWORD IdleProcessId = 0;
+const DWORD SystemProcessId = 4;
+
+// The one line that says why the process of a service that would not stop was left running.
+void ReportSparedProcess(const wchar_t* serviceName, DWORD processId, const SimpleString& reason) {
+    std::wcerr << L"Le processus " << processId << L" du service " << serviceName
+               << L" n'a pas \u00E9t\u00E9 termin\u00E9 : " << static_cast<const wchar_t*>(reason) << L"."
+               << std::endl;
+}
+
+const wchar_t SystemProcessReason[] = L"c'est un processus du syst\u00E8me";
+
+// The other active services whose process is `processId`, named and separated by commas in
+// `others`; false when the active services cannot be listed. The connection may lack the right
+// to list them, so the list is read through a connection of its own to the same manager.
+bool OtherServicesOfProcess(const CSvcCtrlMgr& manager, const wchar_t* serviceName, DWORD processId,
+                            SimpleString& others) {
+    _SCM_PROPERTIES properties;
+    manager.GetProperties(&properties);
+    ENUM_SERVICE_STATUS_PROCESSW* services = nullptr;
+    unsigned long count = 0;
+    try {
+        const CSvcCtrlMgr lookout(properties.szMachineName, properties.szDatabaseName, SC_MANAGER_ENUMERATE_SERVICE);
+        if (!lookout.EnumServices(SERVICE_WIN32, SERVICE_ACTIVE, nullptr, &services, &count))
+            return false;
+    } catch (const CQuorvanException&) {
+        return false;
+    }
+    const MemBlock<ENUM_SERVICE_STATUS_PROCESSW> list(services);
+    for (unsigned long i = 0; i < count; ++i) {
+        if (services[i].ServiceStatusProcess.dwProcessId != processId ||
+            StrIComp(services[i].lpServiceName, serviceName) == 0)
+            continue;
+        if (others.Length() != 0)
+            others += L", ";
+        others += services[i].lpServiceName;
+    }
+    return true;
+}
+
+// IsProcessCritical: a system that lacks the call (before Windows 8.1) cannot tell, and the
+// other checks stand alone; one that has it and fails leaves the doubt, which spares the process.
+bool MayBeCritical(HANDLE process) {
+    BOOL critical = FALSE;
+    if (Os().IsProcessCritical(process, &critical))
+        return critical != FALSE;
+    return ::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// Why the process that `process` holds must not be ended; empty when it may be. The service's
+// status is read again once the process is held (its id can no longer go to another process),
+// so that a service that left it, or a process that took its id, is never ended.
+SimpleString ReasonToSpare(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, const CSvcCtrlMgr& manager,
+                           const wchar_t* serviceName, HANDLE process) {
+    const DWORD processId = status.dwProcessId;
+    if (!ReadStatus(service, status))
+        return L"l'\u00E9tat du service n'a pas pu \u00EAtre relu";
+    if (status.dwProcessId != processId)
+        return L"le service n'y tourne plus";
+    if (status.dwServiceFlags & SERVICE_RUNS_IN_SYSTEM_PROCESS)
+        return SystemProcessReason;
+    SimpleString others;
+    if (!OtherServicesOfProcess(manager, serviceName, processId, others))
+        return L"les services qu'il h\u00E9berge n'ont pas pu \u00EAtre list\u00E9s";
+    if (others.Length() != 0)
+        return L"il h\u00E9berge aussi " + others;
+    if (MayBeCritical(process))
+        return SystemProcessReason;
+    return SimpleString();
+}
+
+// Ends the process of a service that would not stop, unless the process is the system's or hosts
+// other services too: those would go down with it, and the system itself with a critical process.
+// The process id names a process of the manager's machine: on another machine nothing is ended.
+// The processes of services that run as LocalSystem open only under the debug privilege; the open
+// asks only what the end and the critical-process check need.
+void EndServiceProcess(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, const CSvcCtrlMgr& manager,
+                       const wchar_t* serviceName) {
     _SCM_PROPERTIES properties;
     manager.GetProperties(&properties);
     if (!IsLocalMachine(properties.szMachineName))
         return;
     LastErrorKeeper keep;
+    const DWORD processId = status.dwProcessId;
+    if (processId == IdleProcessId || processId == SystemProcessId) {
+        ReportSparedProcess(serviceName, processId, SystemProcessReason);
+        return;
+    }
     UniqueKernelHandle process;
     {
         const PrivilegeHold debug(L"SeDebugPrivilege", true);
-        process.reset(Os().OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+        process.reset(Os().OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     }
-    if (process)
-        Os().TerminateProcess(process.get(), EndedProcessExitCode);
+    if (!process)
+        return;
+    const SimpleString reason = ReasonToSpare(service, status, manager, serviceName, process.get());
+    if (status.dwCurrentState == SERVICE_STOPPED)
+        return;
+    if (reason.Length() != 0) {
+        ReportSparedProcess(serviceName, processId, reason);
+        return;
+    }
+    Os().TerminateProcess(process.get(), EndedProcessExitCode);
 }
 
 // Polls until the service has stopped; false when more than StopTimeout ms have passed. The
@@ -147,18 +259,17 @@ bool PollUntilStopped(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD& 
 }
 
 Outcome WaitForStop(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, const CSvcCtrlMgr& manager,
-                    int killOnTimeout) {
+                    const wchar_t* serviceName, int killOnTimeout) {
     if (!ReadStatus(service, status))
         return status.dwCurrentState == SERVICE_STOPPED ? Outcome::Done : Outcome::Failed;
     DWORD readFailure = ERROR_SUCCESS;
     if (!PollUntilStopped(service, status, readFailure) && killOnTimeout)
-        EndServiceProcess(manager, status.dwProcessId);
+        EndServiceProcess(service, status, manager, serviceName);
     if (status.dwCurrentState == SERVICE_STOPPED)
         return Outcome::Done;
-    if (readFailure == ERROR_SUCCESS)
-        return Outcome::NotDone;
-    ::SetLastError(readFailure);
-    return Outcome::Failed;
+    // Reads that kept failing say more than the time-out they led to.
+    return FailWith(readFailure != ERROR_SUCCESS ? readFailure
+                                                 : static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
 }
 
 } // namespace
@@ -173,7 +284,8 @@ int CSvcObj::Start(unsigned long argumentCount, const wchar_t** arguments, unsig
                            SERVICE_STATUS_PROCESS status = {};
                            if (!ReadStatus(service.get(), status))
                                return Outcome::Failed;
-                           return WaitForState(service.get(), status, SERVICE_RUNNING, WhileStartPending);
+                           return WaitForState(service.get(), status, SERVICE_RUNNING, WhileStartPending,
+                                               WhyNotStarted);
                        });
 }
 
@@ -187,16 +299,18 @@ int CSvcObj::Stop(int stopDependents, unsigned long timeout, int killOnTimeout, 
                 return Outcome::Failed;
             if (status.dwCurrentState == SERVICE_STOPPED)
                 return Outcome::Done;
-            if (!(status.dwControlsAccepted & SERVICE_ACCEPT_STOP))
-                return Outcome::NotDone;
+            // A service already stopping is waited for even when it accepts no more controls: the
+            // stop asked for is under way.
             if (status.dwCurrentState != SERVICE_STOP_PENDING) {
+                if (!(status.dwControlsAccepted & SERVICE_ACCEPT_STOP))
+                    return FailWith(RefusedControlCode(status.dwCurrentState));
                 // A dependent that does not stop does not keep the service itself from being asked.
                 if (stopDependents)
                     StopActiveDependents(*this, *m_pSvcCtrlMgr, timeout, killOnTimeout);
                 if (!Os().ControlService(service.get(), SERVICE_CONTROL_STOP, AsServiceStatus(status)))
                     return Outcome::Failed;
             }
-            return WaitForStop(service.get(), status, *m_pSvcCtrlMgr, killOnTimeout);
+            return WaitForStop(service.get(), status, *m_pSvcCtrlMgr, m_lpServiceName, killOnTimeout);
         });
 }
 

@@ -61,6 +61,7 @@ void RegisterEnumGroup(_COMMAND_GROUP* root) {
                nullptr, EnumLoadOrderCommand);
     AddCommand(enumeration, L"dependent_services", L"Liste les services qui dépendent du service spécifié.",
                nullptr, EnumDependentsCommand);
+    AddCommand(enumeration, L"services", L"Énumère les services et pilotes.", EnumServicesHelp, EnumServicesCommand);
 }
 
 void RegisterQueryGroup(_COMMAND_GROUP* root) {

@@ -28,6 +28,8 @@ void ReleaseCommandGroup(_COMMAND_GROUP* group) { delete group; }
 
 namespace {
 
+unsigned long g_commandLineSlip = 0;
+
 template <typename T>
 T* FindByName(const OwnedList<T>& list, const wchar_t* word) {
     for (auto* node = list.head; node; node = node->next)
@@ -64,11 +66,16 @@ int Walk(wchar_t** words, wchar_t* word, _COMMAND_GROUP* group, unsigned long co
         _COMMAND_GROUP* subgroup = FindByName(group->subgroups, word);
         if (!subgroup) {
             ReportUnknownWord(word, group);
+            if (purpose == Purpose::Run)
+                NoteCommandLineSlip(ERROR_INVALID_FUNCTION);
             return 0;
         }
         if (count == 0) {
             ListCommands(subgroup);
-            return purpose == Purpose::Help ? 1 : 0;
+            if (purpose == Purpose::Help)
+                return 1;
+            NoteCommandLineSlip(ERROR_INVALID_FUNCTION);
+            return 0;
         }
         group = subgroup;
         word = *words++;
@@ -85,7 +92,16 @@ const wchar_t* const AfterLastGroup = L"      ";
 } // namespace
 
 int ExecuteCommand(wchar_t** words, wchar_t* first, _COMMAND_GROUP* group, unsigned long count) {
+    g_commandLineSlip = 0;
     return Walk(words, first, group, count, Purpose::Run);
+}
+
+unsigned long CommandLineSlip() {
+    return g_commandLineSlip;
+}
+
+void NoteCommandLineSlip(unsigned long code) {
+    g_commandLineSlip = code;
 }
 
 int ShowCommandHelp(wchar_t** words, wchar_t* first, _COMMAND_GROUP* group, unsigned long count) {

@@ -80,6 +80,15 @@ void RegisterCommands();
 // Walks `first`, then the `count` words of `words`, from `group` down and runs the command
 // reached. Returns the handler's result, or 0.
 int ExecuteCommand(wchar_t** words, wchar_t* first, _COMMAND_GROUP* group, unsigned long count);
+
+// Why the last command line that ExecuteCommand walked ran nothing, when it is the line's own
+// fault: ERROR_INVALID_FUNCTION for a word that names no command (a group named without one of its
+// commands included), ERROR_INVALID_PARAMETER for words that the command does not take (its usage
+// was shown); 0 otherwise. It is kept apart from the last-error value, so that the loops show no
+// banner after the listing or usage that already says what went wrong, while batch mode can end
+// with it.
+unsigned long CommandLineSlip();
+void NoteCommandLineSlip(unsigned long code);
 // The same walk, showing the usage text of the command or the listing of the group reached.
 // Returns 1 when a named command or group was reached.
 int ShowCommandHelp(wchar_t** words, wchar_t* first, _COMMAND_GROUP* group, unsigned long count);

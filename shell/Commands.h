@@ -59,10 +59,12 @@ int GetTypeCommand(unsigned long argc, wchar_t** argv);
 // set configex
 int SetConfigExCommand(unsigned long argc, wchar_t** argv);
 
-// enum service_group, enum service_group_load_order, enum dependent_services
+// enum service_group, enum service_group_load_order, enum dependent_services, enum services
 int EnumServiceGroupsCommand(unsigned long argc, wchar_t** argv);
 int EnumLoadOrderCommand(unsigned long argc, wchar_t** argv);
 int EnumDependentsCommand(unsigned long argc, wchar_t** argv);
+int EnumServicesCommand(unsigned long argc, wchar_t** argv);
+void EnumServicesHelp();
 
 // create service_object, create service_group, delete service_object, delete service_group
 int CreateSvcObjCommand(unsigned long argc, wchar_t** argv);

@@ -177,7 +177,13 @@ const wchar_t* OrDefault(const wchar_t* text) { return text ? text : L"< the def
 void PrintSummary(const SERVICE_FAILURE_ACTIONSW& record) {
     const wchar_t* const Rule = L"===============";
     std::wcout << std::endl << std::endl << Cp437(L"Récapitulatif :") << std::endl << Rule << std::endl << std::endl
-               << L"svcFailureActions.dwResetPeriod = " << record.dwResetPeriod << std::endl;
+               << L"svcFailureActions.dwResetPeriod = ";
+    // Without an action array the platform ignores the reset period (SERVICE_FAILURE_ACTIONS):
+    // the one in place stays.
+    if (record.lpsaActions)
+        std::wcout << record.dwResetPeriod << std::endl;
+    else
+        std::wcout << OrDefault(nullptr) << std::endl;
     ConsolePrintf(L"svcFailureActions.lpRebootMsg   = %s\n", OrDefault(record.lpRebootMsg));
     ConsolePrintf(L"svcFailureActions.lpCommand     = %s\n", OrDefault(record.lpCommand));
     std::wcout << std::endl << L"Actions" << std::endl << L"=======" << std::endl << std::endl

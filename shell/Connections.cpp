@@ -68,8 +68,12 @@ int OpenConnection(const wchar_t* machineName, unsigned long desiredAccess) {
     const int isLocal = IsLocalMachine(machineName);
     UpdateConsoleTitle(MachineTitle(L"Connection sur ", machineName, isLocal) + L"...", 0);
     CSvcCtrlMgr* connection = Connect(machineName, desiredAccess);
-    if (!connection)
+    if (!connection) {
+        // The commands that follow were meant for the machine that could not be reached: they
+        // must not fall on the one that was active before.
+        g_active = 0;
         return 0;
+    }
     {
         const ClosingLock exclusive;
         g_connections.push_back(connection);

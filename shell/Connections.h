@@ -15,7 +15,8 @@ unsigned long ActiveConnectionNumber();
 unsigned long ConnectionCount();
 
 // Opens a connection, appends it and makes it active; on failure the reason has been written to
-// the error stream and the last-error value holds its code.
+// the error stream, the last-error value holds its code and no connection is active (the open
+// ones stay open).
 int OpenConnection(const wchar_t* machineName, unsigned long desiredAccess);
 // Makes connection `number` active (0: none). 0, and nothing changes, past the last connection.
 int SetActiveConnection(unsigned long number);

@@ -93,7 +93,7 @@ int DeleteServiceGroupCommand(unsigned long argc, wchar_t** argv) {
         return connection->DeleteServiceGroup(SimpleString(option.Value()));
     if (option.Is(L"order"))
         return connection->DeleteServiceGroup(option.Number());
-    DeleteServiceGroupHelp();
+    ShowUsageUnless(false, DeleteServiceGroupHelp);
     return 0;
 }
 

@@ -1,12 +1,18 @@
-// enum service_group, enum service_group_load_order, enum dependent_services.
+// enum service_group, enum service_group_load_order, enum dependent_services, enum services.
 
+#include <algorithm>
+#include <cwchar>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "Connections.h"
 #include "GroupLoadOrder.h"
 #include "Memory.h"
 #include "MultiString.h"
+#include "StringFunctions.h"
+#include "UsageText.h"
 
 using ServicesManagement::CSvcObj;
 
@@ -85,4 +91,151 @@ int EnumDependentsCommand(unsigned long argc, wchar_t** argv) {
     });
     std::wcout << std::endl;
     return 0;
+}
+
+namespace {
+
+// The first word of `enum services`: which kind of entries, and how the heading names them.
+struct ServiceKind {
+    const wchar_t* word;
+    unsigned long serviceType;
+    const wchar_t* singular;
+    const wchar_t* plural;
+    const wchar_t* title;
+};
+
+const ServiceKind ServiceKinds[] = {
+    {L"services", SERVICE_WIN32, L"service", L"services", L"Services :"},
+    {L"pilotes", SERVICE_DRIVER, L"pilote", L"pilotes", L"Pilotes :"},
+    {L"tous", SERVICE_WIN32 | SERVICE_DRIVER, L"service / pilote", L"services / pilotes", L"Services / pilotes :"},
+};
+
+// The second word: which states.
+struct StateChoice {
+    const wchar_t* word;
+    unsigned long serviceState;
+};
+
+const StateChoice StateChoices[] = {
+    {L"tous", SERVICE_STATE_ALL},
+    {L"actifs", SERVICE_ACTIVE},
+    {L"inactifs", SERVICE_INACTIVE},
+};
+
+// The entry whose word is `word` without regard to case, as commands are looked up; null for none.
+template <typename Entry, size_t N>
+const Entry* ChoiceNamed(const Entry (&entries)[N], const wchar_t* word) {
+    for (const Entry& entry : entries)
+        if (StrIComp(entry.word, word) == 0)
+            return &entry;
+    return nullptr;
+}
+
+// The state in words; a value the platform may add later shows as its number.
+std::wstring StateShown(DWORD state) {
+    switch (state) {
+    case SERVICE_STOPPED:
+        return L"Arrêté";
+    case SERVICE_START_PENDING:
+        return L"Démarrage en cours";
+    case SERVICE_STOP_PENDING:
+        return L"Arrêt en cours";
+    case SERVICE_RUNNING:
+        return L"En cours d'exécution";
+    case SERVICE_CONTINUE_PENDING:
+        return L"Reprise en cours";
+    case SERVICE_PAUSE_PENDING:
+        return L"Mise en pause en cours";
+    case SERVICE_PAUSED:
+        return L"En pause";
+    default:
+        return std::to_wstring(state);
+    }
+}
+
+struct ServiceRow {
+    std::wstring keyName;
+    std::wstring state;
+    const wchar_t* displayName;
+};
+
+// One row per record, in the order in which command words compare names.
+std::vector<ServiceRow> RowsByKeyName(const ENUM_SERVICE_STATUS_PROCESSW* services, unsigned long count) {
+    std::vector<ServiceRow> rows;
+    rows.reserve(count);
+    for (unsigned long i = 0; i < count; ++i)
+        rows.push_back({services[i].lpServiceName ? services[i].lpServiceName : L"",
+                        StateShown(services[i].ServiceStatusProcess.dwCurrentState),
+                        services[i].lpDisplayName ? services[i].lpDisplayName : L""});
+    std::stable_sort(rows.begin(), rows.end(), [](const ServiceRow& a, const ServiceRow& b) {
+        return StrIComp(a.keyName.c_str(), b.keyName.c_str()) < 0;
+    });
+    return rows;
+}
+
+std::wstring PaddedTo(const std::wstring& text, size_t width) {
+    return text + std::wstring(width - text.size(), L' ');
+}
+
+void PrintServiceTable(const ServiceKind& kind, const std::vector<ServiceRow>& rows) {
+    size_t keyWidth = 0;
+    size_t stateWidth = 0;
+    for (const ServiceRow& row : rows) {
+        keyWidth = std::max(keyWidth, row.keyName.size());
+        stateWidth = std::max(stateWidth, row.state.size());
+    }
+    std::wcout << L"Il y a " << rows.size() << L" " << (rows.size() > 1 ? kind.plural : kind.singular) << L"."
+               << std::endl
+               << std::endl
+               << kind.title << std::endl
+               << std::wstring(std::wcslen(kind.title), L'=') << std::endl;
+    for (const ServiceRow& row : rows)
+        std::wcout << PaddedTo(row.keyName, keyWidth) << L"  " << PaddedTo(row.state, stateWidth) << L"  "
+                   << row.displayName << std::endl;
+    std::wcout << std::endl;
+}
+
+} // namespace
+
+// One enumeration, every page of it, and no call per service: the state and display name come
+// with the records.
+int EnumServicesCommand(unsigned long argc, wchar_t** argv) {
+    const ServiceKind* kind = argc >= 1 ? ChoiceNamed(ServiceKinds, argv[0]) : &ServiceKinds[0];
+    const StateChoice* states = argc >= 2 ? ChoiceNamed(StateChoices, argv[1]) : &StateChoices[0];
+    if (ShowUsageUnless(argc <= 2 && kind && states, EnumServicesHelp))
+        return 0;
+    CSvcCtrlMgr* connection = GetActiveConnection();
+    if (!connection)
+        return 0;
+    ENUM_SERVICE_STATUS_PROCESSW* services = nullptr;
+    unsigned long count = 0;
+    if (!connection->EnumServices(kind->serviceType, states->serviceState, nullptr, &services, &count)) {
+        std::wcout << std::endl;
+        return 0;
+    }
+    const MemBlock<ENUM_SERVICE_STATUS_PROCESSW> owned(services);
+    PrintServiceTable(*kind, RowsByKeyName(services, count));
+    return 1;
+}
+
+void EnumServicesHelp() {
+    PrintUsageText({
+        L"Énumère les services et pilotes de la connexion active, triés par nom",
+        L"système, avec leur état et leur nom complet. Le nom système (première",
+        L"colonne) est celui qu'attendent les autres commandes.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> ENUM SERVICES [type] [état]",
+        L"    Mode Interactif : ENUM SERVICES [type] [état]",
+        L"",
+        L"    [type]    SERVICES : les services (par défaut) ;",
+        L"              PILOTES  : les pilotes ;",
+        L"              TOUS     : les services et les pilotes.",
+        L"    [état]    TOUS     : quel que soit leur état (par défaut) ;",
+        L"              ACTIFS   : ceux qui ne sont pas arrêtés ;",
+        L"              INACTIFS : ceux qui sont arrêtés.",
+        L"",
+        L"EXEMPLE :",
+        L"    ENUM SERVICES PILOTES ACTIFS",
+    });
 }

@@ -50,11 +50,35 @@ int LockStatusCommand(unsigned long argc, wchar_t**) {
     return 1;
 }
 
+namespace {
+
+// The boot notice has no machine: it always reaches this computer, and a bad boot restarts it at
+// once. Given while another machine is the active one, it would restart the wrong computer.
+bool BootTargetIsThisComputer() {
+    CSvcCtrlMgr* connection = GetActiveConnection();
+    if (!connection)
+        return true;
+    ServicesManagement::_SCM_PROPERTIES properties;
+    connection->GetProperties(&properties);
+    if (IsLocalMachine(properties.szMachineName))
+        return true;
+    std::wcerr << L"boot n'agit que sur cet ordinateur : la connexion active est celle de "
+               << static_cast<const wchar_t*>(properties.szMachineName) << L"." << std::endl;
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+} // namespace
+
 int BootCommand(unsigned long argc, wchar_t** argv) {
     const bool ok = argc == 1 && StrIComp(argv[0], L"ok") == 0;
     const bool bad = argc == 1 && StrIComp(argv[0], L"bad") == 0;
     if (ShowUsageUnless(ok || bad, BootHelp))
         return 0;
+    if (!BootTargetIsThisComputer()) {
+        std::wcout << std::endl;
+        return 0;
+    }
     const int result = CSvcCtrlMgr::DoesTheConfigShouldBeSavedAsTheLastKnownGoodConfig(ok ? 1 : 0);
     std::wcout << std::endl;
     return result;
@@ -64,7 +88,7 @@ void BootHelp() {
     PrintUsageText({
         L"Indique si le dernier démarrage doit être enregistré comme la",
         L"dernière configuration valide connue sur l'ordinateur local.",
-        L"Si le nom du serveur est spécifié, il est ignoré.",
+        L"Refusé quand la connexion active est celle d'un autre ordinateur.",
         L"",
         L"UTILISATION :",
         L"    Mode Batch      : ORVEL <CONNECT:...> BOOT <OK | BAD>",

@@ -157,7 +157,9 @@ int RunBatch(int argc, wchar_t** argv) {
     UpdateConsoleTitle(ConnectedTitle(connection.machineName, IsLocalMachine(connection.machineName)), 0);
     const int first = connection.given ? 2 : 1;
     ExecuteCommand(argv + first + 1, argv[first], &CommandRoot, static_cast<unsigned long>(argc > first ? argc - first - 1 : 0));
-    const int code = static_cast<int>(::GetLastError());
+    // A command line that ran nothing is a failure too, for the script that reads the exit code.
+    const DWORD failure = ::GetLastError();
+    const int code = static_cast<int>(failure != ERROR_SUCCESS ? failure : CommandLineSlip());
     CloseAllConnections();
     return code;
 }

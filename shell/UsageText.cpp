@@ -1,5 +1,7 @@
 #include "UsageText.h"
 
+#include <windows.h>
+
 #include <iostream>
 
 void PrintLines(std::initializer_list<const wchar_t*> lines) {
@@ -14,7 +16,9 @@ void PrintUsageText(std::initializer_list<const wchar_t*> lines) {
 }
 
 bool ShowUsageUnless(bool accepted, COMMAND_HELP help) {
-    if (!accepted)
+    if (!accepted) {
         help();
+        NoteCommandLineSlip(ERROR_INVALID_PARAMETER);
+    }
     return !accepted;
 }

@@ -9,5 +9,6 @@ void PrintUsageText(std::initializer_list<const wchar_t*> lines);
 // The lines alone, without the surrounding empty lines.
 void PrintLines(std::initializer_list<const wchar_t*> lines);
 
-// Shows the usage text when a command got words it does not take; true when it did.
+// Shows the usage text when a command got words it does not take, and notes that slip of the
+// command line; true when it did.
 bool ShowUsageUnless(bool accepted, COMMAND_HELP help);

@@ -109,9 +109,11 @@ public:
     // The ordered group names; `groups` is untouched unless the list is read.
     int EnumServiceGroups(MultiString& groups);
     // Inserts `name` before the element at `position` (at the end when `append` is set or the
-    // position is past the end), unless that element is already the name without regard to case.
+    // position is past the end). A name the list already holds, without regard to case, is
+    // refused with ERROR_ALREADY_EXISTS and the list is left as it was.
     int CreateServiceGroup(const SimpleString& name, int append, unsigned long position);
-    // Removes the group at `position` (counted from 0); a position past the end changes nothing.
+    // Removes the group at `position` (counted from 0); a position past the end is refused with
+    // ERROR_NOT_FOUND and the list is left as it was.
     int DeleteServiceGroup(unsigned long position);
     // Removes every group named `name` without regard to case.
     int DeleteServiceGroup(const SimpleString& name);
@@ -129,8 +131,10 @@ private:
     // one, the remote-registry service is started (or continued) first when it is not running.
     // A registry that cannot be reached gives 0 with its code in the last-error value.
     int __StartRemoteRegistryService(HKEY rootKey);
-    // Detaches the registry, and stops (or pauses again) the remote-registry service only when the
-    // attachment of this connection started (or continued) it.
+    // Detaches the registry, and puts the remote-registry service back only as far as the
+    // attachment of this connection changed it: the start type it lifted first, then the service
+    // alone stopped (never its dependents nor its process) or paused again. A put-back that fails
+    // is reported on the error stream.
     int __StopRemoteRegistryService();
     // Runs `work(m_hRegistryKey)` with the registry attached and detaches it afterwards, keeping
     // the last-error value that the work left.
@@ -156,6 +160,7 @@ VELMARIK_API int ReleaseServiceHandle(SC_HANDLE handle);
 
 } // namespace ServicesManagement
 
-// 1 when `machineName` (null, empty, a name of this computer in any of its formats, with an
-// optional trailing dot and leading double backslash) denotes the machine the program runs on.
+// 1 when `machineName` (null, empty, a physical name of this computer in any of its formats, with
+// an optional trailing dot and leading double backslash) denotes the machine the program runs on.
+// A cluster's virtual name is not this computer's: another node may be serving it.
 VELMARIK_API int IsLocalMachine(const wchar_t* machineName);

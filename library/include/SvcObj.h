@@ -68,11 +68,15 @@ public:
     int QuerySecurity(unsigned long securityInformation, void** descriptor) const;
     int SetSecurity(unsigned long securityInformation, void* descriptor);
     // Stop, pause and continue go through the state changes below; other codes are sent when the
-    // service accepts them (0 without a last-error value when it does not).
+    // service accepts them (when it does not: 0, with the code the manager gives for the refusal).
     int Control(unsigned long control, unsigned long value, void* context, SVC_PROGRESS_CALLBACK progress);
 
     // State changes: each returns once the service has reached the state, settled in another one,
-    // or made no progress for too long. The last three arguments are not used.
+    // or made no progress for too long. 1 only when the service is in the state asked for; else 0
+    // and the last-error value says why: the platform's code, the manager's code for a control the
+    // service does not take now, ERROR_SERVICE_REQUEST_TIMEOUT for a wait that ran out, and for a
+    // start that ended stopped the service's own exit code (ERROR_SERVICE_NOT_ACTIVE when it gave
+    // none). The last three arguments are not used.
     int Start(unsigned long argumentCount, const wchar_t** arguments, unsigned long value, void* context,
               SVC_PROGRESS_CALLBACK progress);
     // Stops the active dependents, direct or not, first when `stopDependents` is set (each once,

@@ -77,6 +77,9 @@ public:
     // Processes
     virtual HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) = 0;
     virtual BOOL TerminateProcess(HANDLE process, UINT exitCode) = 0;
+    // Reached at run time: systems before Windows 8.1 lack it, and then it fails with
+    // ERROR_CALL_NOT_IMPLEMENTED. The process needs PROCESS_QUERY_LIMITED_INFORMATION.
+    virtual BOOL IsProcessCritical(HANDLE process, PBOOL critical) = 0;
     virtual BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                                 LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
                                 LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,

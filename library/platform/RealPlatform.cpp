@@ -119,6 +119,16 @@ public:
         return ::OpenProcess(access, inherit, processId);
     }
     BOOL TerminateProcess(HANDLE process, UINT exitCode) override { return ::TerminateProcess(process, exitCode); }
+    BOOL IsProcessCritical(HANDLE process, PBOOL critical) override {
+        using IsProcessCriticalFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+        static const auto isProcessCritical = reinterpret_cast<IsProcessCriticalFunction>(
+            reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "IsProcessCritical")));
+        if (!isProcessCritical) {
+            ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+            return FALSE;
+        }
+        return isProcessCritical(process, critical);
+    }
     BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                         LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
                         LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,

@@ -238,7 +238,7 @@ std::string BootUsage() {
     return Bytes(LR"(
 Indique si le dernier démarrage doit être enregistré comme la
 dernière configuration valide connue sur l'ordinateur local.
-Si le nom du serveur est spécifié, il est ignoré.
+Refusé quand la connexion active est celle d'un autre ordinateur.
 
 UTILISATION :
     Mode Batch      : ORVEL <CONNECT:...> BOOT <OK | BAD>
@@ -642,14 +642,16 @@ struct BatchCase {
     std::vector<std::wstring> arguments;
     std::string out;
     std::string err;
+    // The last-error value after the command (none of these fails under Wine), or the code of a
+    // command line that ran nothing.
+    DWORD exitCode = 0;
 };
 
 void ExpectBatch(const BatchCase& c) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
     OrvelRun run = RunOrvel(c.arguments);
 
-    // Exit code = the last-error value after the command; under Wine none of these fails.
-    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(c.exitCode, run.exitCode);
     EXPECT_PRED_FORMAT2(BytesEqual, Banner() + c.out, run.out);
     EXPECT_PRED_FORMAT2(BytesEqual, c.err, run.err);
 }
@@ -666,6 +668,7 @@ TEST_F(ConnectionBatchE2E, OpensTheConnectionGivenBeforeTheCommandAndClosesItAft
          ""},
         {{L"connect:" + name + L",8", L"lock", L"on"}, kLineBreak, ""},
         {{L"connect:"}, RootListing() + kLineBreak, ""},
+        {{L"connect:" + name, L"lock"}, LockListing() + kLineBreak, "", ERROR_INVALID_FUNCTION},
         {{L"connect:" + name, L"boot", L"BAD"}, kLineBreak + kLineBreak, ""},
         // The command runs whole, without a second split: "with space" stays one machine word,
         // and an empty argument is an empty machine name, which only batch mode can pass.
@@ -691,8 +694,9 @@ TEST_F(ConnectionBatchE2E, OpensThisMachineUnnamedWithoutAConnectionArgument) {
          ""},
         {{L"cc", L"1"}, kDone + kLineBreak, ""},
         {{L"boot", L"ok"}, kLineBreak + kLineBreak, ""},
-        {{L"boot", L"maybe"}, BootUsage() + kLineBreak, ""},
-        {{L"/s"}, RootListing() + kLineBreak, UnknownCommand(L"/s")},
+        {{L"boot", L"maybe"}, BootUsage() + kLineBreak, "", ERROR_INVALID_PARAMETER},
+        {{L"/s"}, RootListing() + kLineBreak, UnknownCommand(L"/s"), ERROR_INVALID_FUNCTION},
+        {{L"frobnicate"}, RootListing() + kLineBreak, UnknownCommand(L"frobnicate"), ERROR_INVALID_FUNCTION},
     };
     for (const BatchCase& c : cases) {
         ExpectBatch(c);

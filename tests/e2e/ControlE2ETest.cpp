@@ -126,7 +126,7 @@ TEST(ControlE2E, HundredStartArgumentsFromTheCommandLineReachTheServiceInOrder) 
 }
 
 // Start returns only once the service has left START_PENDING, whichever state it settles in; a
-// service that stops while starting is no error of the console's (no last-error value).
+// service that stops while starting has not started: its own exit code is the command's.
 TEST(ControlE2E, StartWaitsThroughThePendingStateUntilTheServiceSettles) {
     struct Case {
         std::wstring name;
@@ -134,10 +134,11 @@ TEST(ControlE2E, StartWaitsThroughThePendingStateUntilTheServiceSettles) {
         DWORD finalState;
         DWORD exitCodeOfService;
         DWORD minimumMs;
+        DWORD exitCode;
     };
     const Case cases[] = {
-        {L"QuorvanE2ECtlSlowStart", {L"/start:1500", L"/waithint:700"}, SERVICE_RUNNING, NO_ERROR, 1500},
-        {L"QuorvanE2ECtlStartFail", {L"/start:500", L"/startfail:1064"}, SERVICE_STOPPED, 1064, 500},
+        {L"QuorvanE2ECtlSlowStart", {L"/start:1500", L"/waithint:700"}, SERVICE_RUNNING, NO_ERROR, 1500, 0},
+        {L"QuorvanE2ECtlStartFail", {L"/start:500", L"/startfail:1234"}, SERVICE_STOPPED, 1234, 500, 1234},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.name));
@@ -152,7 +153,7 @@ TEST(ControlE2E, StartWaitsThroughThePendingStateUntilTheServiceSettles) {
         EXPECT_EQ(status.dwWin32ExitCode, c.exitCodeOfService);
         EXPECT_GE(elapsed, c.minimumMs);
         EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), run.out);
-        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.exitCode, c.exitCode);
     }
 }
 
@@ -178,10 +179,10 @@ TEST(ControlE2E, StopOfAServiceWithARunningDependentStopsOnlyThatService) {
     EXPECT_EQ(std::vector<std::string>{}, dependentControls.ReadLines());
 }
 
-// A control the service does not accept is not sent, and not reported as an error: result 0, no
-// last-error value, so the exit code is 0. A stopped service accepts nothing but is already
-// stopped.
-TEST(ControlE2E, ControlsTheServiceRefusesAreNotSentAndSetNoError) {
+// A control the service does not accept is not sent; the command fails with the code the manager
+// gives for it. A service already in the state asked for (a stopped one for stop, a running one
+// for continue) needs nothing: that succeeds.
+TEST(ControlE2E, ControlsTheServiceRefusesAreNotSentAndFailWithTheManagersCode) {
     TemporaryFile controls;
     InstalledTestService refusing(L"QuorvanE2ECtlRefusing",
                                   {L"/nopause", L"/nostop", L"/controls:" + controls.path()});
@@ -193,21 +194,35 @@ TEST(ControlE2E, ControlsTheServiceRefusesAreNotSentAndSetNoError) {
         const InstalledTestService& service;
         std::wstring command;
         DWORD stateAfter;
+        DWORD exitCode;
     };
     const Case cases[] = {
-        {refusing, L"pause", SERVICE_RUNNING},   {refusing, L"continue", SERVICE_RUNNING},
-        {refusing, L"stop", SERVICE_RUNNING},    {stopped, L"pause", SERVICE_STOPPED},
-        {stopped, L"continue", SERVICE_STOPPED}, {stopped, L"stop", SERVICE_STOPPED},
+        {refusing, L"pause", SERVICE_RUNNING, ERROR_INVALID_SERVICE_CONTROL},
+        {refusing, L"continue", SERVICE_RUNNING, NO_ERROR},
+        {refusing, L"stop", SERVICE_RUNNING, ERROR_INVALID_SERVICE_CONTROL},
+        {stopped, L"pause", SERVICE_STOPPED, ERROR_SERVICE_NOT_ACTIVE},
+        {stopped, L"continue", SERVICE_STOPPED, ERROR_SERVICE_NOT_ACTIVE},
+        {stopped, L"stop", SERVICE_STOPPED, NO_ERROR},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.command + L" " + c.service.name()));
         const OrvelRun run = RunOrvelBatch({c.command, c.service.name()});
         EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), run.out);
         EXPECT_EQ(run.err, "");
-        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_EQ(StateOf(c.service), c.stateAfter);
     }
     EXPECT_EQ(std::vector<std::string>{}, controls.ReadLines());
+
+    // In a script the same failures show their banner, and the script still ends with 0.
+    InstalledTestService failing(L"QuorvanE2ECtlStartFailNow", {L"/startfail:1234"});
+    ASSERT_TRUE(failing.installed());
+    std::string expected;
+    const OrvelRun script =
+        RunConnectedScript({{L"pause " + refusing.name()}, {L"start " + failing.name()}}, expected);
+    EXPECT_PRED_FORMAT2(BytesEqual, expected, script.out);
+    EXPECT_PRED_FORMAT2(BytesEqual, ErrorBanner(ERROR_INVALID_SERVICE_CONTROL) + ErrorBanner(1234), script.err);
+    EXPECT_EQ(script.exitCode, 0u);
 }
 
 // The three services go through start, pause, continue and stop in one script and end in three
@@ -405,10 +420,9 @@ TEST(ControlE2ESlow, StopEndsTheProcessOfAServiceHangingInStopPending) {
     const OrvelRun run = RunOrvelBatch({L"stop", service.name()});
     const DWORD elapsed = GetTickCount() - before;
     EXPECT_GT(elapsed, 30000u);
-    // The manager still shows STOP_PENDING after the kill, so the stop reports no success, and
-    // a time-out sets no last-error value.
+    // The manager still shows STOP_PENDING after the kill, so the stop fails as a time-out.
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), run.out);
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
     ASSERT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
     DWORD exitCode = 0;
     EXPECT_TRUE(GetExitCodeProcess(process.get(), &exitCode));

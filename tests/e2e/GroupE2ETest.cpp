@@ -267,8 +267,12 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             std::vector<std::wstring> words;
             std::vector<std::wstring> result;
             std::wstring output = L"";
+            DWORD exitCode = 0;
         };
         const std::wstring nine = L"order=99999999999";
+        const DWORD listed = ERROR_ALREADY_EXISTS;
+        const DWORD noGroupThere = ERROR_NOT_FOUND;
+        const DWORD usage = ERROR_INVALID_PARAMETER;
         const std::vector<Case> cases = {
             {base, {L"create", L"service_group", kNew, L"order=1"}, {kGrpA, kNew, kGrpB}},
             {base, {L"create", L"service_group", kNew, L"order=1", L"SET_GROUP_AT_THE_END"}, {kGrpA, kGrpB, kNew}},
@@ -278,38 +282,39 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             {base, {L"create", L"service_group", kNew, L"order= +1st"}, {kGrpA, kNew, kGrpB}},
             {base, {L"create", L"service_group", kNew, L"order=-1"}, {kGrpA, kGrpB, kNew}},
             {base, {L"create", L"service_group", kNew, nine}, {kGrpA, kGrpB, kNew}},
-            // Only the element at the position is compared with the new name.
-            {base, {L"create", L"service_group", kGrpALower, L"order=0"}, base},
-            {base, {L"create", L"service_group", kGrpALower, L"order=1"}, {kGrpA, kGrpALower, kGrpB}},
+            // A name already listed, in any case and wherever it would go, is refused.
+            {base, {L"create", L"service_group", kGrpALower, L"order=0"}, base, L"", listed},
+            {base, {L"create", L"service_group", kGrpALower, L"order=1"}, base, L"", listed},
+            {base, {L"create", L"service_group", kGrpB}, base, L"", listed},
             {{}, {L"create", L"service_group", kNew, L"order=3"}, {kNew}},
             {base, {L"create", L"service_group", L"Quorvan E2E Grp", L"order=1"}, {kGrpA, L"Quorvan E2E Grp", kGrpB}},
-            {base, {L"create", L"service_group", kNew, L"order=2=3"}, base, kCreateUsage},
-            {base, {L"create", L"service_group", kNew, L"orders=2"}, base, kCreateUsage},
-            {base, {L"create", L"service_group", kNew, L"order="}, base, kCreateUsage},
-            {base, {L"create", L"service_group", kNew, L"order=1", L"order=2", L"order=0"}, base, kCreateUsage},
-            {base, {L"create", L"service_group"}, base, kCreateUsage},
+            {base, {L"create", L"service_group", kNew, L"order=2=3"}, base, kCreateUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"orders=2"}, base, kCreateUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"order="}, base, kCreateUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"order=1", L"order=2", L"order=0"}, base, kCreateUsage, usage},
+            {base, {L"create", L"service_group"}, base, kCreateUsage, usage},
             {base, {L"delete", L"service_group", L"name=" + kGrpB}, {kGrpA}},
             {{kGrpA, kGrpB, L"QUORVANE2EGRPA"}, {L"delete", L"service_group", L"NAME=" + kGrpALower}, {kGrpB}},
             {base, {L"delete", L"service_group", L"name=QuorvanE2EGrpMissing"}, base},
             {{kGrpA, L"Quorvan E2E Grp", kGrpB}, {L"delete", L"service_group", L"name=\"Quorvan E2E Grp\""}, base},
             {base, {L"delete", L"service_group", L"order=0"}, {kGrpB}},
             {base, {L"delete", L"service_group", L"Order=1"}, {kGrpA}},
-            {base, {L"delete", L"service_group", L"order=2"}, base},
-            {base, {L"delete", L"service_group", L"order=-1"}, base},
-            {base, {L"delete", L"service_group", nine}, base},
-            {base, {L"delete", L"service_group", L"name="}, base, kDeleteUsage},
-            {base, {L"delete", L"service_group", kGrpA}, base, kDeleteUsage},
-            {base, {L"delete", L"service_group", L"name=" + kGrpA + L"=x"}, base, kDeleteUsage},
-            {base, {L"delete", L"service_group", L"names=" + kGrpA}, base, kDeleteUsage},
-            {base, {L"delete", L"service_group", L"name=" + kGrpA, L"order=0"}, base, kDeleteUsage},
-            {base, {L"delete", L"service_group"}, base, kDeleteUsage},
+            {base, {L"delete", L"service_group", L"order=2"}, base, L"", noGroupThere},
+            {base, {L"delete", L"service_group", L"order=-1"}, base, L"", noGroupThere},
+            {base, {L"delete", L"service_group", nine}, base, L"", noGroupThere},
+            {base, {L"delete", L"service_group", L"name="}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group", kGrpA}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group", L"name=" + kGrpA + L"=x"}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group", L"names=" + kGrpA}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group", L"name=" + kGrpA, L"order=0"}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group"}, base, kDeleteUsage, usage},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::PrintToString(c.words));
             setList(c.initial);
             const OrvelRun run = RunOrvelBatch(c.words);
             EXPECT_PRED_FORMAT2(BytesEqual, Batch(c.output), run.out);
-            EXPECT_EQ(run.exitCode, 0u);
+            EXPECT_EQ(run.exitCode, c.exitCode);
             DWORD type = REG_NONE;
             std::vector<BYTE> data;
             EXPECT_TRUE(list.Read(type, data));
@@ -460,6 +465,132 @@ TEST(GroupE2E, DependentsOfAServiceWithoutAny) {
     const OrvelRun unknown = RunOrvelBatch({L"enum", L"dependent_services", L"QuorvanE2EGrpNoSuchService"});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), unknown.out);
     EXPECT_EQ(unknown.exitCode, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+// A service or driver as the platform lists it.
+struct ListedService {
+    std::wstring name;
+    std::wstring displayName;
+    DWORD state;
+};
+
+std::vector<ListedService> PlatformServices(DWORD serviceType, DWORD serviceState) {
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    std::vector<BYTE> block(256 * 1024);
+    DWORD needed = 0, returned = 0, resume = 0;
+    EXPECT_TRUE(EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, serviceType, serviceState, block.data(),
+                                      static_cast<DWORD>(block.size()), &needed, &returned, &resume, nullptr));
+    const auto* records = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(block.data());
+    std::vector<ListedService> listed;
+    for (DWORD i = 0; i < returned; ++i)
+        listed.push_back({records[i].lpServiceName, records[i].lpDisplayName ? records[i].lpDisplayName : L"",
+                          records[i].ServiceStatusProcess.dwCurrentState});
+    return listed;
+}
+
+std::wstring StateInWords(DWORD state) {
+    static const wchar_t* const words[] = {
+        L"Arr\u00EAt\u00E9",      L"D\u00E9marrage en cours",     L"Arr\u00EAt en cours",
+        L"En cours d'ex\u00E9cution", L"Reprise en cours", L"Mise en pause en cours", L"En pause"};
+    return state >= SERVICE_STOPPED && state <= SERVICE_PAUSED ? words[state - 1] : std::to_wstring(state);
+}
+
+// The listing of `enum services`: sorted by key name without regard to case, columns padded to
+// the longest key name and state, two spaces between them.
+std::wstring ServiceListing(std::vector<ListedService> services, const std::wstring& singular,
+                            const std::wstring& plural, const std::wstring& title) {
+    std::sort(services.begin(), services.end(), [](const ListedService& a, const ListedService& b) {
+        return _wcsicmp(a.name.c_str(), b.name.c_str()) < 0;
+    });
+    size_t nameWidth = 0, stateWidth = 0;
+    for (const ListedService& service : services) {
+        nameWidth = std::max(nameWidth, service.name.size());
+        stateWidth = std::max(stateWidth, StateInWords(service.state).size());
+    }
+    std::wstring text = L"Il y a " + std::to_wstring(services.size()) + L" " +
+                        (services.size() > 1 ? plural : singular) + L".\n\n" + title + L"\n" +
+                        std::wstring(title.size(), L'=') + L"\n";
+    for (const ListedService& service : services) {
+        const std::wstring state = StateInWords(service.state);
+        text += service.name + std::wstring(nameWidth - service.name.size() + 2, L' ') + state +
+                std::wstring(stateWidth - state.size() + 2, L' ') + service.displayName + L"\n";
+    }
+    return text + L"\n";
+}
+
+// Other tests add and remove services meanwhile: retried until the platform's view held still
+// around a matching run. Gives back the run's output.
+std::string ExpectServiceListing(const std::vector<std::wstring>& words, DWORD serviceType, DWORD serviceState,
+                                 const std::wstring& singular, const std::wstring& plural,
+                                 const std::wstring& title) {
+    std::vector<std::wstring> command = {L"enum", L"services"};
+    command.insert(command.end(), words.begin(), words.end());
+    for (int attempt = 0;; ++attempt) {
+        const std::wstring before = ServiceListing(PlatformServices(serviceType, serviceState), singular, plural, title);
+        const OrvelRun run = RunOrvelBatch(command);
+        const std::string expected = Batch(before);
+        if ((ServiceListing(PlatformServices(serviceType, serviceState), singular, plural, title) != before ||
+             run.out != expected) &&
+            attempt < 4)
+            continue;
+        EXPECT_PRED_FORMAT2(BytesEqual, expected, run.out);
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.err, "");
+        return run.out;
+    }
+}
+
+TEST(GroupE2E, ServicesAndDriversAreListedWithTheirStatesAndDisplayNames) {
+    InstalledTestService service(L"QuorvanE2EGrpListed", {});
+    ASSERT_TRUE(service.installed());
+    ASSERT_TRUE(ChangeServiceConfigW(service.handle(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                     L"D\u00E9mo \u00E9num\u00E9r\u00E9e"))
+        << GetLastError();
+
+    std::string out = ExpectServiceListing({}, SERVICE_WIN32, SERVICE_STATE_ALL, L"service", L"services", L"Services :");
+    // The display name in the bytes that the rest of the console writes (Windows-1252).
+    EXPECT_TRUE(std::regex_search(
+        out, std::regex(Bytes(L"\nQuorvanE2EGrpListed +Arr\u00EAt\u00E9 +D\u00E9mo \u00E9num\u00E9r\u00E9e\n"))))
+        << EscapeBytes(out);
+    SERVICE_STATUS spooler{};
+    {
+        UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        UniqueServiceHandle handle(OpenServiceW(manager.get(), L"Spooler", SERVICE_QUERY_STATUS));
+        ASSERT_TRUE(QueryServiceStatus(handle.get(), &spooler)) << GetLastError();
+    }
+    EXPECT_TRUE(std::regex_search(out, std::regex(Bytes(L"\nSpooler +" + StateInWords(spooler.dwCurrentState) + L" "))))
+        << EscapeBytes(out);
+
+    out = ExpectServiceListing({L"pilotes", L"actifs"}, SERVICE_DRIVER, SERVICE_ACTIVE, L"pilote", L"pilotes",
+                               L"Pilotes :");
+    EXPECT_EQ(out.find("Il y a 0 "), std::string::npos) << "Wine runs drivers of its own";
+    ExpectServiceListing({L"Tous", L"TOUS"}, SERVICE_WIN32 | SERVICE_DRIVER, SERVICE_STATE_ALL, L"service / pilote",
+                         L"services / pilotes", L"Services / pilotes :");
+
+    const std::wstring usage =
+        L"\n\u00C9num\u00E8re les services et pilotes de la connexion active, tri\u00E9s par nom\n"
+        L"syst\u00E8me, avec leur \u00E9tat et leur nom complet. Le nom syst\u00E8me (premi\u00E8re\n"
+        L"colonne) est celui qu'attendent les autres commandes.\n"
+        L"\n"
+        L"UTILISATION :\n"
+        L"    Mode Batch      : ORVEL <CONNECT:...> ENUM SERVICES [type] [\u00E9tat]\n"
+        L"    Mode Interactif : ENUM SERVICES [type] [\u00E9tat]\n"
+        L"\n"
+        L"    [type]    SERVICES : les services (par d\u00E9faut) ;\n"
+        L"              PILOTES  : les pilotes ;\n"
+        L"              TOUS     : les services et les pilotes.\n"
+        L"    [\u00E9tat]    TOUS     : quel que soit leur \u00E9tat (par d\u00E9faut) ;\n"
+        L"              ACTIFS   : ceux qui ne sont pas arr\u00EAt\u00E9s ;\n"
+        L"              INACTIFS : ceux qui sont arr\u00EAt\u00E9s.\n"
+        L"\n"
+        L"EXEMPLE :\n"
+        L"    ENUM SERVICES PILOTES ACTIFS\n"
+        L"\n";
+    for (const std::vector<std::wstring>& words : std::vector<std::vector<std::wstring>>{
+             {L"enum", L"services", L"actifs"}, {L"enum", L"services", L"pilotes", L"arretes"},
+             {L"enum", L"services", L"tous", L"tous", L"tous"}})
+        EXPECT_PRED_FORMAT2(BytesEqual, Batch(usage), RunOrvelBatch(words).out);
 }
 
 // Deletes the service by name at the end of the test if the console left it behind.

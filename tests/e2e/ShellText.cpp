@@ -144,7 +144,8 @@ const wchar_t kAsciiTree[] = LR"([ Quorvan version 0.3.4d ]
   +---[ enum ]
   |     +--- service_group
   |     +--- service_group_load_order
-  |     \--- dependent_services
+  |     +--- dependent_services
+  |     \--- services
   +---[ query ]
   |     +--- config
   |     +--- configex

@@ -41,7 +41,7 @@ type_line() {
   return 1
 }
 for line in 'help lock' 'cls' 'connect .' 'enum dependent_services Spooler' 'query status Spooler' 'cmdtree' \
-            'get service key_name "Démo àccentuée"' 'exit'; do
+            'get service key_name "Démo àccentuée"' 'connect . 5' 'enum services' 'exit'; do
   type_line "$line" || break
 done
 wait "$session"
@@ -64,5 +64,12 @@ expect "Propriétés :"
 expect "├─── help"
 expect "└─── status"
 expect "Key Name = $service"
+# The listing's row, with the accented display name as characters. The terminal may render a
+# run of spaces as a cursor move.
+gap=$'( |\e\\[[0-9]*C|\e\\[K)+'
+if ! grep -qE -- "$service${gap}Arrêté${gap}Démo àccentuée" "$output"; then
+  echo "missing from the console session: the row of $service in enum services"
+  fail=1
+fi
 [ "$fail" -eq 0 ] && echo "console session as expected"
 exit "$fail"

@@ -298,6 +298,15 @@ BOOL FakePlatform::CloseHandle(HANDLE handle) {
 
 DWORD FakePlatform::GetTickCount() {
     ++m_calls["GetTickCount"];
+    for (auto event = timedEvents.begin(); event != timedEvents.end();) {
+        if (tick < event->tick) {
+            ++event;
+            continue;
+        }
+        const std::function<void()> action = std::move(event->action);
+        event = timedEvents.erase(event);
+        action();
+    }
     return tick;
 }
 
@@ -305,6 +314,8 @@ void FakePlatform::Sleep(DWORD milliseconds) {
     ++m_calls["Sleep"];
     sleeps.push_back(milliseconds);
     tick += milliseconds;
+    if (ctrlCAtSleep > 0 && --ctrlCAtSleep == 0)
+        RunControlHandler();
 }
 
 // SetConsoleCtrlHandler: the last handler added is the first called.
@@ -564,6 +575,11 @@ SC_HANDLE FakePlatform::OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD acces
         ::SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
+    // The same page: a remote authenticated user is granted SC_MANAGER_CONNECT alone.
+    if (!remoteAdministrator && !IsThisComputer(machine) && (granted & ~SC_MANAGER_CONNECT)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     auto manager = static_cast<SC_HANDLE>(NewToken());
     m_managers[manager] = granted;
     openedMachines.push_back(machine);
@@ -702,6 +718,20 @@ BOOL FakePlatform::SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATI
         return FALSE;
     lastSecuritySet = information;
     return TRUE;
+}
+
+// Other nodes of a cluster may serve its virtual name: only the physical names are this computer's.
+bool FakePlatform::IsThisComputer(const std::wstring& machine) const {
+    const size_t start = machine.find_first_not_of(L'\\');
+    if (start == std::wstring::npos)
+        return true;
+    std::wstring name = machine.substr(start);
+    if (!name.empty() && name.back() == L'.')
+        name.pop_back();
+    for (int format = ComputerNamePhysicalNetBIOS; format <= ComputerNamePhysicalDnsFullyQualified; ++format)
+        if (format != ComputerNamePhysicalDnsDomain && _wcsicmp(name.c_str(), computerNames[format].c_str()) == 0)
+            return true;
+    return false;
 }
 
 BOOL FakePlatform::GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) {

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -85,6 +86,9 @@ public:
     // An unelevated caller gets from the manager only what its default security grants to
     // authenticated users; the notice of the boot needs an administrator.
     bool elevated = true;
+    // Whether the caller is an administrator of the other machines; one that is not gets only
+    // SC_MANAGER_CONNECT from their managers.
+    bool remoteAdministrator = true;
     std::vector<BOOL> bootNotices;
     // The system accepts the boot itself at the first logon; a notice of a good boot is then refused.
     bool bootAccepted = false;
@@ -138,10 +142,34 @@ public:
     void SetRegistryString(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text,
                            DWORD type = REG_SZ);
 
-    // Processes
+    // Processes. Several services may report the same process id (a shared service host): ending
+    // the process ends every one of them.
     std::set<DWORD> runningProcesses;
     std::vector<std::pair<DWORD, UINT>> terminatedProcesses;
     std::vector<std::wstring> startedCommandLines;
+    // Processes that no one may open, whatever the privileges: the client-server runtime processes
+    // and the protected ones. The idle (0) and system (4) processes are refused as well.
+    std::set<DWORD> unopenableProcesses;
+    // Processes whose end stops the machine (IsProcessCritical), and whether that happened.
+    std::set<DWORD> criticalProcesses;
+    bool machineStopped = false;
+    // Systems before Windows 8.1 lack IsProcessCritical.
+    bool hasIsProcessCritical = true;
+    // Services that ended without reporting SERVICE_STOPPED, whose failure actions the service
+    // manager runs (SERVICE_FAILURE_ACTIONS), in order.
+    std::vector<std::wstring> failureActionsRun;
+    // Ends a process as if it crashed or was ended: every service it hosts has failed.
+    void EndProcess(DWORD processId);
+    // Ends a process and gives its id to a new process that has nothing to do with it.
+    void ReuseProcessId(DWORD processId);
+    // Actions that run on the first reading of the clock at or after their tick.
+    struct TimedEvent {
+        DWORD tick;
+        std::function<void()> action;
+    };
+    std::vector<TimedEvent> timedEvents;
+    // The console's user presses Ctrl+C during the `n`-th sleep from now (0: never).
+    int ctrlCAtSleep = 0;
 
     // Tokens
     struct Privilege {
@@ -231,6 +259,7 @@ public:
     LSTATUS RegCloseKey(HKEY key) override;
     HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override;
     BOOL TerminateProcess(HANDLE process, UINT exitCode) override;
+    BOOL IsProcessCritical(HANDLE process, PBOOL critical) override;
     BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                         LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
                         LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
@@ -341,7 +370,13 @@ private:
     // The last service found: an open and the queries that follow it look up the same name.
     size_t m_lastFound = 0;
     FakeService* IndexedService(const std::wstring& lowerName);
-    std::map<HANDLE, DWORD> m_processHandles;
+    struct ProcessHandle {
+        DWORD processId;
+        DWORD access;
+    };
+    std::map<HANDLE, ProcessHandle> m_processHandles;
+    // Whether `machine` names this computer (by any of its names, or none).
+    bool IsThisComputer(const std::wstring& machine) const;
     std::set<FakeSid*> m_sids;
     std::set<wchar_t*> m_localBlocks;
     std::unique_ptr<FakeSid> m_administrators;

@@ -241,6 +241,9 @@ BOOL FakePlatform::StartServiceW(SC_HANDLE handle, DWORD argumentCount, LPCWSTR*
         return FALSE;
     if (service->status.dwCurrentState != SERVICE_STOPPED)
         return Fail(ERROR_SERVICE_ALREADY_RUNNING);
+    // StartService page: a service marked for deletion gives ERROR_SERVICE_MARKED_FOR_DELETE.
+    if (service->markedForDeletion)
+        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
     if (service->startType == SERVICE_DISABLED)
         return Fail(ERROR_SERVICE_DISABLED);
     service->startArguments.assign(arguments, arguments + argumentCount);
@@ -289,6 +292,9 @@ DWORD ApplyControl(FakeService& service, DWORD control) {
         return status.dwCurrentState == SERVICE_STOPPED ? ERROR_SERVICE_NOT_ACTIVE : ERROR_SUCCESS;
     if (status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SERVICE_NOT_ACTIVE;
+    // ControlService page: no control reaches a service that is starting or stopping.
+    if (status.dwCurrentState == SERVICE_START_PENDING || status.dwCurrentState == SERVICE_STOP_PENDING)
+        return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
     const DWORD needed = AcceptanceOf(control);
     if (needed && !(status.dwControlsAccepted & needed))
         return ERROR_INVALID_SERVICE_CONTROL;
@@ -482,14 +488,17 @@ BOOL FakePlatform::ChangeServiceConfig2W(SC_HANDLE handle, DWORD level, LPVOID i
     }
     if (level != SERVICE_CONFIG_FAILURE_ACTIONS)
         return Fail(ERROR_INVALID_LEVEL);
+    // SERVICE_FAILURE_ACTIONS page: without an action array the count and the reset period are
+    // ignored; a count of 0 with an array deletes the reset period and the actions.
     const auto* record = static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
-    service->resetPeriod = record->dwResetPeriod;
     if (record->lpRebootMsg)
         service->rebootMessage = std::wstring(record->lpRebootMsg);
     if (record->lpCommand)
         service->command = std::wstring(record->lpCommand);
-    if (record->lpsaActions)
+    if (record->lpsaActions) {
+        service->resetPeriod = record->cActions == 0 ? 0 : record->dwResetPeriod;
         service->actions.assign(record->lpsaActions, record->lpsaActions + record->cActions);
+    }
     return TRUE;
 }
 
@@ -790,11 +799,21 @@ bool FakePlatform::IsSystemServiceProcess(DWORD processId) const {
     return false;
 }
 
-// OpenProcess: the process of a service that runs as LocalSystem is protected by the system's
-// security; only a token with SeDebugPrivilege enabled may open it to end it.
+// OpenProcess page: the idle process (0) gives ERROR_INVALID_PARAMETER; the system process (4)
+// and the client-server runtime processes give ERROR_ACCESS_DENIED, whatever the privileges, and
+// so do protected processes here. The process of a service that runs as LocalSystem is protected
+// by the system's security: only a token with SeDebugPrivilege enabled may open it to end it.
 HANDLE FakePlatform::OpenProcess(DWORD access, BOOL, DWORD processId) {
     if (Fails("OpenProcess"))
         return nullptr;
+    if (processId == 0) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (processId == 4 || unopenableProcesses.count(processId)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     if (!runningProcesses.count(processId)) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -805,7 +824,7 @@ HANDLE FakePlatform::OpenProcess(DWORD access, BOOL, DWORD processId) {
         return nullptr;
     }
     HANDLE process = NewToken();
-    m_processHandles[process] = processId;
+    m_processHandles[process] = {processId, access};
     return process;
 }
 
@@ -815,9 +834,48 @@ BOOL FakePlatform::TerminateProcess(HANDLE process, UINT exitCode) {
     auto found = m_processHandles.find(process);
     if (found == m_processHandles.end())
         return Fail(ERROR_INVALID_HANDLE);
-    terminatedProcesses.emplace_back(found->second, exitCode);
-    runningProcesses.erase(found->second);
+    if (!(found->second.access & PROCESS_TERMINATE))
+        return Fail(ERROR_ACCESS_DENIED);
+    const DWORD processId = found->second.processId;
+    terminatedProcesses.emplace_back(processId, exitCode);
+    // IsProcessCritical page: a critical process is one whose end stops the system.
+    if (criticalProcesses.count(processId))
+        machineStopped = true;
+    EndProcess(processId);
     return TRUE;
+}
+
+// IsProcessCritical page: the handle needs PROCESS_QUERY_LIMITED_INFORMATION.
+BOOL FakePlatform::IsProcessCritical(HANDLE process, PBOOL critical) {
+    if (Fails("IsProcessCritical"))
+        return FALSE;
+    if (!hasIsProcessCritical)
+        return Fail(ERROR_CALL_NOT_IMPLEMENTED);
+    auto found = m_processHandles.find(process);
+    if (found == m_processHandles.end())
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!(found->second.access & (PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_QUERY_INFORMATION)))
+        return Fail(ERROR_ACCESS_DENIED);
+    *critical = criticalProcesses.count(found->second.processId) ? TRUE : FALSE;
+    return TRUE;
+}
+
+// A service whose process ends without its reporting SERVICE_STOPPED has failed: the manager
+// shows it stopped and runs its failure actions (SERVICE_FAILURE_ACTIONS page).
+void FakePlatform::EndProcess(DWORD processId) {
+    runningProcesses.erase(processId);
+    for (FakeService& service : services) {
+        if (service.status.dwProcessId != processId || service.status.dwCurrentState == SERVICE_STOPPED)
+            continue;
+        service.scriptedStatuses.clear();
+        service.status = {service.serviceType, SERVICE_STOPPED, 0, ERROR_PROCESS_ABORTED, 0, 0, 0, 0, 0};
+        failureActionsRun.push_back(service.name);
+    }
+}
+
+void FakePlatform::ReuseProcessId(DWORD processId) {
+    EndProcess(processId);
+    runningProcesses.insert(processId);
 }
 
 BOOL FakePlatform::CreateProcessW(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
@@ -829,7 +887,7 @@ BOOL FakePlatform::CreateProcessW(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIB
     information->dwProcessId = 7000 + static_cast<DWORD>(startedCommandLines.size());
     information->dwThreadId = information->dwProcessId + 1;
     information->hProcess = NewToken();
-    m_processHandles[information->hProcess] = information->dwProcessId;
+    m_processHandles[information->hProcess] = {information->dwProcessId, PROCESS_ALL_ACCESS};
     information->hThread = NewHandle(HandleKind::Other);
     return TRUE;
 }

@@ -52,8 +52,10 @@ struct Transcript {
             text += L"Nombre d'actions trop grand (32 au plus).\nsvcFailureActions.cActions = ";
         for (size_t i = 0; i < actions.size(); ++i)
             text += L"\n" + ActionLines(i, L"", L"");
+        // Without actions the platform ignores the reset period: the summary does not claim it.
         text += L"\n\nR\u0082capitulatif :\n===============\n\nsvcFailureActions.dwResetPeriod = " +
-                std::to_wstring(resetPeriod) + L"\nsvcFailureActions.lpRebootMsg   = " + rebootMessage +
+                (actions.empty() ? Default : std::to_wstring(resetPeriod)) +
+                L"\nsvcFailureActions.lpRebootMsg   = " + rebootMessage +
                 L"\nsvcFailureActions.lpCommand     = " + command +
                 L"\n\nActions\n=======\n\nsvcFailureActions.cActions = " + std::to_wstring(actions.size()) + L"\n";
         for (size_t i = 0; i < actions.size(); ++i)
@@ -77,6 +79,7 @@ protected:
         service.rebootMessage = std::wstring(L"Ancien message");
         service.command = std::wstring(L"ancienne.cmd");
         service.actions = {{SC_ACTION_REBOOT, 10}};
+        service.resetPeriod = 3600;
         OpenConnection(L"", SC_MANAGER_CONNECT);
     }
     // Runs `line` with `answers` (bytes, as typed) waiting on the dialogue's input, and keeps in
@@ -126,7 +129,8 @@ TEST_F(ConfigCommandsTest, NullInAnyCaseRemovesAndLineEndsMayBeCrLf) {
     EXPECT_EQ(service.description, std::nullopt);
     EXPECT_EQ(service.rebootMessage, std::wstring());
     EXPECT_EQ(service.command, std::wstring(L"cmd.exe /c echo"));
-    EXPECT_EQ(service.resetPeriod, 5u);
+    EXPECT_EQ(service.resetPeriod, 3600u) << "ignored without an action array";
+    EXPECT_EQ(Pairs(service.actions), Pairs({{SC_ACTION_REBOOT, 10}}));
 }
 
 TEST_F(ConfigCommandsTest, TwoActionsAreAskedAndSummedUpInOrder) {

@@ -110,7 +110,9 @@ TEST_F(ConnectionCommandsTest, ConnectNeedsAMachineAndAtMostTheRights) {
     EXPECT_EQ(fake.Calls("OpenSCManagerW"), 0);
 }
 
-TEST_F(ConnectionCommandsTest, UnreachableMachineLeavesTheListAsItWas) {
+// The list stays as it was, but the connection that was active is no longer: what follows was
+// meant for the machine that could not be reached.
+TEST_F(ConnectionCommandsTest, UnreachableMachineLeavesTheListAsItWasAndNoneActive) {
     Connect(L"SRV");
     fake.unreachableMachines.insert(L"FAR");
     OutputCapture capture;
@@ -120,7 +122,7 @@ TEST_F(ConnectionCommandsTest, UnreachableMachineLeavesTheListAsItWas) {
     EXPECT_NE(capture.Err().find(L"1722"), std::wstring::npos) << capture.Err();
     EXPECT_NE(capture.Err().find(L"SvcCtrlMgr"), std::wstring::npos) << capture.Err();
     EXPECT_EQ(ConnectionCount(), 1u);
-    EXPECT_EQ(ActiveConnectionNumber(), 1u);
+    EXPECT_EQ(ActiveConnectionNumber(), 0u);
     EXPECT_EQ(fake.OpenManagers(), 1u);
 }
 
@@ -372,11 +374,29 @@ TEST_F(ConnectionCommandsTest, WithoutElevationOnlyTheRightsOfEveryUserOpen) {
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+// OpenSCManager: another machine grants a caller that is not one of its administrators only
+// the right to connect; this computer answers after its own token.
+TEST_F(ConnectionCommandsTest, AnotherMachineGrantsANonAdministratorOnlyTheConnectRight) {
+    fake.remoteAdministrator = false;
+    const struct {
+        const wchar_t* machine;
+        const wchar_t* rights;
+        int result;
+    } cases[] = {{L"SRV", L"1", 1}, {L"SRV", L"4", 0}, {L"\\\\SRV", L"983103", 0}, {L"quorvan-pc", L"983103", 1}};
+    for (const auto& c : cases) {
+        OutputCapture capture;
+        ::SetLastError(0);
+        EXPECT_EQ(Run({L"connect", c.machine, c.rights}), c.result) << c.machine << L" " << c.rights;
+        EXPECT_EQ(::GetLastError(), c.result ? 0u : static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(ConnectionCount(), 2u);
+}
+
 TEST_F(ConnectionCommandsTest, BootTakesExactlyOkOrBad) {
     const std::wstring usage = L"\n"
                                L"Indique si le dernier démarrage doit être enregistré comme la\n"
                                L"dernière configuration valide connue sur l'ordinateur local.\n"
-                               L"Si le nom du serveur est spécifié, il est ignoré.\n"
+                               L"Refusé quand la connexion active est celle d'un autre ordinateur.\n"
                                L"\n"
                                L"UTILISATION :\n"
                                L"    Mode Batch      : ORVEL <CONNECT:...> BOOT <OK | BAD>\n"
@@ -514,6 +534,51 @@ TEST_F(BatchModeTest, CtrlCWhileCcClosesAConnectionWaitsForIt) {
     EXPECT_EQ(fake.callsBesideControlHandler, 0) << "both threads closed at once";
     EXPECT_EQ(fake.Calls("UnlockServiceDatabase"), 1);
     EXPECT_EQ(fake.Calls("CloseServiceHandle"), 2);
+    EXPECT_EQ(ConnectionCount(), 0u);
+}
+
+// After a failed connect the script's next command falls on no machine, not on the one that was
+// active before; the open connection stays listed.
+TEST_F(PromptTest, AFailedConnectLeavesNoConnectionForTheCommandsThatFollow) {
+    FakeService& spooler = fake.AddService(L"Spooler");
+    spooler.status.dwCurrentState = SERVICE_RUNNING;
+    spooler.status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    fake.unreachableMachines.insert(L"far");
+    EXPECT_EQ(RunScript("connect quorvan-pc\nconnect far\nstop Spooler\ncl\n"), 0);
+    EXPECT_EQ(AfterBanner(), L"Quorvan> connect quorvan-pc\n\n"
+                             L"Quorvan @ quorvan-pc (local) | 1 > connect far\n\n"
+                             L"Quorvan> stop Spooler\n\n"
+                             L"Quorvan> cl\n"
+                             L"Ordinateurs actuellement connectés :\n"
+                             L"1 : quorvan-pc\t(local)\t| 1\n"
+                             L"\n"
+                             L"Aucune connection active...\n"
+                             L"\n"
+                             L"Quorvan> \n"
+                             L"\n");
+    EXPECT_NE(err.find(L"1722"), std::wstring::npos) << err;
+    EXPECT_TRUE(spooler.controlsReceived.empty());
+    EXPECT_EQ(spooler.status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(fake.serviceOpenings.empty()) << "no service was even opened";
+}
+
+// Ctrl+C, or a closed window, while a group command starts another machine's disabled
+// remote-registry service: the control handler puts the start type back before anything else.
+TEST_F(BatchModeTest, CtrlCDuringTheRemoteRegistryStartPutsTheStartTypeBack) {
+    FakeService& registry = fake.AddService(L"RemoteRegistry", SERVICE_WIN32_SHARE_PROCESS);
+    registry.startType = SERVICE_DISABLED;
+    const SERVICE_STATUS_PROCESS starting = {SERVICE_WIN32_SHARE_PROCESS, SERVICE_START_PENDING, 0, 0, 0, 1, 2000,
+                                             900, 0};
+    SERVICE_STATUS_PROCESS running = starting;
+    running.dwCurrentState = SERVICE_RUNNING;
+    running.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    registry.scriptedStatuses = {registry.status, starting, starting, running};
+    fake.inputIsConsole = true;
+    fake.typedLines = {L"connect srv", L"enum service_group"};
+    fake.ctrlCAtSleep = 1;
+    EXPECT_EQ(RunProgram({}), 0);
+    EXPECT_EQ(registry.startType, static_cast<DWORD>(SERVICE_DISABLED));
+    EXPECT_TRUE(fake.terminatedProcesses.empty());
     EXPECT_EQ(ConnectionCount(), 0u);
 }
 

@@ -54,6 +54,7 @@ DWORD CodeFor(const std::string& operation) {
         {"RegCloseKey", ERROR_INVALID_HANDLE},
         {"OpenProcess", ERROR_ACCESS_DENIED},
         {"TerminateProcess", ERROR_ACCESS_DENIED},
+        {"IsProcessCritical", ERROR_ACCESS_DENIED},
         {"CreateProcessW", ERROR_FILE_NOT_FOUND},
         {"CreateEventW", ERROR_NO_SYSTEM_RESOURCES},
         {"GetComputerNameExW", ERROR_NOT_ENOUGH_MEMORY},
@@ -150,6 +151,7 @@ const Expectations Everywhere = {
     // Ending the process of a service that would not stop is a last resort, tried quietly.
     {"OpenProcess", AsWithout},
     {"TerminateProcess", AsWithout},
+    {"IsProcessCritical", AsWithout},
 };
 
 // The lookup of a service reads its configuration into the usual block and goes on after any
@@ -240,17 +242,20 @@ const Scenario Scenarios[] = {
         // After the stop control, the status that it returned already shows the service stopped.
         {"QueryServiceStatusEx#3", AsWithout},
         {"QueryServiceStatusEx#4", AsWithout}}),
-    // A service without dependents whose list cannot be had is stopped all the same.
-    On(L"stop Stuck", {Lookup, {"OpenServiceW#3", AsWithout}, {"EnumDependentServicesW", AsWithout}}),
+    // A service without dependents whose list cannot be had is stopped all the same. Its process
+    // is spared, quietly as to the code, when the checks before the kill cannot be made.
+    On(L"stop Stuck", {Lookup,
+                       {"OpenServiceW#3", AsWithout},
+                       {"EnumDependentServicesW", AsWithout},
+                       {"OpenSCManagerW", AsWithout},
+                       {"EnumServicesStatusExW", AsWithout},
+                       {"QueryServiceStatusEx#14", AsWithout}}),
     // After the control, the status that it returned already shows the target state.
     On(L"pause Beta", {Lookup, {"QueryServiceStatusEx#2", AsWithout}}),
     On(L"continue Beta", {Lookup, {"QueryServiceStatusEx#2", AsWithout}}, {L"pause Beta"}),
     On(L"interrogate Alpha", {Lookup}),
-    // A process id that cannot be read is 0, and the debugger is started all the same.
-    On(L"debug Beta", {Lookup,
-                       {"OpenServiceW#2", AsWithout},
-                       {"QueryServiceStatusEx#1", AsWithout},
-                       {"QueryServiceStatusEx#2", AsWithout}}),
+    // A process id that cannot be read starts no debugger: the read's code is the command's.
+    On(L"debug Beta", {Lookup}),
     On(L"create service_object Delta"),
     On(L"create service_group Nouveau order=1"),
     On(L"delete service_object Alpha"),
@@ -263,6 +268,8 @@ const Scenario Scenarios[] = {
     On(L"enum service_group_load_order Base", {{"*", AsWithout}, LoadOrderEnumeration}),
     // The size query's result is not looked at: the read, in a block for one record, lacks room.
     On(L"enum dependent_services Beta", {Lookup, {"EnumDependentServicesW#1", ERROR_MORE_DATA}}),
+    // As the count's: the enumeration's size query is not looked at.
+    On(L"enum services tous", {{"EnumServicesStatusExW#1", AsWithout}}),
     On(L"query config Alpha", {Lookup}),
     On(L"query configex Alpha", ConfigEx),
     On(L"query status Alpha", {Lookup}),

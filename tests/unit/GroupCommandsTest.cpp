@@ -90,6 +90,74 @@ TEST_F(GroupCommandsTest, DependentsAreListedByKeyNameWithAPluralThatNeverChange
     EXPECT_EQ(RunCommandLine(L"enum dependent_services Nobody").out, L"\n");
 }
 
+// Rows sorted as command words compare names (a case-sensitive or upper-case fold would put
+// Charlie before beta, or SvcA before Svc_B), the states in words, the columns padded with spaces.
+TEST_F(GroupCommandsTest, ServicesAreListedByKeyNameWithTheirStatesAligned) {
+    const struct {
+        const wchar_t* name;
+        DWORD type;
+        DWORD state;
+    } machine[] = {
+        {L"zeta", SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING},
+        {L"Alpha", SERVICE_WIN32_SHARE_PROCESS, SERVICE_STOPPED},
+        {L"beta", SERVICE_WIN32_OWN_PROCESS, SERVICE_PAUSED},
+        {L"Charlie", SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING},
+        {L"Svc_B", SERVICE_WIN32_OWN_PROCESS, SERVICE_STOP_PENDING},
+        {L"SvcA", SERVICE_WIN32_OWN_PROCESS, SERVICE_CONTINUE_PENDING},
+        {L"d", SERVICE_WIN32_OWN_PROCESS, SERVICE_PAUSE_PENDING},
+        {L"Fs", SERVICE_FILE_SYSTEM_DRIVER, SERVICE_RUNNING},
+        {L"Beep", SERVICE_KERNEL_DRIVER, SERVICE_RUNNING},
+    };
+    for (const auto& entry : machine)
+        fake.AddService(entry.name, entry.type).status.dwCurrentState = entry.state;
+    fake.FindService(L"zeta")->displayName = L"Z\u00EAta affich\u00E9e";
+    const std::wstring usage = RunCommandLine(L"help enum services").out;
+    ASSERT_NE(usage.find(L"ENUM SERVICES [type] [\u00E9tat]"), std::wstring::npos) << usage;
+    const std::wstring allServices = L"Il y a 7 services.\n\nServices :\n==========\n"
+                                     L"Alpha    Arr\u00EAt\u00E9                  Alpha (display)\n"
+                                     L"beta     En pause                beta (display)\n"
+                                     L"Charlie  D\u00E9marrage en cours      Charlie (display)\n"
+                                     L"d        Mise en pause en cours  d (display)\n"
+                                     L"Svc_B    Arr\u00EAt en cours          Svc_B (display)\n"
+                                     L"SvcA     Reprise en cours        SvcA (display)\n"
+                                     L"zeta     En cours d'ex\u00E9cution    Z\u00EAta affich\u00E9e\n\n";
+    const struct {
+        const wchar_t* line;
+        int result;
+        std::wstring out;
+    } cases[] = {
+        {L"enum services", 1, allServices},
+        {L"enum SERVICES Services Tous", 1, allServices},
+        {L"enum services services inactifs", 1,
+         L"Il y a 1 service.\n\nServices :\n==========\nAlpha  Arr\u00EAt\u00E9  Alpha (display)\n\n"},
+        {L"enum services pilotes ACTIFS", 1,
+         L"Il y a 2 pilotes.\n\nPilotes :\n=========\n"
+         L"Beep  En cours d'ex\u00E9cution  Beep (display)\n"
+         L"Fs    En cours d'ex\u00E9cution  Fs (display)\n\n"},
+        {L"enum services tous actifs", 1,
+         L"Il y a 8 services / pilotes.\n\nServices / pilotes :\n====================\n"
+         L"Beep     En cours d'ex\u00E9cution    Beep (display)\n"
+         L"beta     En pause                beta (display)\n"
+         L"Charlie  D\u00E9marrage en cours      Charlie (display)\n"
+         L"d        Mise en pause en cours  d (display)\n"
+         L"Fs       En cours d'ex\u00E9cution    Fs (display)\n"
+         L"Svc_B    Arr\u00EAt en cours          Svc_B (display)\n"
+         L"SvcA     Reprise en cours        SvcA (display)\n"
+         L"zeta     En cours d'ex\u00E9cution    Z\u00EAta affich\u00E9e\n\n"},
+        {L"enum services pilotes inactifs", 1, L"Il y a 0 pilote.\n\nPilotes :\n=========\n\n"},
+        {L"enum services actifs", 0, usage},
+        {L"enum services services en_cours", 0, usage},
+        {L"enum services tous tous tous", 0, usage},
+    };
+    for (const auto& c : cases) {
+        ::SetLastError(0);
+        const CommandOutcome outcome = RunCommandLine(c.line);
+        EXPECT_EQ(outcome.result, c.result) << c.line;
+        EXPECT_EQ(outcome.out, c.out) << c.line;
+        EXPECT_EQ(::GetLastError(), 0u) << c.line;
+    }
+}
+
 TEST_F(GroupCommandsTest, CreateGroupPlacesByTheLastOption) {
     const struct {
         const wchar_t* line;
@@ -101,13 +169,38 @@ TEST_F(GroupCommandsTest, CreateGroupPlacesByTheLastOption) {
         {L"create service_group grp set_group_at_the_end order=2", {L"A", L"B", L"grp", L"C"}},
         {L"create service_group \"Mon groupe\" order=0", {L"Mon groupe", L"A", L"B", L"C"}},
         {L"create service_group grp order=-1", {L"A", L"B", L"C", L"grp"}},
-        {L"create service_group a order=0", {L"A", L"B", L"C"}},
     };
     for (const auto& c : cases) {
         SetGroupList(fake, {L"A", L"B", L"C"});
         EXPECT_EQ(RunCommandLine(c.line).result, 1) << c.line;
         EXPECT_EQ(Listed(fake), MultiStringUnits(c.after)) << c.line;
     }
+}
+
+// A second copy of a listed name, wherever it would go, would be removed with the first by a
+// later deletion by name.
+TEST_F(GroupCommandsTest, CreateGroupRefusesANameTheListHoldsInAnyCase) {
+    for (const wchar_t* line : {L"create service_group a order=0", L"create service_group b order=0",
+                                L"create service_group C", L"create service_group \"B\" set_group_at_the_end"}) {
+        SetGroupList(fake, {L"A", L"B", L"C"});
+        ::SetLastError(0);
+        EXPECT_EQ(RunCommandLine(line).result, 0) << line;
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << line;
+        EXPECT_EQ(Listed(fake), MultiStringUnits({L"A", L"B", L"C"})) << line;
+    }
+}
+
+// A cluster's virtual name may be served by another node: its group list is that node's,
+// reached through its registry service, never this computer's own registry.
+TEST_F(GroupCommandsTest, AClusterNameIsReachedAsAnotherMachine) {
+    fake.computerNames[ComputerNameNetBIOS] = L"GRAPPE";
+    fake.computerNames[ComputerNameDnsFullyQualified] = L"grappe.corp.example";
+    SetGroupList(fake, {L"A"});
+    for (const wchar_t* name : {L"GRAPPE", L"grappe.corp.example", L"QUORVAN-PC"}) {
+        OpenConnection(name, SC_MANAGER_ALL_ACCESS);
+        EXPECT_EQ(RunCommandLine(L"create service_group grp").result, 1) << name;
+    }
+    EXPECT_EQ(fake.registryConnections, (std::vector<std::wstring>{L"\\\\GRAPPE", L"\\\\grappe.corp.example"}));
 }
 
 TEST_F(GroupCommandsTest, DeleteGroupByNameOrPosition) {
@@ -118,13 +211,22 @@ TEST_F(GroupCommandsTest, DeleteGroupByNameOrPosition) {
         {L"delete service_group name=b", {L"A", L"C"}},
         {L"delete service_group NAME=\"B\"", {L"A", L"C"}},
         {L"delete service_group order=0", {L"B", L"C"}},
-        {L"delete service_group order=99999999999", {L"A", L"B", L"C"}},
+        {L"delete service_group order=2", {L"A", L"B"}},
         {L"delete service_group name=Z", {L"A", L"B", L"C"}},
     };
     for (const auto& c : cases) {
         SetGroupList(fake, {L"A", L"B", L"C"});
         EXPECT_EQ(RunCommandLine(c.line).result, 1) << c.line;
         EXPECT_EQ(Listed(fake), MultiStringUnits(c.after)) << c.line;
+    }
+    // A position that holds no group removes nothing, and says so.
+    for (const wchar_t* line : {L"delete service_group order=3", L"delete service_group order=99999999999",
+                                L"delete service_group order=-1"}) {
+        SetGroupList(fake, {L"A", L"B", L"C"});
+        ::SetLastError(0);
+        EXPECT_EQ(RunCommandLine(line).result, 0) << line;
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND)) << line;
+        EXPECT_EQ(Listed(fake), MultiStringUnits({L"A", L"B", L"C"})) << line;
     }
 }
 

@@ -176,14 +176,24 @@ TEST_F(GroupLoadOrderModelTest, ListsAndTagVectorsOfRandomBytesReadAsTheStringsA
         const OwnedGroupLoadOrder owned(order);
         ASSERT_EQ(RowsOf(*order), ReferenceLoadOrder(fake, asked).Rows()) << "round " << round;
 
-        // An insertion writes back, well formed, the strings the list held and the new one.
+        // An insertion writes back, well formed, the strings the list held and the new one; a
+        // name the list already holds is refused and the bytes stay as they were.
         if (listType != REG_MULTI_SZ)
             continue;
         std::vector<std::wstring> expected = ReferenceGroupList(fake);
         const unsigned long position = std::uniform_int_distribution<unsigned long>(0, 4)(random);
-        const size_t at = std::min<size_t>(position, expected.size());
-        if (at == expected.size() || !SameText(expected[at], L"g1"))
-            expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(at), L"g1");
+        const bool listed = std::any_of(expected.begin(), expected.end(),
+                                        [](const std::wstring& name) { return SameText(name, L"g1"); });
+        if (listed) {
+            const std::vector<BYTE> before = GroupListBytes(fake);
+            ::SetLastError(0);
+            EXPECT_EQ(connection.CreateServiceGroup(L"g1", 0, position), 0) << "round " << round;
+            EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "round " << round;
+            EXPECT_EQ(GroupListBytes(fake), before) << "round " << round;
+            continue;
+        }
+        expected.insert(expected.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(position, expected.size())),
+                        L"g1");
         EXPECT_EQ(connection.CreateServiceGroup(L"g1", 0, position), 1) << "round " << round;
         EXPECT_EQ(GroupListBytes(fake), BytesOf(MultiStringUnits(expected))) << "round " << round;
     }

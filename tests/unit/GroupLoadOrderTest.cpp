@@ -244,14 +244,15 @@ TEST_F(ServiceGroupListTest, ListMissingOrOfAnotherTypeIsNeitherReadNorCreated) 
     EXPECT_EQ(ElementsOf(groups), (std::vector<std::wstring>{L"kept"}));
 }
 
-TEST_F(ServiceGroupListTest, CreationAtTheFrontSkipsTheNameAlreadyFirst) {
+TEST_F(ServiceGroupListTest, CreationAtTheFrontRefusesANameAlreadyListed) {
     SetGroupList(fake, {L"A", L"B"});
     ::SetLastError(Marker);
     EXPECT_EQ(Expect(connection->CreateServiceGroup(L"N", 0, 0), Marker), 1);
     EXPECT_EQ(StoredList(), (std::vector<std::wstring>{L"N", L"A", L"B"}));
-    EXPECT_EQ(connection->CreateServiceGroup(L"n", 0, 0), 1);
+    EXPECT_EQ(Expect(connection->CreateServiceGroup(L"n", 0, 0), ERROR_ALREADY_EXISTS), 0);
+    EXPECT_EQ(Expect(connection->CreateServiceGroup(L"b", 0, 0), ERROR_ALREADY_EXISTS), 0);
     EXPECT_EQ(StoredList(), (std::vector<std::wstring>{L"N", L"A", L"B"}));
-    EXPECT_EQ(fake.Calls("RegSetValueExW"), 2) << "written back also unchanged";
+    EXPECT_EQ(fake.Calls("RegSetValueExW"), 1) << "a refused edit writes nothing";
 }
 
 TEST_F(ServiceGroupListTest, DeletingANameNotInTheListRewritesItUnchanged) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FakePlatform.h"
+#include "OutputCapture.h"
 #include "SvcCtrlMgr.h"
 
 namespace ServicesManagement {
@@ -17,6 +18,9 @@ namespace {
 
 using ServicesManagement::CSvcCtrlMgr;
 using Peer = ServicesManagement::CSvcCtrlMgrTestPeer;
+
+// A value no platform call leaves behind: it shows what an operation did to the last-error value.
+const DWORD Marker = 0xBEEF;
 
 class RemoteRegistryTest : public ::testing::Test {
 protected:
@@ -64,6 +68,30 @@ TEST_F(RemoteRegistryTest, DisabledServiceIsEnabledOnlyWhileItStartsAndStoppedAt
     SetState(SERVICE_RUNNING);
     EXPECT_EQ(Peer::Detach(connection), 0) << "nothing attached any more";
     EXPECT_EQ(fake.serviceOpenings.size(), openings) << "a second detach leaves the service alone";
+}
+
+// What cannot be put back is said, with the platform's code. The put-back stops the service
+// alone: a service that came to depend on it meanwhile keeps running, and keeps it running.
+TEST_F(RemoteRegistryTest, APutBackThatFailsIsReportedAndTheDependentsAreLeftAlone) {
+    FakeService& dependent = fake.AddService(L"Consumer");
+    dependent.dependencies = {L"RemoteRegistry"};
+    CSvcCtrlMgr connection(L"SRV", nullptr, SC_MANAGER_ALL_ACCESS);
+    // The first change lifts the start type; the two that would put it back are refused.
+    fake.FailCall("ChangeServiceConfigW", ERROR_ACCESS_DENIED, 2, 2);
+    EXPECT_EQ(Peer::Attach(connection), 1);
+    EXPECT_EQ(RemoteRegistry().startType, static_cast<DWORD>(SERVICE_DEMAND_START));
+    dependent.status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0, 0, 0, 0, 901, 0};
+    OutputCapture capture;
+    ::SetLastError(Marker);
+    EXPECT_EQ(Peer::Detach(connection), 1);
+    EXPECT_EQ(::GetLastError(), Marker);
+    EXPECT_EQ(capture.Err(), L"Le service RemoteRegistry de SRV n'a pas pu \u00EAtre remis \u00E0 l'\u00E9tat "
+                             L"d\u00E9sactiv\u00E9 (erreur 5).\n"
+                             L"Le service RemoteRegistry de SRV n'a pas pu \u00EAtre arr\u00EAt\u00E9 de nouveau "
+                             L"(erreur 1051).\n");
+    EXPECT_EQ(dependent.status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(dependent.controlsReceived.empty());
+    EXPECT_TRUE(fake.terminatedProcesses.empty());
 }
 
 TEST_F(RemoteRegistryTest, ServiceThatWasAlreadyRunningIsLeftRunning) {

@@ -368,7 +368,9 @@ TEST_F(IsLocalMachineTest, NoNameIsThisMachine) {
     EXPECT_EQ(fake.Calls("GetComputerNameExW"), 0);
 }
 
-TEST_F(IsLocalMachineTest, EveryNameFormatInAnyCaseWithDotAndBackslashesButTheDomains) {
+// On a cluster node the formats that are not physical give the cluster's virtual names, which
+// another node may be serving: only the physical ones name this computer.
+TEST_F(IsLocalMachineTest, EveryPhysicalNameInAnyCaseWithDotAndBackslashesButTheDomain) {
     const wchar_t* const names[] = {L"NB", L"HOST", L"DOMAIN", L"FQ", L"PNB", L"PHOST", L"PDOMAIN", L"PFQ"};
     for (int format = 0; format < 8; ++format)
         fake.computerNames[format] = names[format];
@@ -378,7 +380,7 @@ TEST_F(IsLocalMachineTest, EveryNameFormatInAnyCaseWithDotAndBackslashesButTheDo
         for (wchar_t& c : lower)
             c = static_cast<wchar_t>(std::towlower(c));
         // The domain's name is every member's: a connection to it is never this computer.
-        const int local = plain.find(L"DOMAIN") == std::wstring::npos ? 1 : 0;
+        const int local = plain[0] == L'P' && plain.find(L"DOMAIN") == std::wstring::npos ? 1 : 0;
         for (const std::wstring& candidate :
              {plain, lower, plain + L".", lower + L".", L"\\\\" + plain, L"\\\\" + lower, L"\\\\" + lower + L"."}) {
             ::SetLastError(Marker);
@@ -391,11 +393,11 @@ TEST_F(IsLocalMachineTest, EveryNameFormatInAnyCaseWithDotAndBackslashesButTheDo
     }
 }
 
-TEST_F(IsLocalMachineTest, AnotherMachineAskedInEveryFormat) {
+TEST_F(IsLocalMachineTest, AnotherMachineAskedInEveryPhysicalFormat) {
     ::SetLastError(Marker);
     EXPECT_EQ(IsLocalMachine(L"OTHER-PC"), 0);
     EXPECT_EQ(::GetLastError(), Marker) << "the size queries' 234 must not leak";
-    EXPECT_EQ(fake.Calls("GetComputerNameExW"), 16);
+    EXPECT_EQ(fake.Calls("GetComputerNameExW"), 8);
     EXPECT_EQ(IsLocalMachine(L"127.0.0.1"), 0) << "addresses are not recognised";
     EXPECT_EQ(IsLocalMachine(L"localhost"), 0);
 }
@@ -411,7 +413,7 @@ TEST_F(IsLocalMachineTest, DotIsLocalOnlyWhenAFormatHasNoName) {
 }
 
 TEST_F(IsLocalMachineTest, AFormatThatCannotBeReadCountsAsNoName) {
-    fake.computerNames[ComputerNameNetBIOS] = L"NB";
+    fake.computerNames[ComputerNamePhysicalNetBIOS] = L"NB";
     fake.FailCall("GetComputerNameExW", ERROR_INVALID_PARAMETER, 2);
     ::SetLastError(Marker);
     EXPECT_EQ(IsLocalMachine(L"NB"), 0) << "the NetBIOS name could not be read";
