@@ -14,7 +14,22 @@ namespace {
 // heap of limited size.
 const size_t BufferCapacity = 4096;
 
-char Windows1252Byte(wchar_t c) { return static_cast<char>(c <= 0xFF ? c : L'?'); }
+// The characters of the bytes 0x80 to 0x9F; an unassigned byte stands for itself.
+const wchar_t Windows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // € . ‚ ƒ „ … † ‡
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, // ˆ ‰ Š ‹ Œ . Ž .
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // . ‘ ’ “ ” • – —
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178, // ˜ ™ š › œ . ž Ÿ
+};
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// How many of the first `count` characters can leave in one piece without cutting a surrogate
+// pair: a first half at the end waits for its second.
+size_t WholeCharacters(const wchar_t* text, size_t count) {
+    return count > 0 && IsHighSurrogate(text[count - 1]) ? count - 1 : count;
+}
 
 // Only the characters that our code page 437 texts use; ASCII is the same in every code page.
 char Cp437Byte(wchar_t c) {
@@ -45,6 +60,19 @@ std::string OemCodePageBytes(const wchar_t* text, size_t count) {
 
 } // namespace
 
+wchar_t Windows1252Character(unsigned char byte) {
+    return byte >= 0x80 && byte <= 0x9F ? Windows1252High[byte - 0x80] : static_cast<wchar_t>(byte);
+}
+
+char Windows1252Byte(wchar_t character) {
+    if (character < 0x80 || (character >= 0xA0 && character <= 0xFF))
+        return static_cast<char>(character);
+    for (unsigned byte = 0x80; byte <= 0x9F; ++byte)
+        if (Windows1252High[byte - 0x80] == character)
+            return static_cast<char>(byte);
+    return '?';
+}
+
 HANDLE ConsoleBehind(DWORD standardHandle) {
     LastErrorKeeper keep;
     HANDLE handle = Os().GetStdHandle(standardHandle);
@@ -70,8 +98,12 @@ void ConsoleTextBuffer::Write(const wchar_t* text, size_t count, ByteForm form) 
 void ConsoleTextBuffer::AppendBytes(const wchar_t* text, size_t count, ByteForm form) {
     switch (form) {
     case ByteForm::Windows1252:
-        for (size_t i = 0; i < count; ++i)
-            m_bytes += Windows1252Byte(text[i]);
+        for (size_t i = 0; i < count; ++i) {
+            const bool secondHalf = m_afterHighSurrogate && IsLowSurrogate(text[i]);
+            m_afterHighSurrogate = IsHighSurrogate(text[i]);
+            if (!secondHalf)
+                m_bytes += Windows1252Byte(text[i]);
+        }
         break;
     case ByteForm::Cp437:
         for (size_t i = 0; i < count; ++i)
@@ -96,17 +128,24 @@ std::streamsize ConsoleTextBuffer::xsputn(const wchar_t* text, std::streamsize c
     return count;
 }
 
-// A console write that fails loses its text, as a failed stream write does; it sets no code.
+// A console write that fails loses its text, as a failed stream write does; it sets no code. The
+// console reads each piece on its own: a piece never ends with the first half of a surrogate pair,
+// which waits for the next piece instead.
 int ConsoleTextBuffer::sync() {
     LastErrorKeeper keep;
     bool written = true;
-    for (size_t at = 0; at < m_characters.size(); at += BufferCapacity) {
-        const size_t count = std::min(BufferCapacity, m_characters.size() - at);
+    size_t at = 0;
+    for (;;) {
+        const size_t count =
+            WholeCharacters(m_characters.data() + at, std::min(BufferCapacity, m_characters.size() - at));
+        if (count == 0)
+            break;
         DWORD done = 0;
         written = Os().WriteConsoleW(m_console, m_characters.data() + at, static_cast<DWORD>(count), &done,
                                      nullptr) && written;
+        at += count;
     }
-    m_characters.clear();
+    m_characters.erase(0, at);
     if (!m_bytes.empty())
         written = WriteBytes(m_bytes.data(), m_bytes.size()) && written;
     m_bytes.clear();

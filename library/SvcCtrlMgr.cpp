@@ -93,6 +93,14 @@ int CSvcCtrlMgr::Close() {
     return result;
 }
 
+void CSvcCtrlMgr::Abandon() {
+    m_hSCManager = nullptr;
+    m_hLock = nullptr;
+    m_hRegistryKey = nullptr;
+    m_dwDesiredAccess = 0;
+    m_dwRemoteRegistryChanges = 0;
+}
+
 int CSvcCtrlMgr::GetProperties(_SCM_PROPERTIES* properties) const {
     properties->szMachineName = m_szMachineName;
     properties->szDatabaseName = m_szDatabaseName;

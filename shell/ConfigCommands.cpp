@@ -20,7 +20,7 @@ using ServicesManagement::CSvcObj;
 
 namespace {
 
-FILE* AnswerInput = nullptr;
+TextInput* AnswerInput = nullptr;
 
 const size_t AnswerCapacity = 4096;
 // No failure policy needs more; a larger count is a typing slip, and it bounds what is allocated.
@@ -224,7 +224,7 @@ void ChangeFailureActions(CSvcObj& object, AnswerReader& answers) {
 
 } // namespace
 
-void SetConfigAnswerInput(FILE* input) { AnswerInput = input; }
+void SetConfigAnswerInput(TextInput* input) { AnswerInput = input; }
 
 // Once started, the dialogue runs to its end and both changes are always asked of the platform.
 int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
@@ -232,9 +232,8 @@ int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
         return 0;
     int result = 0;
     WithActiveService(argv[0], [&](CSvcObj& object) {
-        const std::unique_ptr<TextInput> input =
-            AnswerInput ? std::make_unique<ByteInput>(AnswerInput) : OpenStandardInput();
-        AnswerReader answers(*input);
+        const std::unique_ptr<TextInput> opened = AnswerInput ? nullptr : OpenStandardInput();
+        AnswerReader answers(AnswerInput ? *AnswerInput : *opened);
         ChangeDescription(object, answers);
         ChangeFailureActions(object, answers);
         answers.DropRestOfLine();

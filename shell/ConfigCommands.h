@@ -1,10 +1,10 @@
 #pragma once
 // Where the set configex dialogue reads its answers.
 
-#include <cstdio>
+class TextInput;
 
-// Null, the default, is the process's standard input: the console's characters when it is one
-// (a console read ends with its line, so the loop's reads and these follow one another), else its
-// bytes, read through the same C stream as the command loop so that both see one buffer, in
-// script mode too.
-void SetConfigAnswerInput(FILE* input);
+// Null, the default, opens the process's standard input for the command. The loop gives the
+// reader of the standard input that it keeps for the whole run (its own input when it reads the
+// standard input too), so that both read one stream, one buffer and one byte-order mark; a
+// console read ends with its line, so the loop's reads and these follow one another.
+void SetConfigAnswerInput(TextInput* input);

@@ -5,7 +5,6 @@
 
 #include "Commands.h"
 #include "Connections.h"
-#include "Memory.h"
 #include "Platform.h"
 #include "UsageText.h"
 
@@ -23,7 +22,8 @@ namespace {
 // and a negative number, taken as unsigned, is larger than any count.
 unsigned long NumberWord(const wchar_t* word) { return static_cast<unsigned long>(std::wcstol(word, nullptr, 10)); }
 
-// " : machine<TAB>(local)<TAB>| rights", then the lock marker when the lock status can be read.
+// " : machine<TAB>(local)<TAB>| rights", then the lock marker when the lock status can be read,
+// or the marker of a lost connection.
 void DescribeConnection(CSvcCtrlMgr* connection) {
     ServicesManagement::_SCM_PROPERTIES properties;
     connection->GetProperties(&properties);
@@ -31,10 +31,18 @@ void DescribeConnection(CSvcCtrlMgr* connection) {
     std::wcout << L" : " << properties.szMachineName << L'\t'
                << (IsLocalMachine(properties.szMachineName) ? L"(local)" : L"") << L"\t| "
                << properties.dwDesiredAccess;
-    QUERY_SERVICE_LOCK_STATUSW* status = nullptr;
-    if (connection->QueryLockStatus(&status)) {
-        std::wcout << L' ' << (status->fIsLocked ? L"\f" : L"");
-        MemRelease(status);
+    switch (ReadConnectionState(connection)) {
+    case ConnectionState::Unlocked:
+        std::wcout << L' ';
+        break;
+    case ConnectionState::Locked:
+        std::wcout << L' ' << L'\f';
+        break;
+    case ConnectionState::Lost:
+        std::wcout << L' ' << LostConnectionMarker(connection);
+        break;
+    case ConnectionState::Unknown:
+        break;
     }
 }
 
@@ -66,7 +74,7 @@ int ConnectionListCommand(unsigned long argc, wchar_t**) {
             std::wcout << L'\n';
         }
         std::wcout << L'\n';
-        if (CSvcCtrlMgr* active = GetActiveConnection()) {
+        if (CSvcCtrlMgr* active = GetConnection(ActiveConnectionNumber())) {
             std::wcout << L"Connection active => " << ActiveConnectionNumber();
             DescribeConnection(active);
             std::wcout << L'\n';

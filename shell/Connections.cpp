@@ -2,7 +2,9 @@
 
 #include "Connections.h"
 
+#include <algorithm>
 #include <iostream>
+#include <map>
 #include <vector>
 
 #include "Console.h"
@@ -13,6 +15,10 @@ namespace {
 
 std::vector<CSvcCtrlMgr*> g_connections;
 unsigned long g_active = 0;
+// The lost connections and the code that lost each.
+std::map<const CSvcCtrlMgr*, DWORD> g_lost;
+// The connection that the running command reached through GetActiveConnection.
+CSvcCtrlMgr* g_reached = nullptr;
 
 // Held while the list changes and while connections close, by the main thread and by the control
 // handler's thread alike; the main thread reads the list without it, since only it changes the list.
@@ -50,13 +56,108 @@ CSvcCtrlMgr* Connect(const wchar_t* machineName, unsigned long desiredAccess) {
     return nullptr;
 }
 
+// The codes that say a machine no longer answers ("System Error Codes (1700-3999)"): the RPC
+// server is unavailable (1722), the call failed (1726) or failed and did not run (1727), the
+// binding (1702) or the context handle (1775) is no longer valid. Once the binding is gone the
+// manager's calls fail with ERROR_INVALID_HANDLE, which on this machine means no such thing.
+bool SaysMachineLost(DWORD code, const CSvcCtrlMgr& connection) {
+    switch (code) {
+    case RPC_S_SERVER_UNAVAILABLE:
+    case RPC_S_CALL_FAILED:
+    case RPC_S_CALL_FAILED_DNE:
+    case RPC_S_INVALID_BINDING:
+    case RPC_X_SS_IN_NULL_CONTEXT:
+        return true;
+    case ERROR_INVALID_HANDLE: {
+        ServicesManagement::_SCM_PROPERTIES properties;
+        connection.GetProperties(&properties);
+        return !IsLocalMachine(properties.szMachineName);
+    }
+    default:
+        return false;
+    }
+}
+
+bool IsListed(const CSvcCtrlMgr* connection) {
+    return connection && std::find(g_connections.begin(), g_connections.end(), connection) != g_connections.end();
+}
+
+// Marks the connection lost when `code` says so. The control handler reads the marks while it
+// closes the connections, so they change under the closing lock.
+void NoteFailure(CSvcCtrlMgr* connection, DWORD code) {
+    if (IsListed(connection) && !g_lost.count(connection) && SaysMachineLost(code, *connection)) {
+        const ClosingLock exclusive;
+        g_lost[connection] = code;
+    }
+}
+
+// One line on the error stream: what happened and how to recover.
+void ReportLost(unsigned long number, const CSvcCtrlMgr& connection, DWORD code) {
+    ServicesManagement::_SCM_PROPERTIES properties;
+    connection.GetProperties(&properties);
+    std::wcerr << L"La connection " << number << L" avec " << properties.szMachineName
+               << L" est perdue (erreur " << code << L") : fermez-la avec 'cc " << number
+               << L"', puis reconnectez-vous avec 'connect " << properties.szMachineName;
+    if (properties.dwDesiredAccess != SC_MANAGER_CONNECT)
+        std::wcerr << L' ' << properties.dwDesiredAccess;
+    std::wcerr << L"'." << std::endl;
+}
+
+// Frees a connection; a lost one is forgotten first, so that its destruction makes no call.
+void Free(CSvcCtrlMgr* connection) {
+    if (g_lost.erase(connection) != 0)
+        connection->Abandon();
+    if (g_reached == connection)
+        g_reached = nullptr;
+    delete connection;
+}
+
 } // namespace
 
 CSvcCtrlMgr* GetConnection(unsigned long number) {
     return number == 0 || number > g_connections.size() ? nullptr : g_connections[number - 1];
 }
 
-CSvcCtrlMgr* GetActiveConnection() { return GetConnection(g_active); }
+CSvcCtrlMgr* GetActiveConnection() {
+    CSvcCtrlMgr* connection = GetConnection(g_active);
+    if (const DWORD code = ConnectionLossCode(connection)) {
+        ReportLost(g_active, *connection, code);
+        ::SetLastError(code);
+        return nullptr;
+    }
+    g_reached = connection;
+    return connection;
+}
+
+DWORD ConnectionLossCode(const CSvcCtrlMgr* connection) {
+    const auto found = g_lost.find(connection);
+    return found == g_lost.end() ? 0 : found->second;
+}
+
+ConnectionState ReadConnectionState(CSvcCtrlMgr* connection) {
+    if (ConnectionLossCode(connection))
+        return ConnectionState::Lost;
+    LastErrorKeeper keep;
+    QUERY_SERVICE_LOCK_STATUSW* status = nullptr;
+    if (!connection->QueryLockStatus(&status)) {
+        NoteFailure(connection, ::GetLastError());
+        return ConnectionLossCode(connection) ? ConnectionState::Lost : ConnectionState::Unknown;
+    }
+    const bool locked = status->fIsLocked != 0;
+    MemRelease(status);
+    return locked ? ConnectionState::Locked : ConnectionState::Unlocked;
+}
+
+SimpleString LostConnectionMarker(const CSvcCtrlMgr* connection) {
+    return SimpleString::Form(L"(perdue, erreur %lu)", ConnectionLossCode(connection));
+}
+
+void NoteCommandEnd() {
+    const DWORD code = ::GetLastError();
+    NoteFailure(g_reached, code);
+    g_reached = nullptr;
+    ::SetLastError(code);
+}
 unsigned long ActiveConnectionNumber() { return g_active; }
 unsigned long ConnectionCount() { return static_cast<unsigned long>(g_connections.size()); }
 
@@ -95,9 +196,10 @@ int CloseConnection(unsigned long number) {
         return 0;
     {
         const ClosingLock exclusive;
-        connection->Close();
+        if (!ConnectionLossCode(connection))
+            connection->Close();
         g_connections.erase(g_connections.begin() + (number - 1));
-        delete connection;
+        Free(connection);
     }
     if (number < g_active)
         --g_active;
@@ -111,9 +213,9 @@ int CloseAllConnections() {
     {
         const ClosingLock exclusive;
         for (CSvcCtrlMgr* connection : g_connections) {
-            if (allClosed && !connection->Close())
+            if (allClosed && !ConnectionLossCode(connection) && !connection->Close())
                 allClosed = 0;
-            delete connection;
+            Free(connection);
         }
         g_connections.clear();
     }
@@ -125,6 +227,7 @@ int CloseAllConnections() {
 BOOL WINAPI ConsoleCtrlHandler(DWORD) {
     const ClosingLock exclusive;
     for (CSvcCtrlMgr* connection : g_connections)
-        connection->Close();
+        if (!ConnectionLossCode(connection))
+            connection->Close();
     return FALSE;
 }

@@ -9,7 +9,10 @@ using ServicesManagement::CSvcCtrlMgr;
 
 // Null for 0 or a number past the end.
 CSvcCtrlMgr* GetConnection(unsigned long number);
-// The connection every service command works on; null when none is active.
+// The connection every service command works on; null when none is active. When the active
+// connection is lost (below), it is null too: the command then fails at once, with the code that
+// lost the connection in the last-error value and a line on the error stream that says how to
+// recover. The connection a command reached is remembered for NoteCommandEnd.
 CSvcCtrlMgr* GetActiveConnection();
 unsigned long ActiveConnectionNumber();
 unsigned long ConnectionCount();
@@ -25,8 +28,23 @@ int SetActiveConnection(unsigned long number);
 int CloseConnection(unsigned long number);
 // Closes and frees every connection and writes a line break. 1 when every explicit close succeeded.
 int CloseAllConnections();
+// A connection is lost once its machine stopped answering: a call on it failed with one of the
+// codes by which the RPC runtime says so. Nothing more is asked of a lost machine, since each call
+// would wait for the RPC time-out again: the prompt and `cl` show it lost, and closing it makes no
+// call. The code that lost it, or 0 while it answers.
+DWORD ConnectionLossCode(const CSvcCtrlMgr* connection);
+// What the prompt and `cl` show after the rights: the lock status read from the machine, unless
+// the connection is lost; a failed read that says the machine no longer answers marks it lost.
+enum class ConnectionState { Unlocked, Locked, Unknown, Lost };
+ConnectionState ReadConnectionState(CSvcCtrlMgr* connection);
+// The marker of a lost connection in the prompt and in `cl`.
+SimpleString LostConnectionMarker(const CSvcCtrlMgr* connection);
+// After a command: the connection it reached is marked lost when the command failed for that
+// reason. The last-error value stays as it is.
+void NoteCommandEnd();
+
 // The console control handler. It runs on a thread of the system's, beside the main thread, and
-// closes every connection (releasing database locks) without freeing any: the main thread may be
+// closes every connection that answers (releasing database locks) without freeing any: the main thread may be
 // using one, and the process ends right after. Closing is exclusive, so a connection is never
 // closed by both threads, and one that the handler closed closes again harmlessly.
 BOOL WINAPI ConsoleCtrlHandler(DWORD controlType);

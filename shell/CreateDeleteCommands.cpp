@@ -29,6 +29,15 @@ public:
 
     // True for exactly "<name>=<value>".
     bool Is(const wchar_t* name) const { return m_count == 2 && StrIComp(m_words[0], name) == 0; }
+    // True for "<name>=<number>": a position mistyped as text would otherwise read as 0 and remove
+    // the first group of the list, which the administrator did not name.
+    bool IsNumbered(const wchar_t* name) const {
+        if (!Is(name))
+            return false;
+        wchar_t* end = nullptr;
+        std::wcstol(m_words[1], &end, 10);
+        return end != m_words[1];
+    }
     const wchar_t* Value() const { return m_words[1]; }
     unsigned long Number() const { return static_cast<unsigned long>(std::wcstol(m_words[1], nullptr, 10)); }
 
@@ -91,7 +100,7 @@ int DeleteServiceGroupCommand(unsigned long argc, wchar_t** argv) {
     const OptionWords option(argv[0]);
     if (option.Is(L"name"))
         return connection->DeleteServiceGroup(SimpleString(option.Value()));
-    if (option.Is(L"order"))
+    if (option.IsNumbered(L"order"))
         return connection->DeleteServiceGroup(option.Number());
     ShowUsageUnless(false, DeleteServiceGroupHelp);
     return 0;

@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cwchar>
 #include <iostream>
+#include <memory>
+#include <string>
 
 #include "CommandLine.h"
 #include "CommandTree.h"
+#include "ConfigCommands.h"
 #include "Connections.h"
 #include "Console.h"
 #include "Memory.h"
@@ -32,7 +35,8 @@ bool IsExitWord(const wchar_t* word) {
     return false;
 }
 
-// " @ machine (local) | rights " and, when the database is locked, the lock marker.
+// " @ machine (local) | rights " and, when the database is locked, the lock marker; for a lost
+// connection its marker instead, and nothing is asked of its machine.
 void ShowConnectionInPrompt(CSvcCtrlMgr* connection) {
     ServicesManagement::_SCM_PROPERTIES properties;
     connection->GetProperties(&properties);
@@ -40,13 +44,18 @@ void ShowConnectionInPrompt(CSvcCtrlMgr* connection) {
     UpdateConsoleTitle(ConnectedTitle(properties.szMachineName, isLocal), 0);
     std::wcout << L" @ " << properties.szMachineName << (isLocal ? L" (local)" : L"") << L" | "
                << properties.dwDesiredAccess << L' ';
-    QUERY_SERVICE_LOCK_STATUSW* status = nullptr;
-    if (connection->QueryLockStatus(&status)) {
-        if (status->fIsLocked) {
-            UpdateConsoleTitle(L"Verrouillé", 1);
-            std::wcout << L'\f' << L' ';
-        }
-        MemRelease(status);
+    switch (ReadConnectionState(connection)) {
+    case ConnectionState::Locked:
+        UpdateConsoleTitle(L"Verrouillé", 1);
+        std::wcout << L'\f' << L' ';
+        break;
+    case ConnectionState::Lost:
+        UpdateConsoleTitle(L"Connection perdue", 1);
+        std::wcout << LostConnectionMarker(connection) << L' ';
+        break;
+    case ConnectionState::Unlocked:
+    case ConnectionState::Unknown:
+        break;
     }
 }
 
@@ -54,7 +63,7 @@ void ShowConnectionInPrompt(CSvcCtrlMgr* connection) {
 void ShowPrompt() {
     LastErrorKeeper keep;
     std::wcout << L"Quorvan";
-    if (CSvcCtrlMgr* connection = GetActiveConnection())
+    if (CSvcCtrlMgr* connection = GetConnection(ActiveConnectionNumber()))
         ShowConnectionInPrompt(connection);
     else
         UpdateConsoleTitle(L"Non connecté", 0);
@@ -83,6 +92,7 @@ bool RunLine(const wchar_t* line) {
             goOn = false;
         } else {
             ExecuteCommand(words + 1, words[0], &CommandRoot, count - 1);
+            NoteCommandEnd();
             ReportLastError();
         }
     }
@@ -108,16 +118,60 @@ int RunLoop(TextInput& input, bool echo) {
     return 0;
 }
 
+// Every byte of the file, read before any command runs.
+std::string ReadWholeFile(FILE* file) {
+    std::string bytes;
+    char block[16384];
+    for (size_t read; (read = std::fread(block, 1, sizeof block, file)) != 0;)
+        bytes.append(block, read);
+    return bytes;
+}
+
+// The script's text, its encoding decided once for the whole file. A file whose mark announces an
+// encoding that its bytes do not follow is refused before anything runs: run half-read, its
+// commands would do other things than the ones written.
+bool DecodeScript(const wchar_t* path, const std::string& bytes, std::wstring& text) {
+    const ByteOrderMark mark = FindByteOrderMark(bytes.data(), bytes.size());
+    const TextEncoding encoding =
+        mark.length != 0 ? mark.encoding : EncodingWithoutMark(bytes.data(), bytes.size());
+    const size_t invalid = DecodeText(encoding, bytes.data() + mark.length, bytes.size() - mark.length, text);
+    if (invalid == std::string::npos)
+        return true;
+    std::wcerr << L"Fichier '" << path << L"' illisible : sa marque annonce de l'" << EncodingName(encoding);
+    if (encoding == TextEncoding::Utf8)
+        std::wcerr << L", mais l'octet n\u00B0 " << mark.length + invalid + 1 << L" n'en est pas." << std::endl;
+    else
+        std::wcerr << L", mais son nombre d'octets est impair." << std::endl;
+    return false;
+}
+
+// set configex reads its answers from the standard input, through one reader for the whole run.
+int RunLoopAnswering(TextInput& input, TextInput& answers, bool echo) {
+    SetConfigAnswerInput(&answers);
+    const int code = RunLoop(input, echo);
+    SetConfigAnswerInput(nullptr);
+    return code;
+}
+
+int RunInteractive() {
+    const std::unique_ptr<TextInput> input = OpenStandardInput();
+    return RunLoopAnswering(*input, *input, false);
+}
+
 int RunScript(const wchar_t* path) {
     FILE* script = _wfopen(path, L"rb");
     if (!script) {
         std::wcerr << L"Fichier '" << path << L"' inexistant." << std::endl;
         return -1;
     }
-    ByteInput lines(script);
-    const int code = RunLoop(lines, true);
+    const std::string bytes = ReadWholeFile(script);
     std::fclose(script);
-    return code;
+    std::wstring text;
+    if (!DecodeScript(path, bytes, text))
+        return ERROR_NO_UNICODE_TRANSLATION;
+    TextBufferInput lines(std::move(text));
+    const std::unique_ptr<TextInput> answers = OpenStandardInput();
+    return RunLoopAnswering(lines, *answers, true);
 }
 
 int RunHelp(int argc, wchar_t** argv) {
@@ -157,6 +211,7 @@ int RunBatch(int argc, wchar_t** argv) {
     UpdateConsoleTitle(ConnectedTitle(connection.machineName, IsLocalMachine(connection.machineName)), 0);
     const int first = connection.given ? 2 : 1;
     ExecuteCommand(argv + first + 1, argv[first], &CommandRoot, static_cast<unsigned long>(argc > first ? argc - first - 1 : 0));
+    NoteCommandEnd();
     // A command line that ran nothing is a failure too, for the script that reads the exit code.
     const DWORD failure = ::GetLastError();
     const int code = static_cast<int>(failure != ERROR_SUCCESS ? failure : CommandLineSlip());
@@ -177,7 +232,7 @@ int RunOrvel(int argc, wchar_t** argv) {
     RegisterCommands();
 
     if (argc < 2)
-        return RunLoop(*OpenStandardInput(), false);
+        return RunInteractive();
     if (argc >= 3 && StrIComp(argv[1], L"/s") == 0)
         return RunScript(argv[2]);
     for (const wchar_t* helpSwitch : HelpSwitches) {

@@ -26,14 +26,76 @@ void InstallStandardStreams() {
     std::wcerr.rdbuf(new FileTextBuffer(STD_ERROR_HANDLE, stderr));
 }
 
-int ByteInput::Get() {
-    const int byte = std::getc(m_file);
-    return byte == EOF ? End : byte;
+namespace {
+
+// The most bytes decoded at once: a line longer than this is decoded in parts (the line rules
+// keep far fewer characters), so that a stream without line ends holds no more than this.
+const size_t PartCapacity = 64 * 1024;
+
+// Whether `bytes` begin a byte-order mark that more bytes could complete.
+bool BeginsAMark(const std::string& bytes) {
+    for (const std::string mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"})
+        if (bytes.size() < mark.size() && mark.compare(0, bytes.size(), bytes) == 0)
+            return true;
+    return false;
 }
 
-void ByteInput::Unget(int c) {
-    if (c != End)
-        std::ungetc(c, m_file);
+} // namespace
+
+int StreamTextInput::Get() {
+    if (m_next == m_characters.size() && !Fill())
+        return End;
+    return m_characters[m_next++];
+}
+
+void StreamTextInput::Unget(int c) {
+    if (c != End && m_next > 0)
+        --m_next;
+}
+
+// Reads no more than a mark can be, so that a stream without one loses nothing.
+void StreamTextInput::ReadMark() {
+    m_markRead = true;
+    for (int byte; (m_pending.empty() || BeginsAMark(m_pending)) && (byte = std::getc(m_file)) != EOF;)
+        m_pending += static_cast<char>(byte);
+    const ByteOrderMark mark = FindByteOrderMark(m_pending.data(), m_pending.size());
+    m_marked = mark.length != 0;
+    m_markedEncoding = mark.encoding;
+    m_pending.erase(0, mark.length);
+}
+
+std::string StreamTextInput::ReadLineBytes() {
+    std::string bytes = std::move(m_pending);
+    m_pending.clear();
+    const bool wide = m_marked && (m_markedEncoding == TextEncoding::Utf16LE || m_markedEncoding == TextEncoding::Utf16BE);
+    const char lineFeed[2] = {m_markedEncoding == TextEncoding::Utf16BE ? '\0' : '\n',
+                              m_markedEncoding == TextEncoding::Utf16BE ? '\n' : '\0'};
+    for (int byte; bytes.size() < PartCapacity && (byte = std::getc(m_file)) != EOF;) {
+        bytes += static_cast<char>(byte);
+        if (!wide && byte == '\n')
+            return bytes;
+        if (wide && bytes.size() % 2 == 0 && bytes[bytes.size() - 2] == lineFeed[0] &&
+            bytes[bytes.size() - 1] == lineFeed[1])
+            return bytes;
+    }
+    if (!wide && bytes.size() >= PartCapacity) {
+        const size_t whole = WholeUtf8Characters(bytes.data(), bytes.size());
+        m_pending = bytes.substr(whole);
+        bytes.resize(whole);
+    }
+    return bytes;
+}
+
+// Reading is no command's failure: decoding sets no code.
+bool StreamTextInput::Fill() {
+    if (!m_markRead)
+        ReadMark();
+    const std::string bytes = ReadLineBytes();
+    m_characters.clear();
+    m_next = 0;
+    const TextEncoding encoding = m_marked ? m_markedEncoding : EncodingWithoutMark(bytes.data(), bytes.size());
+    DecodeText(encoding, bytes.data(), bytes.size(), m_characters);
+    return !m_characters.empty();
 }
 
 int ConsoleInput::Get() {
@@ -67,7 +129,7 @@ bool ConsoleInput::Fill() {
 std::unique_ptr<TextInput> OpenStandardInput() {
     if (HANDLE console = ConsoleBehind(STD_INPUT_HANDLE))
         return std::make_unique<ConsoleInput>(console);
-    return std::make_unique<ByteInput>(stdin);
+    return std::make_unique<StreamTextInput>(stdin);
 }
 
 void LineReader::ReadLine(wchar_t* buffer, size_t capacity) {

@@ -1,14 +1,16 @@
 #pragma once
 // The console's standard streams. std::wcout and std::wcerr write wide characters to the console
 // when they are one and bytes otherwise (ConsoleOutput.h says which bytes). Input comes as lines
-// of characters: from the console as typed, from a file or a pipe one byte to one character.
+// of characters: from the console as typed, from a file or a pipe decoded as TextDecoding.h says.
 
 #include <windows.h>
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "ConsoleOutput.h"
+#include "TextDecoding.h"
 
 // Bytes to a C stream; a line feed leaves as CR LF, as Windows text does.
 class FileTextBuffer : public ConsoleTextBuffer {
@@ -38,15 +40,46 @@ public:
     virtual void Unget(int c) = 0;
 };
 
-// Each byte of a C stream becomes the character of the same value.
-class ByteInput : public TextInput {
+// The characters of a C stream (redirected input), decoded as it comes, a line at a time: a mark
+// at the start decides for the whole stream; without one each line is decided on its own, since
+// a stream cannot be read to its end before its first line runs. One object reads a stream for
+// the whole run, so that its mark is known to every reader that follows.
+class StreamTextInput : public TextInput {
 public:
-    explicit ByteInput(FILE* file) : m_file(file) {}
+    explicit StreamTextInput(FILE* file) : m_file(file) {}
     int Get() override;
     void Unget(int c) override;
 
 private:
+    bool Fill();
+    void ReadMark();
+    // The bytes of the next line, its line end included, or of a part of a line too long to hold.
+    std::string ReadLineBytes();
+
     FILE* m_file;
+    bool m_markRead = false;
+    bool m_marked = false;
+    TextEncoding m_markedEncoding = TextEncoding::Windows1252;
+    // Bytes read and not yet decoded: what followed no mark, or the start of a character cut by
+    // the end of a part.
+    std::string m_pending;
+    std::wstring m_characters;
+    size_t m_next = 0;
+};
+
+// The characters of a text already decoded (a whole script file).
+class TextBufferInput : public TextInput {
+public:
+    explicit TextBufferInput(std::wstring text) : m_text(std::move(text)) {}
+    int Get() override { return m_next < m_text.size() ? m_text[m_next++] : End; }
+    void Unget(int c) override {
+        if (c != End && m_next > 0)
+            --m_next;
+    }
+
+private:
+    std::wstring m_text;
+    size_t m_next = 0;
 };
 
 // The console's characters as typed, read a line at a time. A read that brings nothing (what
@@ -69,8 +102,7 @@ private:
     bool m_atEnd = false;
 };
 
-// The process's standard input: the console's characters when it is one, else its bytes. A console
-// read stops at the end of a line, so readers that each finish their lines may follow one another.
+// The process's standard input: the console's characters when it is one, else its decoded bytes.
 std::unique_ptr<TextInput> OpenStandardInput();
 
 // Reads lines. A line ends at a line feed; a carriage return right before it is not part of the

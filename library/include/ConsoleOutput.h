@@ -2,8 +2,8 @@
 // The console's text. Every text says what it means, in wide characters, once; how it leaves
 // follows from where it goes. To a console it goes as those characters. Anywhere else (a file, a
 // pipe) each character becomes one byte, as scripts and files have always received it: the texts'
-// own Windows-1252 byte (a character up to U+00FF as the byte of the same value, '?' beyond),
-// unless the text asks for the bytes of an OEM code page. Nothing here changes the thread's
+// own Windows-1252 byte ('?' for a character that Windows-1252 cannot hold, one for a surrogate
+// pair), unless the text asks for the bytes of an OEM code page. Nothing here changes the thread's
 // last-error value.
 
 #include <windows.h>
@@ -36,6 +36,13 @@ inline FormedText OemCodePage(const wchar_t* text) { return {text, ByteForm::Oem
 // other stream receives its characters.
 VELMARIK_API std::wostream& operator<<(std::wostream& out, const FormedText& text);
 
+// Windows-1252 in both directions. The five bytes that the code page leaves unassigned (0x81, 0x8D,
+// 0x8F, 0x90, 0x9D) stand for the control character of the same value, as in the platform's own
+// conversion, so that every byte survives a round trip.
+VELMARIK_API wchar_t Windows1252Character(unsigned char byte);
+// '?' for a character that Windows-1252 cannot hold.
+VELMARIK_API char Windows1252Byte(wchar_t character);
+
 // The buffer behind the console's standard streams: wide characters to the console when the
 // standard handle is one (decided when the buffer is made), else bytes to WriteBytes.
 class VELMARIK_API ConsoleTextBuffer : public std::wstreambuf {
@@ -60,6 +67,9 @@ private:
     HANDLE m_console;
     std::wstring m_characters;
     std::string m_bytes;
+    // The last character turned into bytes was the first half of a surrogate pair, whose '?'
+    // stands for the whole pair.
+    bool m_afterHighSurrogate = false;
 };
 
 // The console behind a standard handle (STD_INPUT_HANDLE, ...), or null when the handle is

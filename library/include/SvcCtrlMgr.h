@@ -51,6 +51,10 @@ public:
     int Open(const wchar_t* machineName, const wchar_t* databaseName, unsigned long desiredAccess);
     // Releases the lock, the registry attachment and the handle; the names stay. 0 when nothing was open.
     int Close();
+    // Forgets the lock, the registry attachment and the handle without a call, for a machine that
+    // no longer answers: each call would wait for the RPC time-out, and the machine releases its
+    // side of them itself when the connection breaks. The names stay; a later Close does nothing.
+    void Abandon();
     int GetProperties(_SCM_PROPERTIES* properties) const;
 
     // Locking a database that this connection already locked succeeds and keeps the held lock.

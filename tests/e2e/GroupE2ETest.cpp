@@ -302,6 +302,7 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             {base, {L"delete", L"service_group", L"order=2"}, base, L"", noGroupThere},
             {base, {L"delete", L"service_group", L"order=-1"}, base, L"", noGroupThere},
             {base, {L"delete", L"service_group", nine}, base, L"", noGroupThere},
+            {base, {L"delete", L"service_group", L"order=x"}, base, kDeleteUsage, usage},
             {base, {L"delete", L"service_group", L"name="}, base, kDeleteUsage, usage},
             {base, {L"delete", L"service_group", kGrpA}, base, kDeleteUsage, usage},
             {base, {L"delete", L"service_group", L"name=" + kGrpA + L"=x"}, base, kDeleteUsage, usage},

@@ -1,11 +1,15 @@
-// Script files are whatever bytes a user hands over: the console must read every byte as one
-// character, survive odd line endings, overlong lines and stray quotes, and keep going.
+// Script files are whatever bytes a user hands over: the console must read them in the encodings
+// that Windows writes, survive odd line endings, overlong lines and stray quotes, and keep going.
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include "ByteComparison.h"
 #include "OrvelRunner.h"
+#include "ServiceInstaller.h"
 #include "ShellText.h"
+#include "TestEnvironment.h"
 
 namespace {
 
@@ -112,6 +116,78 @@ TEST(ScriptRobustnessE2E, RunsNothingForLinesOfOnlySeparatorsOrQuotes) {
          "\"\n",
          Prompted(L" \t \t") + Prompted(L"\"\" \"\"") + Prompted(L"\"\"\"") + Prompted(L"\"") + EndOfScript(),
          ""});
+}
+
+// The encodings of one text, made here by the platform's own conversions (PowerShell 5.1's
+// Out-File and Notepad's "Unicode" write UTF-16 LE with a mark, Notepad's default and PowerShell 7
+// UTF-8 without one).
+std::string Encoded(const std::wstring& text, UINT codePage) {
+    const int size = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
+    return bytes;
+}
+
+std::string Utf16LeWithMark(const std::wstring& text) {
+    std::string bytes = "\xFF\xFE";
+    for (wchar_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
+
+// A display name with what French needs beyond Latin-1: the ligature and the typographic apostrophe.
+TEST(ScriptRobustnessE2E, RunsTheSameScriptAlikeInEveryEncodingThatWindowsWrites) {
+    InstalledTestService service(L"QuorvanE2EEncodings", {});
+    ASSERT_TRUE(service.installed());
+    const std::wstring displayName = L"Quorvan E2E c\u0153ur d\u2019\u0153uvre \u00E9t\u00E9";
+    ASSERT_TRUE(ChangeServiceConfigW(service.handle(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, displayName.c_str()));
+    const std::wstring connect = L"connect " + ComputerName();
+    const std::wstring script = connect + L"\r\n"
+                                L"get service key_name \"" + displayName + L"\"\r\n"
+                                L"get service display_name QuorvanE2EEncodings\r\n"
+                                L"query status \"" + displayName + L"\"\r\n";
+    // The same text as Windows-1252 bytes, written out by hand: œ is 0x9C, ’ is 0x92.
+    const std::string shownName = "Quorvan E2E c\x9C" "ur d\x92\x9C" "uvre \xE9t\xE9";
+    const std::string prompt = Bytes(L"Quorvan @ " + ComputerName() + L" (local) | 1 > ");
+    const std::string expected =
+        Banner() + Prompted(connect) + kLineBreak +                                        //
+        prompt + "get service key_name \"" + shownName + "\"\r\n" +                       //
+        "Key Name = QuorvanE2EEncodings\r\n\r\n" +                                        //
+        prompt + "get service display_name QuorvanE2EEncodings\r\n" +                     //
+        "Display Name = " + shownName + "\r\n\r\n" +                                        //
+        prompt + "query status \"" + shownName + "\"\r\n\r\n" +                            //
+        prompt + "\r\n" + kLineBreak;
+    const struct {
+        const char* what;
+        std::string bytes;
+    } encodings[] = {
+        {"UTF-16 LE with a mark", Utf16LeWithMark(script)},
+        {"UTF-8 with a mark", "\xEF\xBB\xBF" + Encoded(script, CP_UTF8)},
+        {"UTF-8 without a mark", Encoded(script, CP_UTF8)},
+        {"Windows-1252", Encoded(script, 1252)},
+    };
+    for (const auto& encoding : encodings) {
+        SCOPED_TRACE(encoding.what);
+        const OrvelRun run = RunOrvelScript(encoding.bytes);
+        // The display name is no key name: query status fails as the platform says.
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_PRED_FORMAT2(BytesEqual, expected, run.out);
+        EXPECT_PRED_FORMAT2(BytesEqual, ErrorBanner(ERROR_SERVICE_DOES_NOT_EXIST), run.err);
+    }
+}
+
+// A mark that its bytes do not follow: nothing runs, and the exit code says why.
+TEST(ScriptRobustnessE2E, RefusesAScriptThatItsMarkDoesNotDescribe) {
+    const OrvelRun run = RunOrvelScript(std::string("\xFF\xFEh\0e\0l\0p\0\n", 11));
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_PRED_FORMAT2(BytesEqual, Banner(), run.out);
+    EXPECT_NE(run.err.find(" illisible : sa marque annonce de l'UTF-16 LE, mais son nombre d'octets est impair.\r\n"),
+              std::string::npos)
+        << run.err;
 }
 
 } // namespace

@@ -406,7 +406,18 @@ BOOL FakePlatform::WriteConsoleW(HANDLE console, const VOID* text, DWORD length,
         return FALSE;
     if (!IsConsoleOutput(console))
         return Fail(ERROR_INVALID_HANDLE);
-    consoleText.append(static_cast<const wchar_t*>(text), length);
+    // The WriteConsole page says nothing of surrogate pairs: the strictest reading is taken, each
+    // write read on its own, so that half of a pair cut from its other half by the end or the start
+    // of a write shows as the replacement character.
+    const auto* characters = static_cast<const wchar_t*>(text);
+    for (DWORD i = 0; i < length; ++i) {
+        const wchar_t c = characters[i];
+        const bool high = c >= 0xD800 && c <= 0xDBFF;
+        const bool low = c >= 0xDC00 && c <= 0xDFFF;
+        const bool pairedHigh = high && i + 1 < length && characters[i + 1] >= 0xDC00 && characters[i + 1] <= 0xDFFF;
+        const bool pairedLow = low && i > 0 && characters[i - 1] >= 0xD800 && characters[i - 1] <= 0xDBFF;
+        consoleText += (high && !pairedHigh) || (low && !pairedLow) ? L'\xFFFD' : c;
+    }
     *written = length;
     return TRUE;
 }
@@ -532,8 +543,43 @@ long long FakePlatform::ManagerAccess(SC_HANDLE manager) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return -1;
     }
+    if (Unanswered(m_managerMachines[manager]))
+        return -1;
     return found->second;
 }
+
+// "System Error Codes (1700-3999)": RPC_S_SERVER_UNAVAILABLE, the RPC server is unavailable.
+bool FakePlatform::Unanswered(const std::wstring& machine) {
+    if (!m_silentMachines.count(machine))
+        return false;
+    ++unansweredCalls;
+    tick += RpcTimeout;
+    ::SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return true;
+}
+
+void FakePlatform::AnswerAgain(const std::wstring& machine) {
+    m_silentMachines.erase(machine);
+    for (auto manager = m_managerMachines.begin(); manager != m_managerMachines.end();) {
+        if (manager->second == machine) {
+            m_managers.erase(manager->first);
+            manager = m_managerMachines.erase(manager);
+        } else {
+            ++manager;
+        }
+    }
+    for (auto service = m_serviceHandles.begin(); service != m_serviceHandles.end();)
+        service = service->second.machine == machine ? m_serviceHandles.erase(service) : std::next(service);
+}
+
+namespace {
+
+std::wstring WithoutLeadingBackslashes(const std::wstring& machine) {
+    const size_t start = machine.find_first_not_of(L'\\');
+    return start == std::wstring::npos ? std::wstring() : machine.substr(start);
+}
+
+} // namespace
 
 namespace {
 
@@ -570,6 +616,8 @@ SC_HANDLE FakePlatform::OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD acces
         ::SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return nullptr;
     }
+    if (Unanswered(WithoutLeadingBackslashes(machine)))
+        return nullptr;
     const DWORD granted = SpecificManagerAccess(access);
     if (!elevated && (granted & ~UnelevatedManagerAccess)) {
         ::SetLastError(ERROR_ACCESS_DENIED);
@@ -582,6 +630,7 @@ SC_HANDLE FakePlatform::OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD acces
     }
     auto manager = static_cast<SC_HANDLE>(NewToken());
     m_managers[manager] = granted;
+    m_managerMachines[manager] = WithoutLeadingBackslashes(machine);
     openedMachines.push_back(machine);
     return manager;
 }
@@ -589,11 +638,18 @@ SC_HANDLE FakePlatform::OpenSCManagerW(LPCWSTR machineName, LPCWSTR, DWORD acces
 BOOL FakePlatform::CloseServiceHandle(SC_HANDLE handle) {
     if (Fails("CloseServiceHandle"))
         return FALSE;
-    if (m_managers.erase(handle) != 0)
+    auto manager = m_managerMachines.find(handle);
+    if (manager != m_managerMachines.end() && Unanswered(manager->second))
+        return FALSE;
+    if (m_managers.erase(handle) != 0) {
+        m_managerMachines.erase(handle);
         return TRUE;
+    }
     auto service = m_serviceHandles.find(handle);
     if (service == m_serviceHandles.end())
         return Fail(ERROR_INVALID_HANDLE);
+    if (Unanswered(service->second.machine))
+        return FALSE;
     const std::wstring name = service->second.name;
     m_serviceHandles.erase(service);
     RemoveIfDeletable(name);

@@ -75,6 +75,15 @@ public:
 
     // Service control manager. Every machine can be reached but those listed here.
     std::set<std::wstring> unreachableMachines;
+    // A remote machine that stops answering (it restarts, or the network goes): from then on every
+    // opening of its manager and every call on a handle opened from it waits for the RPC time-out
+    // and fails with RPC_S_SERVER_UNAVAILABLE. Once it answers again it has forgotten the handles
+    // of its former run, as a restarted machine has: calls on them fail with ERROR_INVALID_HANDLE.
+    void StopAnswering(const std::wstring& machine) { m_silentMachines.insert(machine); }
+    void AnswerAgain(const std::wstring& machine);
+    // The calls that waited for the time-out, and the time-out, added to the clock at each.
+    int unansweredCalls = 0;
+    static constexpr DWORD RpcTimeout = 45000;
     std::vector<std::wstring> openedMachines;
     // The database lock: held through one of our lock handles, or by another process.
     std::wstring lockedByOther;
@@ -311,8 +320,11 @@ protected:
     BOOL Fail(DWORD code);
     enum class HandleKind { ProcessToken, ImpersonationToken, Other };
     HANDLE NewHandle(HandleKind kind);
-    // The access granted to an open manager handle, or -1 (with ERROR_INVALID_HANDLE set).
+    // The access granted to an open manager handle, or -1 (with ERROR_INVALID_HANDLE set, or the
+    // code of a machine that does not answer).
     long long ManagerAccess(SC_HANDLE manager);
+    // Whether the machine behind `machine` does not answer; the call has then waited and failed.
+    bool Unanswered(const std::wstring& machine);
     void* NewToken() { return reinterpret_cast<void*>(m_nextHandle += 4); }
     bool HasActiveDependents(const std::wstring& name) const;
     bool IsSystemServiceProcess(DWORD processId) const;
@@ -362,7 +374,11 @@ private:
     struct ServiceHandle {
         std::wstring name;
         DWORD access;
+        std::wstring machine;
     };
+    // The machine each manager handle was opened on, without leading backslashes.
+    std::map<SC_HANDLE, std::wstring> m_managerMachines;
+    std::set<std::wstring> m_silentMachines;
     std::map<SC_HANDLE, ServiceHandle> m_serviceHandles;
     // Positions in `services` by lower-case name; tests change `services` directly, so a position
     // is trusted only when the service there still has the name, and the index is rebuilt on a miss.

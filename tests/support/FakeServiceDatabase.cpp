@@ -130,6 +130,8 @@ FakeService* FakePlatform::ServiceFor(SC_HANDLE handle, DWORD access) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
+    if (Unanswered(found->second.machine))
+        return nullptr;
     if ((found->second.access & access) != access) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
@@ -161,7 +163,7 @@ SC_HANDLE FakePlatform::OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWO
         return nullptr;
     }
     auto handle = static_cast<SC_HANDLE>(NewToken());
-    m_serviceHandles[handle] = {service->name, access};
+    m_serviceHandles[handle] = {service->name, access, m_managerMachines[manager]};
     return handle;
 }
 
@@ -202,7 +204,7 @@ SC_HANDLE FakePlatform::CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, L
     if (serviceStartName)
         service.account = std::wstring(serviceStartName);
     auto handle = static_cast<SC_HANDLE>(NewToken());
-    m_serviceHandles[handle] = {service.name, access};
+    m_serviceHandles[handle] = {service.name, access, m_managerMachines[manager]};
     return handle;
 }
 

@@ -9,6 +9,7 @@
 #include "ConfigCommands.h"
 #include "Connections.h"
 #include "FakePlatform.h"
+#include "StandardStreams.h"
 #include "TemporaryFile.h"
 
 namespace {
@@ -90,7 +91,8 @@ protected:
         FILE* input = file.OpenToRead();
         if (!input)
             return {};
-        SetConfigAnswerInput(input);
+        StreamTextInput stream(input);
+        SetConfigAnswerInput(&stream);
         CommandOutcome outcome = RunCommandLine(line);
         SetConfigAnswerInput(nullptr);
         unread.clear();

@@ -588,4 +588,84 @@ TEST_F(PromptTest, CommandFailureIsReportedOnceAndCleared) {
     EXPECT_EQ(err, L"\n" + rule + L"\n| Error, GetLastError() = 5\n" + rule + L"\n\n");
 }
 
+// A remote machine that stops answering: the first call that waits for it marks its connection
+// lost, and from then on nothing is asked of it, neither by the prompt nor by cl nor by closing
+// it; a command on it fails at once and says how to recover, which then works.
+TEST_F(PromptTest, ALostConnectionIsShownAndClosedWithoutWaitingAgain) {
+    fake.AddService(L"Spooler");
+    Quiet({L"connect", L"srv2", L"24"});
+    fake.StopAnswering(L"srv2");
+    const int closesBefore = fake.Calls("CloseServiceHandle");
+    EXPECT_EQ(RunScript("cl\nquery status Spooler\ncc 1\nconnect srv2\n"), 0);
+    const std::wstring lost = L"(perdue, erreur 1722)";
+    EXPECT_EQ(AfterBanner(), L"Quorvan @ srv2 | 25 " + lost + L" > cl\n"
+                             L"Ordinateurs actuellement connectés :\n"
+                             L"1 : srv2\t\t| 25 " + lost + L"\n"
+                             L"\n"
+                             L"Connection active => 1 : srv2\t\t| 25 " + lost + L"\n"
+                             L"\n"
+                             L"Quorvan @ srv2 | 25 " + lost + L" > query status Spooler\n"
+                             L"\n"
+                             L"Quorvan @ srv2 | 25 " + lost + L" > cc 1\n"
+                             L"\n"
+                             L"Quorvan> connect srv2\n"
+                             L"\n"
+                             L"Quorvan> \n"
+                             L"\n");
+    EXPECT_EQ(err.find(L"La connection 1 avec srv2 est perdue (erreur 1722) : fermez-la avec 'cc 1', puis "
+                       L"reconnectez-vous avec 'connect srv2 25'.\n\n===="),
+              0u)
+        << err;
+    EXPECT_EQ(fake.unansweredCalls, 2) << "one read of the lock by the first prompt, one opening by connect";
+    EXPECT_EQ(fake.tick, 2 * FakePlatform::RpcTimeout);
+    EXPECT_EQ(fake.Calls("CloseServiceHandle"), closesBefore) << "closing a lost connection makes no call";
+
+    fake.AnswerAgain(L"srv2");
+    EXPECT_EQ(RunScript("connect srv2 24\nlock on\n"), 0);
+    EXPECT_EQ(AfterBanner(), L"Quorvan> connect srv2 24\n\n"
+                             L"Quorvan @ srv2 | 25 > lock on\n"
+                             L"Quorvan @ srv2 | 25 \f > \n"
+                             L"\n");
+    EXPECT_EQ(fake.unansweredCalls, 2);
+}
+
+// Only the codes by which the RPC runtime says that a machine no longer answers lose a connection;
+// ERROR_INVALID_HANDLE does once the binding to a remote machine is gone, never on this machine.
+TEST_F(ConnectionCommandsTest, OnlyTheCodesOfAMachineThatNoLongerAnswersLoseItsConnection) {
+    const struct {
+        const wchar_t* machine;
+        DWORD code;
+        bool lost;
+    } cases[] = {
+        {L"srv2", RPC_S_SERVER_UNAVAILABLE, true}, {L"srv2", RPC_S_CALL_FAILED, true},
+        {L"srv2", RPC_S_CALL_FAILED_DNE, true},    {L"srv2", RPC_S_INVALID_BINDING, true},
+        {L"srv2", RPC_X_SS_IN_NULL_CONTEXT, true}, {L"srv2", ERROR_INVALID_HANDLE, true},
+        {L"quorvan-pc", ERROR_INVALID_HANDLE, false}, {L"srv2", RPC_S_SERVER_TOO_BUSY, false},
+        {L"srv2", ERROR_ACCESS_DENIED, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.code << " on " << c.machine);
+        Quiet({L"connect", c.machine, L"16"});
+        fake.FailCall("QueryServiceLockStatusW", c.code);
+        const std::wstring list = Output({L"cl"}, 1);
+        EXPECT_EQ(list.find(L"(perdue, erreur " + std::to_wstring(c.code) + L")") != std::wstring::npos, c.lost)
+            << list;
+        EXPECT_EQ(ConnectionLossCode(GetConnection(1)), c.lost ? c.code : 0u);
+        Quiet({L"callc"});
+        fake.AnswerAgain(c.machine);
+    }
+}
+
+// A command that loses its connection in batch mode ends with the code, and the closing that
+// follows asks nothing of the machine (no remote-registry stop, no handle closed).
+TEST_F(BatchModeTest, ACommandThatLosesItsConnectionLeavesWithoutWaitingAgain) {
+    fake.AddService(L"Spooler");
+    fake.FailCall("QueryServiceStatusEx", RPC_S_CALL_FAILED);
+    EXPECT_EQ(RunProgram({L"connect:srv2,5", L"query", L"status", L"Spooler"}), static_cast<int>(RPC_S_CALL_FAILED));
+    EXPECT_EQ(fake.serviceNamesOpened, std::vector<std::wstring>(fake.serviceNamesOpened.size(), L"Spooler"))
+        << "the remote-registry service is not stopped";
+    EXPECT_EQ(fake.OpenManagers(), 1u) << "the lost connection's handle is left to the machine";
+    fake.AnswerAgain(L"srv2");
+}
+
 } // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "CommandFixture.h"
 #include "CommandRunner.h"
 #include "Console.h"
@@ -67,6 +69,8 @@ class ConsoleTextTest : public CommandFixture {
 protected:
     ConsoleTextTest() {
         fake.AddService(L"Spooler").displayName = L"Spouleur \u03A9";
+        fake.AddService(L"Coeur").displayName = L"C\u0153ur d\u2019\u0152uvre \u2013 \u20AC";
+        fake.AddService(L"Smile").displayName = L"\U0001F600 \u00E9";
         OutputCapture discard;
         OpenConnection(nullptr, SC_MANAGER_ALL_ACCESS);
     }
@@ -89,6 +93,9 @@ TEST_F(ConsoleTextTest, EachTextReachesAConsoleAsMeantAndAnythingElseAsItsBytes)
         {L"query status Spooler", L"\nPropriétés :\n", L"\nPropri\u0082t\u0082s :\n"},
         {L"cmdtree", L"\n  │     └─── status\n", L"\n  \u00B3     \u00C0\u00C4\u00C4\u00C4 status\n"},
         {L"get service display_name Spooler", L"Spouleur \u03A9\n", L"Spouleur ?\n"},
+        {L"get service display_name Coeur", L"C\u0153ur d\u2019\u0152uvre \u2013 \u20AC\n",
+         L"C\u009Cur d\u0092\u008Cuvre \u0096 \u0080\n"},
+        {L"get service display_name Smile", L"\U0001F600 \u00E9\n", L"? \u00E9\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -141,6 +148,42 @@ TEST_F(ConsoleTextTest, CtrlZInTheMiddleOfALongTypedLineIsNoEndOfInput) {
         EXPECT_EQ(RunOrvel(1, argv), 0);
     }
     EXPECT_NE(fake.consoleText.find(L"Efface l'écran."), std::wstring::npos) << "the input ended early";
+}
+
+// Both directions of the table, for every byte and every character, against the platform's own
+// code page 1252 without its best-fit guesses (a character it cannot hold is its default, '?').
+TEST(Windows1252Test, MatchesThePlatformsCodePageInBothDirections) {
+    for (unsigned byte = 0; byte <= 0xFF; ++byte) {
+        const char narrow = static_cast<char>(byte);
+        wchar_t expected = 0;
+        ASSERT_EQ(::MultiByteToWideChar(1252, 0, &narrow, 1, &expected, 1), 1);
+        EXPECT_EQ(Windows1252Character(static_cast<unsigned char>(byte)), expected) << "byte " << byte;
+    }
+    for (unsigned character = 0; character <= 0xFFFF; ++character) {
+        if (character >= 0xD800 && character <= 0xDFFF)
+            continue;
+        const wchar_t wide = static_cast<wchar_t>(character);
+        char expected = 0;
+        ASSERT_EQ(::WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, &wide, 1, &expected, 1, "?", nullptr), 1);
+        EXPECT_EQ(Windows1252Byte(wide), expected) << "character " << character;
+    }
+}
+
+// A text longer than one console write, with surrogate pairs across the places where it is cut.
+TEST_F(ConsoleTextTest, AConsoleReceivesNoSurrogatePairCutInTwo) {
+    fake.outputIsConsole = true;
+    fake.consoleText.clear();
+    std::wstring text = L"x";
+    for (int i = 0; i < 5000; ++i)
+        text += L"\U0001F600";
+    {
+        OutputCapture capture;
+        std::wcout << text << std::flush;
+        for (wchar_t c : text)
+            std::wcout.put(c);
+        std::wcout << std::flush;
+    }
+    EXPECT_EQ(fake.consoleText, text + text);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include "Connections.h"
 #include "FakePlatform.h"
 #include "ServiceGroups.h"
+#include "StandardStreams.h"
 #include "TemporaryFile.h"
 
 namespace {
@@ -336,7 +337,8 @@ public:
         FILE* answers = answerFile.OpenToRead();
         if (!answers)
             return;
-        SetConfigAnswerInput(answers);
+        StreamTextInput stream(answers);
+        SetConfigAnswerInput(&stream);
         ::SetLastError(0);
         outcome = RunCommandLine(scenario.line);
         lastError = ::GetLastError();

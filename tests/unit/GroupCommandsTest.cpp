@@ -195,8 +195,8 @@ TEST_F(GroupCommandsTest, CreateGroupRefusesANameTheListHoldsInAnyCase) {
 TEST_F(GroupCommandsTest, AClusterNameIsReachedAsAnotherMachine) {
     fake.computerNames[ComputerNameNetBIOS] = L"GRAPPE";
     fake.computerNames[ComputerNameDnsFullyQualified] = L"grappe.corp.example";
-    SetGroupList(fake, {L"A"});
     for (const wchar_t* name : {L"GRAPPE", L"grappe.corp.example", L"QUORVAN-PC"}) {
+        SetGroupList(fake, {L"A"});
         OpenConnection(name, SC_MANAGER_ALL_ACCESS);
         EXPECT_EQ(RunCommandLine(L"create service_group grp").result, 1) << name;
     }
@@ -243,6 +243,7 @@ TEST_F(GroupCommandsTest, MalformedOptionsShowTheUsageLineAndChangeNothing) {
         {L"delete service_group grp", L"DeleteServiceGroupHelp()\n\n"},
         {L"delete service_group name=", L"DeleteServiceGroupHelp()\n\n"},
         {L"delete service_group name=a b", L"DeleteServiceGroupHelp()\n\n"},
+        {L"delete service_group order=abc", L"DeleteServiceGroupHelp()\n\n"},
         {L"create service_object", L"CreateSvcObjHelp()\n\n"},
         {L"delete service_object a b", L"DeleteSvcObjHelp()\n\n"},
     };

@@ -262,11 +262,16 @@ TEST_F(QueryGetCommandsTest, NamesReachThePlatformExactlyAsTyped) {
         ASSERT_FALSE(fake.serviceNamesOpened.empty());
         for (const std::wstring& opened : fake.serviceNamesOpened)
             EXPECT_EQ(opened, c.name);
-        std::wstring shown = c.name;
-        std::replace_if(shown.begin(), shown.end(), [](wchar_t unit) { return unit > 0xFF; }, L'?');
+        std::wstring shown;
+        for (wchar_t unit : c.name)
+            shown += static_cast<wchar_t>(static_cast<unsigned char>(Windows1252Byte(unit)));
+        // A surrogate pair is one character, and one '?'.
+        const size_t pair = shown.find(L"??");
+        if (pair != std::wstring::npos)
+            shown.erase(pair, 1);
         EXPECT_EQ(RunCommandLine((L"get service display_name " + c.typed).c_str()).out,
                   L"Display Name = [" + shown + L"]\n\n")
-            << "where the output is not a console, a character above U+00FF leaves as '?'";
+            << "where the output is not a console, each character leaves as its Windows-1252 byte";
         fake.services.pop_back();
     }
     EXPECT_EQ(fake.OpenServiceHandles(), 0u);
