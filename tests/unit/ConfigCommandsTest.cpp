@@ -119,14 +119,12 @@ TEST_F(ConfigCommandsTest, EmptyAnswersAndNoActionsChangeNothing) {
 }
 
 TEST_F(ConfigCommandsTest, NullInAnyCaseRemovesAndLineEndsMayBeCrLf) {
-    const CommandOutcome outcome =
-        Answer("<null>\r\n5\r\n<Null>\r\ncmd.exe /c echo\r\n1\r\n1\r\n60000\r\n");
+    const CommandOutcome outcome = Answer("<null>\r\n5\r\n<Null>\r\ncmd.exe /c echo\r\n0\r\n");
     Transcript expected;
     expected.descriptionLine = L"Description réinitialisée.";
     expected.resetPeriod = 5;
     expected.rebootMessage = L"";
     expected.command = L"cmd.exe /c echo";
-    expected.actions = {{SC_ACTION_RESTART, 60000}};
     EXPECT_EQ(outcome.out, expected.Text());
     EXPECT_EQ(service.description, std::nullopt);
     EXPECT_EQ(service.rebootMessage, std::wstring());
@@ -135,8 +133,10 @@ TEST_F(ConfigCommandsTest, NullInAnyCaseRemovesAndLineEndsMayBeCrLf) {
     EXPECT_EQ(Pairs(service.actions), Pairs({{SC_ACTION_REBOOT, 10}}));
 }
 
+// With a console's CR LF line ends: after the action count each number follows a CR.
 TEST_F(ConfigCommandsTest, TwoActionsAreAskedAndSummedUpInOrder) {
-    const CommandOutcome outcome = Answer("Nouveau d\xE9marrage\n86400\n\nrun.cmd\n2\n1\n60000\n2\n120000\n");
+    const CommandOutcome outcome =
+        Answer("Nouveau d\xE9marrage\r\n86400\r\n\r\nrun.cmd\r\n2\r\n1\r\n60000\r\n2\r\n120000\r\n");
     Transcript expected;
     expected.descriptionLine = L"Nouvelle description : 'Nouveau démarrage'";
     expected.resetPeriod = 86400;
