@@ -8,7 +8,6 @@
 #include "FakePlatform.h"
 #include "OutputCapture.h"
 #include "Program.h"
-#include "StandardStreams.h"
 
 namespace {
 
@@ -118,22 +117,6 @@ TEST_F(ConsoleTextTest, ALineTypedAtTheConsoleArrivesAsTypedAfterAVisiblePrompt)
     EXPECT_NE(fake.consoleText.find(L"> get service key_name \"Démo àccentuée\"\r\nKey Name = Demo\n"),
               std::wstring::npos)
         << fake.consoleText;
-}
-
-// The console takes a text at most 4,096 characters a write: a longer one without a line end leaves
-// in parts, each once and in order.
-TEST_F(ConsoleTextTest, ATextLongerThanOneConsoleWriteArrivesWhole) {
-    fake.outputIsConsole = true;
-    fake.consoleText.clear();
-    std::wstring text;
-    for (int part = 0; text.size() < 4096 + 100; ++part)
-        text += std::to_wstring(part) + L"é ";
-    {
-        FileTextBuffer console(STD_OUTPUT_HANDLE, stdout);
-        std::wostream out(&console);
-        out << text << std::flush;
-    }
-    EXPECT_EQ(fake.consoleText, text);
 }
 
 // The console hands a long typed line over 4,096 characters at a time; Ctrl+Z at the start of the
