@@ -9,6 +9,7 @@
 #include <iostream>
 #include <optional>
 
+#include "FailureActionType.h"
 #include "HandleGuard.h"
 #include "Memory.h"
 #include "ObjectSecurity.h"
@@ -58,9 +59,10 @@ FailureActionNeeds NeedsOf(const void* info, ConfigInfoLevel level) {
     if (level != ConfigInfoFailureActions || !failureActions || !failureActions->lpsaActions)
         return needs;
     for (DWORD i = 0; i < failureActions->cActions; ++i) {
-        if (failureActions->lpsaActions[i].Type == SC_ACTION_RESTART)
+        const DWORD type = ActionTypeNumber(failureActions->lpsaActions[i]);
+        if (type == SC_ACTION_RESTART)
             needs.access |= SERVICE_START;
-        else if (failureActions->lpsaActions[i].Type == SC_ACTION_REBOOT)
+        else if (type == SC_ACTION_REBOOT)
             needs.shutdownPrivilege = true;
     }
     return needs;

@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "ConsoleOutput.h"
 #include "Connections.h"
+#include "FailureActionType.h"
 #include "Platform.h"
 #include "StandardStreams.h"
 #include "StringFunctions.h"
@@ -163,7 +164,7 @@ std::vector<SC_ACTION> AskActions(AnswerReader& answers) {
     std::vector<SC_ACTION> actions(AskActionCount(answers));
     for (size_t i = 0; i < actions.size(); ++i) {
         std::wcout << std::endl << L"svcFailureActions.lpsaActions[" << i << L"].Type  = ";
-        actions[i].Type = static_cast<SC_ACTION_TYPE>(AskNumber(answers));
+        SetActionTypeNumber(actions[i], AskNumber(answers));
         std::wcout << L"svcFailureActions.lpsaActions[" << i << L"].Delay = ";
         actions[i].Delay = AskNumber(answers);
     }
@@ -190,7 +191,7 @@ void PrintSummary(const SERVICE_FAILURE_ACTIONSW& record) {
     for (DWORD i = 0; i < record.cActions; ++i) {
         std::wcout << std::endl
                    << L"svcFailureActions.lpsaActions[" << i << L"].Type  = "
-                   << static_cast<int>(record.lpsaActions[i].Type) << std::endl
+                   << static_cast<int>(ActionTypeNumber(record.lpsaActions[i])) << std::endl
                    << L"svcFailureActions.lpsaActions[" << i << L"].Delay = " << record.lpsaActions[i].Delay
                    << std::endl;
     }

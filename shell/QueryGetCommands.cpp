@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "ConsoleOutput.h"
 #include "Connections.h"
+#include "FailureActionType.h"
 #include "Memory.h"
 #include "Platform.h"
 
@@ -70,7 +71,7 @@ void PrintFailureActions(const SERVICE_FAILURE_ACTIONSW& actions) {
     for (DWORD i = 0; i < count; ++i) {
         std::wcout << std::endl
                    << L"lpSvcFailureActions->lpsaActions[" << i << L"].Type  = "
-                   << static_cast<int>(actions.lpsaActions[i].Type) << std::endl
+                   << static_cast<int>(ActionTypeNumber(actions.lpsaActions[i])) << std::endl
                    << L"lpSvcFailureActions->lpsaActions[" << i << L"].Delay = " << actions.lpsaActions[i].Delay
                    << std::endl;
     }

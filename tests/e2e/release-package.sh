@@ -67,6 +67,26 @@ if [ "$product version $version" != "$banner" ]; then
   echo "the version resource reads '$product version $version', the banner '$banner'"
   fail=1
 fi
+# The numeric version (FILEVERSION, PRODUCTVERSION and the FileVersion text) is the banner's too:
+# major, minor, patch and the rank of the fix letter in the alphabet (a = 1, none = 0).
+banner_version=${banner##* }
+version_numbers=${banner_version%%[a-z]}
+letter=${banner_version#"$version_numbers"}
+rank=0
+[ -n "$letter" ] && rank=$(($(printf '%d' "'$letter") - $(printf '%d' "'a") + 1))
+numeric="${version_numbers//./, }, $rank"
+for field in FILEVERSION PRODUCTVERSION; do
+  found=$(sed -n "s/^ *$field \(.*\)$/\1/p" <<<"$resources")
+  if [ "$found" != "$numeric" ]; then
+    echo "the version resource's $field is '$found', the banner's version $banner_version gives '$numeric'"
+    fail=1
+  fi
+done
+file_version=$(sed -n 's/^ *VALUE "FileVersion", "\(.*\)"$/\1/p' <<<"$resources")
+if [ "$file_version" != "${numeric//, /.}" ]; then
+  echo "the version resource's FileVersion is '$file_version', the banner's version $banner_version gives '${numeric//, /.}'"
+  fail=1
+fi
 if ! sed -n '/^1 24 /,/^END/p' <<<"$resources" | grep -q 'level=""asInvoker""'; then
   echo "Orvel.exe has no manifest that runs it as invoker"
   fail=1

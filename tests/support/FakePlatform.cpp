@@ -63,6 +63,10 @@ size_t FakePlatform::OpenObjects() const {
 
 bool FakePlatform::Fails(const char* operation) {
     MeetControlHandler();
+    if (!ctrlCDuringCall.empty() && ctrlCDuringCall == operation) {
+        ctrlCDuringCall.clear();
+        RunControlHandler();
+    }
     auto counted = m_calls.find(operation);
     if (counted == m_calls.end())
         counted = m_calls.emplace(operation, 0).first;
@@ -465,7 +469,8 @@ void FakePlatform::RunControlHandler() {
         m_handlerChanged.notify_all();
     });
     m_handlerChanged.wait(lock, [this] {
-        return m_handlerState == HandlerState::Halted || m_handlerState == HandlerState::Finished;
+        return m_handlerState == HandlerState::Halted || m_handlerState == HandlerState::WaitingForLock ||
+               m_handlerState == HandlerState::Finished;
     });
 }
 
@@ -492,10 +497,23 @@ void FakePlatform::MeetControlHandler() {
 // AcquireSRWLockExclusive: a real lock, since the control handler's thread is real. A main thread
 // that waits for it while the control handler is halfway through its work lets the handler go on
 // and waits its turn; when the handler does not hold the lock, the two threads would work at once:
-// that is counted, and the main thread waits for the handler to finish.
+// that is counted, and the main thread waits for the handler to finish. A handler that finds the
+// lock held by the main thread (Ctrl+C pressed in the middle of a command) waits for it, and then
+// works alone: the main thread that lets the lock go waits for it to finish.
 void FakePlatform::AcquireSRWLockExclusive(PSRWLOCK lock) {
     const LastErrorKeeper keep;
     std::unique_lock<std::mutex> guard(m_handlerMutex);
+    if (m_handlerThread.joinable() && std::this_thread::get_id() == m_handlerThread.get_id()) {
+        if (::TryAcquireSRWLockExclusive(lock))
+            return;
+        m_handlerState = HandlerState::WaitingForLock;
+        m_handlerChanged.notify_all();
+        guard.unlock();
+        ::AcquireSRWLockExclusive(lock);
+        guard.lock();
+        m_handlerState = HandlerState::Resumed;
+        return;
+    }
     if (m_handlerState == HandlerState::Halted && std::this_thread::get_id() != m_handlerThread.get_id()) {
         const bool heldByHandler = !::TryAcquireSRWLockExclusive(lock);
         if (!heldByHandler) {
@@ -511,7 +529,13 @@ void FakePlatform::AcquireSRWLockExclusive(PSRWLOCK lock) {
     ::AcquireSRWLockExclusive(lock);
 }
 
-void FakePlatform::ReleaseSRWLockExclusive(PSRWLOCK lock) { ::ReleaseSRWLockExclusive(lock); }
+void FakePlatform::ReleaseSRWLockExclusive(PSRWLOCK lock) {
+    const LastErrorKeeper keep;
+    ::ReleaseSRWLockExclusive(lock);
+    std::unique_lock<std::mutex> guard(m_handlerMutex);
+    if (m_handlerState == HandlerState::WaitingForLock && std::this_thread::get_id() != m_handlerThread.get_id())
+        m_handlerChanged.wait(guard, [this] { return m_handlerState == HandlerState::Finished; });
+}
 
 long long FakePlatform::ManagerAccess(SC_HANDLE manager) {
     auto found = m_managers.find(manager);

@@ -207,6 +207,9 @@ public:
     std::wstring consoleText;
     std::deque<std::wstring> typedLines;
     static const wchar_t CtrlC[];
+    // Ctrl+C pressed while the main thread makes this call to the machine (once), as it may be
+    // while a command is busy.
+    std::string ctrlCDuringCall;
     // Times the main thread went on (a call to the machine, or a lock that the handler did not
     // hold) while the control handler was halfway through its work.
     int callsBesideControlHandler = 0;
@@ -345,9 +348,11 @@ private:
     // The control handler's thread, as the system runs it on Ctrl+C: it stops at its first call to
     // the machine until the main thread either waits for a lock or calls the machine too (which
     // is counted, and then waits for the handler to finish), so the two meet the same way each run.
+    // A handler that finds a lock held by the main thread waits for it, and the main thread, once it
+    // lets the lock go, waits for the handler to finish.
     void RunControlHandler();
     void MeetControlHandler();
-    enum class HandlerState { Idle, Running, Halted, Resumed, Finished };
+    enum class HandlerState { Idle, Running, WaitingForLock, Halted, Resumed, Finished };
 
     struct FakeSid {
         SID_IDENTIFIER_AUTHORITY authority;

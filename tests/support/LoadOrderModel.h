@@ -39,7 +39,8 @@ inline bool HasValueOfType(const FakePlatform& fake, const std::wstring& key, co
 inline std::vector<std::wstring> ReferenceGroupList(const FakePlatform& fake) {
     std::vector<std::wstring> names;
     const FakePlatform::RegistryValue* value = FindValue(fake, GroupListKey, L"List");
-    if (!value)
+    // An empty value's data may be no pointer at all, which even a copy of nothing may not read.
+    if (!value || value->data.size() < sizeof(wchar_t))
         return names;
     std::wstring units(value->data.size() / sizeof(wchar_t), L'\0');
     std::memcpy(&units[0], value->data.data(), units.size() * sizeof(wchar_t));

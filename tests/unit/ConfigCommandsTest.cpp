@@ -133,8 +133,10 @@ TEST_F(ConfigCommandsTest, NullInAnyCaseRemovesAndLineEndsMayBeCrLf) {
     EXPECT_EQ(Pairs(service.actions), Pairs({{SC_ACTION_REBOOT, 10}}));
 }
 
+// With a console's CR LF line ends: after the action count each number follows a CR.
 TEST_F(ConfigCommandsTest, TwoActionsAreAskedAndSummedUpInOrder) {
-    const CommandOutcome outcome = Answer("Nouveau d\xE9marrage\n86400\n\nrun.cmd\n2\n1\n60000\n2\n120000\n");
+    const CommandOutcome outcome =
+        Answer("Nouveau d\xE9marrage\r\n86400\r\n\r\nrun.cmd\r\n2\r\n1\r\n60000\r\n2\r\n120000\r\n");
     Transcript expected;
     expected.descriptionLine = L"Nouvelle description : 'Nouveau démarrage'";
     expected.resetPeriod = 86400;

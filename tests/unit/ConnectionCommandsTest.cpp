@@ -524,6 +524,19 @@ TEST_F(BatchModeTest, CtrlCAtThePromptClosesEachConnectionOnce) {
     EXPECT_EQ(ConnectionCount(), 0u);
 }
 
+// Ctrl+C pressed while `cc 1` closes its connection: the handler waits until that connection is
+// closed and gone from the list, then closes the one left; neither closes what the other does.
+TEST_F(BatchModeTest, CtrlCWhileCcClosesAConnectionWaitsForIt) {
+    fake.inputIsConsole = true;
+    fake.typedLines = {L"connect srv 24", L"lock on", L"connect srv 24", L"cc 1"};
+    fake.ctrlCDuringCall = "UnlockServiceDatabase";
+    EXPECT_EQ(RunProgram({}), 0);
+    EXPECT_EQ(fake.callsBesideControlHandler, 0) << "both threads closed at once";
+    EXPECT_EQ(fake.Calls("UnlockServiceDatabase"), 1);
+    EXPECT_EQ(fake.Calls("CloseServiceHandle"), 2);
+    EXPECT_EQ(ConnectionCount(), 0u);
+}
+
 // After a failed connect the script's next command falls on no machine, not on the one that was
 // active before; the open connection stays listed.
 TEST_F(PromptTest, AFailedConnectLeavesNoConnectionForTheCommandsThatFollow) {

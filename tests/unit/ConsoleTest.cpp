@@ -119,6 +119,20 @@ TEST_F(ConsoleTextTest, ALineTypedAtTheConsoleArrivesAsTypedAfterAVisiblePrompt)
         << fake.consoleText;
 }
 
+// The console hands a long typed line over 4,096 characters at a time; Ctrl+Z at the start of the
+// second part is in the middle of the line and ends nothing.
+TEST_F(ConsoleTextTest, CtrlZInTheMiddleOfALongTypedLineIsNoEndOfInput) {
+    fake.inputIsConsole = fake.outputIsConsole = true;
+    fake.typedLines = {L"cl" + std::wstring(4094, L' ') + L"\x1A", L"help cls"};
+    wchar_t program[] = L"Orvel.exe";
+    wchar_t* argv[] = {program, nullptr};
+    {
+        OutputCapture capture;
+        EXPECT_EQ(RunOrvel(1, argv), 0);
+    }
+    EXPECT_NE(fake.consoleText.find(L"Efface l'écran."), std::wstring::npos) << "the input ended early";
+}
+
 // Both directions of the table, for every byte and every character, against the platform's own
 // code page 1252 without its best-fit guesses (a character it cannot hold is its default, '?').
 TEST(Windows1252Test, MatchesThePlatformsCodePageInBothDirections) {

@@ -399,6 +399,7 @@ TEST_F(SvcObjTest, DebuggerStartsFromATemplateOfAtMostTwoIntegerConversionsAndAn
         {L"dbg %-6u|%+d", L"dbg 4242  |+"},
         {L"dbg -p %ld -e %ld -j 0x%p", L"dbg -p 4242 -e "},
         {L"dbg -p %ld -c \".jdinfo 0x%p\"", L"dbg -p 4242 -c \".jdinfo 0x" + noAddress + L"\""},
+        {L"dbg -j 0x%p", L"dbg -j 0x" + noAddress},
     };
     for (const auto& c : accepted) {
         fake.SetRegistryString(DebuggerKey, L"Debugger", c.text);
