@@ -8,6 +8,7 @@
 #include "CommandRunner.h"
 #include "ConfigCommands.h"
 #include "Connections.h"
+#include "FailureActionType.h"
 #include "FakePlatform.h"
 #include "StandardStreams.h"
 #include "TemporaryFile.h"
@@ -60,16 +61,16 @@ struct Transcript {
                 L"\nsvcFailureActions.lpCommand     = " + command +
                 L"\n\nActions\n=======\n\nsvcFailureActions.cActions = " + std::to_wstring(actions.size()) + L"\n";
         for (size_t i = 0; i < actions.size(); ++i)
-            text += L"\n" + ActionLines(i, std::to_wstring(static_cast<int>(actions[i].Type)) + L"\n",
+            text += L"\n" + ActionLines(i, std::to_wstring(static_cast<int>(ActionTypeNumber(actions[i]))) + L"\n",
                                         std::to_wstring(actions[i].Delay) + L"\n");
         return text + L"\n=======\n\n===============\n" + actionsReport + L"\n";
     }
 };
 
-std::vector<std::pair<int, DWORD>> Pairs(const std::vector<SC_ACTION>& actions) {
-    std::vector<std::pair<int, DWORD>> pairs;
+std::vector<std::pair<DWORD, DWORD>> Pairs(const std::vector<SC_ACTION>& actions) {
+    std::vector<std::pair<DWORD, DWORD>> pairs;
     for (const SC_ACTION& action : actions)
-        pairs.emplace_back(action.Type, action.Delay);
+        pairs.emplace_back(ActionTypeNumber(action), action.Delay);
     return pairs;
 }
 
@@ -181,7 +182,9 @@ TEST_F(ConfigCommandsTest, TooManyActionsAreRefusedAndAskedAgain) {
     const CommandOutcome outcome = Answer("\n0\n\n\n33 1 2\n1000\n1 4294967295 5\n");
     Transcript expected;
     expected.refusedCounts = 2;
-    expected.actions = {{static_cast<SC_ACTION_TYPE>(-1), 5}};
+    SC_ACTION noEnumerator{SC_ACTION_NONE, 5};
+    SetActionTypeNumber(noEnumerator, MAXDWORD);
+    expected.actions = {noEnumerator};
     EXPECT_EQ(outcome.out, expected.Text());
     EXPECT_EQ(Pairs(service.actions), Pairs(expected.actions));
 }

@@ -7,6 +7,7 @@
 #include "CommandFixture.h"
 #include "CommandRunner.h"
 #include "Connections.h"
+#include "FailureActionType.h"
 #include "FakePlatform.h"
 
 namespace {
@@ -70,7 +71,9 @@ TEST_F(QueryGetCommandsTest, ExtendedConfigListsDescriptionAndEveryAction) {
     spooler.description = std::wstring(L"100% fiable");
     spooler.resetPeriod = 86400;
     spooler.command = std::wstring(L"notify.cmd");
-    spooler.actions = {{SC_ACTION_RESTART, 60000}, {static_cast<SC_ACTION_TYPE>(-1), 5}};
+    SC_ACTION noEnumerator{SC_ACTION_NONE, 5};
+    SetActionTypeNumber(noEnumerator, MAXDWORD);
+    spooler.actions = {{SC_ACTION_RESTART, 60000}, noEnumerator};
     const CommandOutcome outcome = RunCommandLine(L"query configex Spooler");
     EXPECT_EQ(outcome.result, 1);
     EXPECT_EQ(outcome.out, Header + L"\n"
