@@ -19,6 +19,15 @@ std::wstring Listed(FakePlatform& fake) {
 class GroupCommandsTest : public CommandFixture {
 protected:
     GroupCommandsTest() { OpenConnection(L"", SC_MANAGER_ALL_ACCESS); }
+
+    // `line`, run on the list A, B, C, fails with `code` and leaves the list as it was.
+    void ExpectRefusedLeavingABC(const wchar_t* line, DWORD code) {
+        SetGroupList(fake, {L"A", L"B", L"C"});
+        ::SetLastError(0);
+        EXPECT_EQ(RunCommandLine(line).result, 0) << line;
+        EXPECT_EQ(::GetLastError(), code) << line;
+        EXPECT_EQ(Listed(fake), MultiStringUnits({L"A", L"B", L"C"})) << line;
+    }
 };
 
 TEST_F(GroupCommandsTest, GroupListSaysGroupOrGroupsAndNullWhenUnread) {
@@ -181,13 +190,8 @@ TEST_F(GroupCommandsTest, CreateGroupPlacesByTheLastOption) {
 // later deletion by name.
 TEST_F(GroupCommandsTest, CreateGroupRefusesANameTheListHoldsInAnyCase) {
     for (const wchar_t* line : {L"create service_group a order=0", L"create service_group b order=0",
-                                L"create service_group C", L"create service_group \"B\" set_group_at_the_end"}) {
-        SetGroupList(fake, {L"A", L"B", L"C"});
-        ::SetLastError(0);
-        EXPECT_EQ(RunCommandLine(line).result, 0) << line;
-        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << line;
-        EXPECT_EQ(Listed(fake), MultiStringUnits({L"A", L"B", L"C"})) << line;
-    }
+                                L"create service_group C", L"create service_group \"B\" set_group_at_the_end"})
+        ExpectRefusedLeavingABC(line, ERROR_ALREADY_EXISTS);
 }
 
 // A cluster's virtual name may be served by another node: its group list is that node's,
@@ -221,13 +225,8 @@ TEST_F(GroupCommandsTest, DeleteGroupByNameOrPosition) {
     }
     // A position that holds no group removes nothing, and says so.
     for (const wchar_t* line : {L"delete service_group order=3", L"delete service_group order=99999999999",
-                                L"delete service_group order=-1"}) {
-        SetGroupList(fake, {L"A", L"B", L"C"});
-        ::SetLastError(0);
-        EXPECT_EQ(RunCommandLine(line).result, 0) << line;
-        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND)) << line;
-        EXPECT_EQ(Listed(fake), MultiStringUnits({L"A", L"B", L"C"})) << line;
-    }
+                                L"delete service_group order=-1"})
+        ExpectRefusedLeavingABC(line, ERROR_NOT_FOUND);
 }
 
 TEST_F(GroupCommandsTest, MalformedOptionsShowTheUsageLineAndChangeNothing) {
