@@ -108,6 +108,8 @@ int CSvcCtrlMgr::GetProperties(_SCM_PROPERTIES* properties) const {
     return 1;
 }
 
+int CSvcCtrlMgr::IsLocal() const { return IsLocalMachine(m_szMachineName); }
+
 int CSvcCtrlMgr::Lock() {
     const DWORD before = ::GetLastError();
     SC_LOCK lock = Os().LockServiceDatabase(m_hSCManager);

@@ -89,16 +89,24 @@ void ReportFailedPutBack(const wchar_t* machineName, const wchar_t* what) {
 
 // The start type first, in one call: the control handler of a closing window has only a few
 // seconds. The service alone is stopped again: its dependents are no change of ours, and its
-// process, which it usually shares with other services, is never ended.
-void PutBack(CSvcObj& service, unsigned long changes, const wchar_t* machineName) {
+// process, which it usually shares with other services, is never ended. What is put back leaves
+// `changes`; what is not stays there for the next try.
+void PutBack(CSvcObj& service, unsigned long& changes, const wchar_t* machineName) {
     ::SetLastError(ERROR_SUCCESS);
     if (!RestoreStartType(service, changes))
         ReportFailedPutBack(machineName, L"remis \u00E0 l'\u00E9tat d\u00E9sactiv\u00E9");
     ::SetLastError(ERROR_SUCCESS);
-    if ((changes & RemoteRegistryStarted) && !service.Stop(0, 120000, 0, 0, nullptr, nullptr))
-        ReportFailedPutBack(machineName, L"arr\u00EAt\u00E9 de nouveau");
-    else if ((changes & RemoteRegistryResumed) && !service.Pause(0, nullptr, nullptr))
-        ReportFailedPutBack(machineName, L"suspendu de nouveau");
+    if (changes & RemoteRegistryStarted) {
+        if (service.Stop(0, 120000, 0, 0, nullptr, nullptr))
+            changes &= ~RemoteRegistryStarted;
+        else
+            ReportFailedPutBack(machineName, L"arr\u00EAt\u00E9 de nouveau");
+    } else if (changes & RemoteRegistryResumed) {
+        if (service.Pause(0, nullptr, nullptr))
+            changes &= ~RemoteRegistryResumed;
+        else
+            ReportFailedPutBack(machineName, L"suspendu de nouveau");
+    }
 }
 
 } // namespace
@@ -130,7 +138,7 @@ int CSvcCtrlMgr::__StartRemoteRegistryService(HKEY rootKey) {
         Os().RegCloseKey(m_hRegistryKey);
         m_hRegistryKey = nullptr;
     }
-    if (IsLocalMachine(m_szMachineName)) {
+    if (IsLocal()) {
         m_hRegistryKey = rootKey;
         return 1;
     }
@@ -159,30 +167,33 @@ int CSvcCtrlMgr::__StartRemoteRegistryService(HKEY rootKey) {
 }
 
 int CSvcCtrlMgr::__StopRemoteRegistryService() {
-    // The control handler may have closed the connection while a group command was attaching
-    // the registry: the key that the command attached afterwards is still closed here.
-    if (!m_hSCManager) {
-        if (m_hRegistryKey)
-            Os().RegCloseKey(std::exchange(m_hRegistryKey, nullptr));
+    // The key goes first: once the service is stopped again, the channel under it is gone. The
+    // control handler may have closed the connection while a group command was attaching the
+    // registry: the key that the command attached afterwards is still closed here.
+    const HKEY key = std::exchange(m_hRegistryKey, nullptr);
+    const int closed = key && Os().RegCloseKey(key) == ERROR_SUCCESS ? 1 : 0;
+    if (m_hSCManager)
+        PutBackRemoteRegistry();
+    return closed;
+}
+
+int CSvcCtrlMgr::PutBackRemoteRegistry() {
+    if (m_dwRemoteRegistryChanges == 0)
+        return 1;
+    if (!m_hSCManager)
         return 0;
+    const DWORD before = ::GetLastError();
+    const bool wasLocked = __ReleaseLockIfLocked();
+    if (CSvcObj* service = FindSvcObj(RemoteRegistryService)) {
+        PutBack(*service, m_dwRemoteRegistryChanges, m_szMachineName);
+        ReleaseSvcObj(service);
+    } else {
+        ReportFailedPutBack(m_szMachineName, L"remis dans son \u00E9tat");
     }
-    if (m_dwRemoteRegistryChanges != 0) {
-        const DWORD before = ::GetLastError();
-        const bool wasLocked = __ReleaseLockIfLocked();
-        const unsigned long changes = std::exchange(m_dwRemoteRegistryChanges, 0);
-        if (CSvcObj* service = FindSvcObj(RemoteRegistryService)) {
-            PutBack(*service, changes, m_szMachineName);
-            ReleaseSvcObj(service);
-        } else {
-            ReportFailedPutBack(m_szMachineName, L"remis dans son \u00E9tat");
-        }
-        ::SetLastError(before);
-        if (wasLocked)
-            __RetakeLock();
-    }
-    HKEY key = m_hRegistryKey;
-    m_hRegistryKey = nullptr;
-    return key && Os().RegCloseKey(key) == ERROR_SUCCESS ? 1 : 0;
+    ::SetLastError(before);
+    if (wasLocked)
+        __RetakeLock();
+    return m_dwRemoteRegistryChanges == 0 ? 1 : 0;
 }
 
 } // namespace ServicesManagement

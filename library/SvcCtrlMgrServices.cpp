@@ -12,6 +12,7 @@
 #include "HandleGuard.h"
 #include "Memory.h"
 #include "Platform.h"
+#include "QuorvanException.h"
 #include "SizedQuery.h"
 #include "StringFunctions.h"
 #include "SvcCtrlMgr.h"
@@ -276,6 +277,29 @@ int CSvcCtrlMgr::EnumServices(unsigned long serviceType, unsigned long serviceSt
                                               group);
         },
         services, count);
+}
+
+namespace {
+
+// The rights that include the enumeration's (OpenSCManager: GENERIC_READ maps to it).
+bool HoldsEnumerateRight(unsigned long desiredAccess) {
+    return (desiredAccess & (SC_MANAGER_ENUMERATE_SERVICE | GENERIC_READ | GENERIC_ALL)) != 0;
+}
+
+} // namespace
+
+int CSvcCtrlMgr::EnumServicesWithEnumerateRight(unsigned long serviceType, unsigned long serviceState,
+                                                ENUM_SERVICE_STATUS_PROCESSW** services, unsigned long* count) const {
+    if (!m_hSCManager || HoldsEnumerateRight(m_dwDesiredAccess))
+        return EnumServices(serviceType, serviceState, nullptr, services, count);
+    ClearSnapshot(services, count);
+    try {
+        const CSvcCtrlMgr lister(m_szMachineName, m_szDatabaseName, SC_MANAGER_ENUMERATE_SERVICE);
+        return lister.EnumServices(serviceType, serviceState, nullptr, services, count);
+    } catch (const CQuorvanException& failure) {
+        ::SetLastError(static_cast<DWORD>(failure.m_nCode));
+        return 0;
+    }
 }
 
 int CSvcCtrlMgr::EnumServicesByGroupW(unsigned long serviceType, unsigned long serviceState, const wchar_t* group,

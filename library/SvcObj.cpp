@@ -16,6 +16,7 @@
 #include "OpenedService.h"
 #include "Platform.h"
 #include "PrivilegeHold.h"
+#include "ServiceProcess.h"
 #include "SimpleString.h"
 #include "SizedQuery.h"
 #include "StringFunctions.h"
@@ -487,29 +488,42 @@ namespace {
 
 // The debugger starts on this computer and attaches to the process that has the service's id; a
 // debugger that ends takes its debuggee down with it (DebugSetProcessKillOnExit: the default). So
-// the id must name the service's own process: that of a running service of this computer. The
-// refusal says why, with its own code, and nothing is started.
-bool FindDebuggee(const CSvcCtrlMgr& manager, const CSvcObj& service, unsigned long& processId) {
-    _SCM_PROPERTIES properties;
-    manager.GetProperties(&properties);
-    if (!IsLocalMachine(properties.szMachineName)) {
+// the id must name the service's own process, that of a running service of this computer, and one
+// that the stop's kill would end too (JudgeServiceProcess). The refusal says why, with its own
+// code, and nothing is started.
+bool FindDebuggee(const CSvcCtrlMgr& manager, SC_HANDLE managerHandle, const wchar_t* serviceName,
+                  unsigned long& processId) {
+    if (!manager.IsLocal()) {
+        _SCM_PROPERTIES properties;
+        manager.GetProperties(&properties);
         std::wcerr << L"Le d\u00E9bogueur d\u00E9marre sur cet ordinateur : il ne peut pas s'attacher \u00E0 un "
                       L"service de "
                    << static_cast<const wchar_t*>(properties.szMachineName) << L"." << std::endl;
         ::SetLastError(ERROR_NOT_SUPPORTED);
         return false;
     }
-    SERVICE_STATUS_PROCESS status = {};
-    if (!service.FastQueryStatus(&status))
-        return false;
-    if (status.dwProcessId == 0) {
-        std::wcerr << L"Le service " << service.GetName()
-                   << L" ne tourne pas : il n'a pas de processus auquel attacher le d\u00E9bogueur." << std::endl;
-        ::SetLastError(ERROR_SERVICE_NOT_ACTIVE);
-        return false;
-    }
-    processId = status.dwProcessId;
-    return true;
+    return WithService(
+               managerHandle, serviceName, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG,
+               [&](UniqueServiceHandle& service) {
+                   SERVICE_STATUS_PROCESS status = {};
+                   if (!ReadStatus(service.get(), status))
+                       return Outcome::Failed;
+                   if (status.dwProcessId == 0) {
+                       std::wcerr << L"Le service " << serviceName
+                                  << L" ne tourne pas : il n'a pas de processus auquel attacher le d\u00E9bogueur."
+                                  << std::endl;
+                       return FailWith(ERROR_SERVICE_NOT_ACTIVE);
+                   }
+                   processId = status.dwProcessId;
+                   const ProcessVerdict verdict = JudgeServiceProcess(manager, service.get(), serviceName, status, 0);
+                   if (verdict.reason.Length() == 0)
+                       return Outcome::Done;
+                   const DWORD code = ::GetLastError();
+                   std::wcerr << L"Le processus " << processId << L" du service " << serviceName
+                              << L" n'a pas \u00E9t\u00E9 attach\u00E9 au d\u00E9bogueur : "
+                              << static_cast<const wchar_t*>(verdict.reason) << L"." << std::endl;
+                   return FailWith(code);
+               }) != 0;
 }
 
 } // namespace
@@ -517,7 +531,7 @@ bool FindDebuggee(const CSvcCtrlMgr& manager, const CSvcObj& service, unsigned l
 int CService::AttachToADebugger() {
     const DWORD before = ::GetLastError();
     unsigned long processId = 0;
-    if (!FindDebuggee(*m_pSvcCtrlMgr, *this, processId))
+    if (!FindDebuggee(*m_pSvcCtrlMgr, ManagerHandle(), m_lpServiceName, processId))
         return 0;
     SimpleString commandTemplate;
     if (!ReadDebuggerTemplate(commandTemplate))

@@ -10,8 +10,7 @@
 #include "Memory.h"
 #include "OpenedService.h"
 #include "Platform.h"
-#include "PrivilegeHold.h"
-#include "QuorvanException.h"
+#include "ServiceProcess.h"
 #include "StringFunctions.h"
 #include "SvcCtrlMgr.h"
 #include "SvcObj.h"
@@ -137,110 +136,39 @@ void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, unsigned
     }
 }
 
-// Process ids that name no process of a service: the idle process and the system process.
-const DWORD IdleProcessId = 0;
-const DWORD SystemProcessId = 4;
-
-// The one line that says why the process of a service that would not stop was left running.
-void ReportSparedProcess(const wchar_t* serviceName, DWORD processId, const SimpleString& reason) {
-    std::wcerr << L"Le processus " << processId << L" du service " << serviceName
-               << L" n'a pas \u00E9t\u00E9 termin\u00E9 : " << static_cast<const wchar_t*>(reason) << L"."
-               << std::endl;
+// The one line that says what became of the process of a service that would not stop.
+void ReportProcessEnd(const wchar_t* serviceName, DWORD processId, const SimpleString& outcome) {
+    std::wcerr << L"Le processus " << processId << L" du service " << serviceName << L' '
+               << static_cast<const wchar_t*>(outcome) << L"." << std::endl;
 }
 
-const wchar_t SystemProcessReason[] = L"c'est un processus du syst\u00E8me";
-
-// The other active services whose process is `processId`, named and separated by commas in
-// `others`; false when the active services cannot be listed. The connection may lack the right
-// to list them, so the list is read through a connection of its own to the same manager.
-bool OtherServicesOfProcess(const CSvcCtrlMgr& manager, const wchar_t* serviceName, DWORD processId,
-                            SimpleString& others) {
-    _SCM_PROPERTIES properties;
-    manager.GetProperties(&properties);
-    ENUM_SERVICE_STATUS_PROCESSW* services = nullptr;
-    unsigned long count = 0;
-    try {
-        const CSvcCtrlMgr lookout(properties.szMachineName, properties.szDatabaseName, SC_MANAGER_ENUMERATE_SERVICE);
-        if (!lookout.EnumServices(SERVICE_WIN32, SERVICE_ACTIVE, nullptr, &services, &count))
-            return false;
-    } catch (const CQuorvanException&) {
-        return false;
-    }
-    const MemBlock<ENUM_SERVICE_STATUS_PROCESSW> list(services);
-    for (unsigned long i = 0; i < count; ++i) {
-        if (services[i].ServiceStatusProcess.dwProcessId != processId ||
-            StrIComp(services[i].lpServiceName, serviceName) == 0)
-            continue;
-        if (others.Length() != 0)
-            others += L", ";
-        others += services[i].lpServiceName;
-    }
-    return true;
+SimpleString Spared(const SimpleString& reason) {
+    return L"n'a pas \u00E9t\u00E9 termin\u00E9 : " + reason;
 }
 
-// IsProcessCritical: a system that lacks the call (before Windows 8.1) cannot tell, and the
-// other checks stand alone; one that has it and fails leaves the doubt, which spares the process.
-bool MayBeCritical(HANDLE process) {
-    BOOL critical = FALSE;
-    if (Os().IsProcessCritical(process, &critical))
-        return critical != FALSE;
-    return ::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED;
-}
-
-// Why the process that `process` holds must not be ended; empty when it may be. The service's
-// status is read again once the process is held (its id can no longer go to another process),
-// so that a service that left it, or a process that took its id, is never ended.
-SimpleString ReasonToSpare(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, const CSvcCtrlMgr& manager,
-                           const wchar_t* serviceName, HANDLE process) {
-    const DWORD processId = status.dwProcessId;
-    if (!ReadStatus(service, status))
-        return L"l'\u00E9tat du service n'a pas pu \u00EAtre relu";
-    if (status.dwProcessId != processId)
-        return L"le service n'y tourne plus";
-    if (status.dwServiceFlags & SERVICE_RUNS_IN_SYSTEM_PROCESS)
-        return SystemProcessReason;
-    SimpleString others;
-    if (!OtherServicesOfProcess(manager, serviceName, processId, others))
-        return L"les services qu'il h\u00E9berge n'ont pas pu \u00EAtre list\u00E9s";
-    if (others.Length() != 0)
-        return L"il h\u00E9berge aussi " + others;
-    if (MayBeCritical(process))
-        return SystemProcessReason;
-    return SimpleString();
-}
-
-// Ends the process of a service that would not stop, unless the process is the system's or hosts
-// other services too: those would go down with it, and the system itself with a critical process.
-// The process id names a process of the manager's machine: on another machine nothing is ended.
-// The processes of services that run as LocalSystem open only under the debug privilege; the open
-// asks only what the end and the critical-process check need.
+// Ends the process of a service that would not stop, unless the rule of JudgeServiceProcess
+// spares it, and says in one line what became of it. A service that stopped meanwhile needs
+// nothing more: its stop succeeded.
 void EndServiceProcess(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, const CSvcCtrlMgr& manager,
                        const wchar_t* serviceName) {
-    _SCM_PROPERTIES properties;
-    manager.GetProperties(&properties);
-    if (!IsLocalMachine(properties.szMachineName))
-        return;
     LastErrorKeeper keep;
     const DWORD processId = status.dwProcessId;
-    if (processId == IdleProcessId || processId == SystemProcessId) {
-        ReportSparedProcess(serviceName, processId, SystemProcessReason);
-        return;
-    }
-    UniqueKernelHandle process;
-    {
-        const PrivilegeHold debug(L"SeDebugPrivilege", true);
-        process.reset(Os().OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    }
-    if (!process)
-        return;
-    const SimpleString reason = ReasonToSpare(service, status, manager, serviceName, process.get());
+    const ProcessVerdict verdict = JudgeServiceProcess(manager, service, serviceName, status, PROCESS_TERMINATE);
     if (status.dwCurrentState == SERVICE_STOPPED)
         return;
-    if (reason.Length() != 0) {
-        ReportSparedProcess(serviceName, processId, reason);
+    if (verdict.reason.Length() != 0) {
+        ReportProcessEnd(serviceName, processId, Spared(verdict.reason));
         return;
     }
-    Os().TerminateProcess(process.get(), EndedProcessExitCode);
+    if (!Os().TerminateProcess(verdict.process.get(), EndedProcessExitCode)) {
+        const DWORD code = ::GetLastError();
+        ReportProcessEnd(serviceName, processId, Spared(SimpleString::Form(L"sa fin a \u00E9chou\u00E9 (erreur %lu)", code)));
+        return;
+    }
+    SimpleString ended(L"a \u00E9t\u00E9 termin\u00E9");
+    if (verdict.aftermath.Length() != 0)
+        ended += L" ; " + verdict.aftermath;
+    ReportProcessEnd(serviceName, processId, ended);
 }
 
 // Polls until the service has stopped; false when more than StopTimeout ms have passed. The
@@ -291,8 +219,10 @@ int CSvcObj::Start(unsigned long argumentCount, const wchar_t** arguments, unsig
 
 int CSvcObj::Stop(int stopDependents, unsigned long timeout, int killOnTimeout, unsigned long, void*,
                   SVC_PROGRESS_CALLBACK) {
+    // The kill reads the failure actions through the same handle.
+    const DWORD access = SERVICE_QUERY_STATUS | SERVICE_STOP | (killOnTimeout ? SERVICE_QUERY_CONFIG : 0);
     return WithService(
-        ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS | SERVICE_STOP,
+        ManagerHandle(), m_lpServiceName, access,
         [&](UniqueServiceHandle& service) {
             SERVICE_STATUS_PROCESS status = {};
             if (!ReadStatus(service.get(), status))

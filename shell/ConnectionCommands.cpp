@@ -29,7 +29,7 @@ void DescribeConnection(CSvcCtrlMgr* connection) {
     connection->GetProperties(&properties);
     LastErrorKeeper keep;
     std::wcout << L" : " << properties.szMachineName << L'\t'
-               << (IsLocalMachine(properties.szMachineName) ? L"(local)" : L"") << L"\t| "
+               << (connection->IsLocal() ? L"(local)" : L"") << L"\t| "
                << properties.dwDesiredAccess;
     switch (ReadConnectionState(connection)) {
     case ConnectionState::Unlocked:

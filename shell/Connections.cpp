@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "Console.h"
@@ -17,8 +18,13 @@ std::vector<CSvcCtrlMgr*> g_connections;
 unsigned long g_active = 0;
 // The lost connections and the code that lost each.
 std::map<const CSvcCtrlMgr*, DWORD> g_lost;
-// The connection that the running command reached through GetActiveConnection.
+// The connection that the running command reached through GetActiveConnection, and whether the
+// command reached its machine's registry too.
 CSvcCtrlMgr* g_reached = nullptr;
+bool g_reachedRegistry = false;
+// The `connect` that failed, while no connection has been made active since.
+std::wstring g_failedMachine;
+DWORD g_failedCode = ERROR_SUCCESS;
 
 // Held while the list changes and while connections close, by the main thread and by the control
 // handler's thread alike; the main thread reads the list without it, since only it changes the list.
@@ -68,11 +74,8 @@ bool SaysMachineLost(DWORD code, const CSvcCtrlMgr& connection) {
     case RPC_S_INVALID_BINDING:
     case RPC_X_SS_IN_NULL_CONTEXT:
         return true;
-    case ERROR_INVALID_HANDLE: {
-        ServicesManagement::_SCM_PROPERTIES properties;
-        connection.GetProperties(&properties);
-        return !IsLocalMachine(properties.szMachineName);
-    }
+    case ERROR_INVALID_HANDLE:
+        return !connection.IsLocal();
     default:
         return false;
     }
@@ -82,13 +85,30 @@ bool IsListed(const CSvcCtrlMgr* connection) {
     return connection && std::find(g_connections.begin(), g_connections.end(), connection) != g_connections.end();
 }
 
-// Marks the connection lost when `code` says so. The control handler reads the marks while it
-// closes the connections, so they change under the closing lock.
-void NoteFailure(CSvcCtrlMgr* connection, DWORD code) {
-    if (IsListed(connection) && !g_lost.count(connection) && SaysMachineLost(code, *connection)) {
-        const ClosingLock exclusive;
-        g_lost[connection] = code;
+// The code with which the manager itself says that it no longer answers, asked once; 0 when it
+// answers (a refusal is an answer).
+DWORD ManagerLossCode(const CSvcCtrlMgr& connection) {
+    QUERY_SERVICE_LOCK_STATUSW* status = nullptr;
+    if (connection.QueryLockStatus(&status)) {
+        MemRelease(status);
+        return 0;
     }
+    const DWORD code = ::GetLastError();
+    return SaysMachineLost(code, connection) ? code : 0;
+}
+
+// Marks the connection lost when `code` says so. The registry is reached through a channel of its
+// own (the remote-registry service, RegConnectRegistryW), whose failure says nothing of the
+// manager's: after a command that used it, the manager decides. The control handler reads the
+// marks while it closes the connections, so they change under the closing lock.
+void NoteFailure(CSvcCtrlMgr* connection, DWORD code, bool throughRegistry) {
+    if (!IsListed(connection) || g_lost.count(connection) || !SaysMachineLost(code, *connection))
+        return;
+    const DWORD lossCode = throughRegistry ? ManagerLossCode(*connection) : code;
+    if (lossCode == 0)
+        return;
+    const ClosingLock exclusive;
+    g_lost[connection] = lossCode;
 }
 
 // One line on the error stream: what happened and how to recover.
@@ -140,7 +160,7 @@ ConnectionState ReadConnectionState(CSvcCtrlMgr* connection) {
     LastErrorKeeper keep;
     QUERY_SERVICE_LOCK_STATUSW* status = nullptr;
     if (!connection->QueryLockStatus(&status)) {
-        NoteFailure(connection, ::GetLastError());
+        NoteFailure(connection, ::GetLastError(), false);
         return ConnectionLossCode(connection) ? ConnectionState::Lost : ConnectionState::Unknown;
     }
     const bool locked = status->fIsLocked != 0;
@@ -152,13 +172,28 @@ SimpleString LostConnectionMarker(const CSvcCtrlMgr* connection) {
     return SimpleString::Form(L"(perdue, erreur %lu)", ConnectionLossCode(connection));
 }
 
+CSvcCtrlMgr* GetActiveConnectionWithRegistry() {
+    CSvcCtrlMgr* connection = GetActiveConnection();
+    g_reachedRegistry = connection != nullptr;
+    return connection;
+}
+
 void NoteCommandEnd() {
     const DWORD code = ::GetLastError();
-    NoteFailure(g_reached, code);
+    NoteFailure(g_reached, code, g_reachedRegistry);
     g_reached = nullptr;
+    g_reachedRegistry = false;
+    // What an earlier command could not put back of a remote-registry service is tried again.
+    for (CSvcCtrlMgr* connection : g_connections)
+        if (!ConnectionLossCode(connection))
+            connection->PutBackRemoteRegistry();
     ::SetLastError(code);
 }
 unsigned long ActiveConnectionNumber() { return g_active; }
+
+DWORD FailedConnectionCode() { return g_active == 0 ? g_failedCode : ERROR_SUCCESS; }
+
+const wchar_t* FailedConnectionMachine() { return g_failedMachine.c_str(); }
 unsigned long ConnectionCount() { return static_cast<unsigned long>(g_connections.size()); }
 
 SimpleString ConnectedTitle(const wchar_t* machineName, int isLocal) {
@@ -173,8 +208,11 @@ int OpenConnection(const wchar_t* machineName, unsigned long desiredAccess) {
         // The commands that follow were meant for the machine that could not be reached: they
         // must not fall on the one that was active before.
         g_active = 0;
+        g_failedMachine = machineName ? machineName : L"";
+        g_failedCode = ::GetLastError();
         return 0;
     }
+    g_failedCode = ERROR_SUCCESS;
     {
         const ClosingLock exclusive;
         g_connections.push_back(connection);
@@ -187,6 +225,7 @@ int SetActiveConnection(unsigned long number) {
     if (number > ConnectionCount())
         return 0;
     g_active = number;
+    g_failedCode = ERROR_SUCCESS;
     return 1;
 }
 

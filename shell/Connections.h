@@ -14,8 +14,15 @@ CSvcCtrlMgr* GetConnection(unsigned long number);
 // lost the connection in the last-error value and a line on the error stream that says how to
 // recover. The connection a command reached is remembered for NoteCommandEnd.
 CSvcCtrlMgr* GetActiveConnection();
+// The same for a command that also reaches the machine's registry (the group commands): a failure
+// of that channel alone does not lose the connection (NoteCommandEnd).
+CSvcCtrlMgr* GetActiveConnectionWithRegistry();
 unsigned long ActiveConnectionNumber();
 unsigned long ConnectionCount();
+// While no connection is active because the last `connect` failed (and none was made active
+// since): that failure's code and the machine it named; 0 otherwise.
+DWORD FailedConnectionCode();
+const wchar_t* FailedConnectionMachine();
 
 // Opens a connection, appends it and makes it active; on failure the reason has been written to
 // the error stream, the last-error value holds its code and no connection is active (the open
@@ -40,7 +47,8 @@ ConnectionState ReadConnectionState(CSvcCtrlMgr* connection);
 // The marker of a lost connection in the prompt and in `cl`.
 SimpleString LostConnectionMarker(const CSvcCtrlMgr* connection);
 // After a command: the connection it reached is marked lost when the command failed for that
-// reason. The last-error value stays as it is.
+// reason, and what earlier commands could not put back of a remote-registry service is tried
+// again on every connection that answers. The last-error value stays as it is.
 void NoteCommandEnd();
 
 // The console control handler. It runs on a thread of the system's, beside the main thread, and

@@ -29,8 +29,9 @@ public:
 
     // True for exactly "<name>=<value>".
     bool Is(const wchar_t* name) const { return m_count == 2 && StrIComp(m_words[0], name) == 0; }
-    // True for "<name>=<number>": a position mistyped as text would otherwise read as 0 and remove
-    // the first group of the list, which the administrator did not name.
+    // True for "<name>=<number>": a position mistyped as text would otherwise read as 0, and remove
+    // the first group of the list or put a new one before every group, which the administrator
+    // did not ask for.
     bool IsNumbered(const wchar_t* name) const {
         if (!Is(name))
             return false;
@@ -65,7 +66,7 @@ int CreateSvcObjCommand(unsigned long argc, wchar_t** argv) {
 int CreateServiceGroupCommand(unsigned long argc, wchar_t** argv) {
     if (ShowUsageUnless(argc >= 1 && argc <= 3, CreateServiceGroupHelp))
         return 0;
-    CSvcCtrlMgr* connection = GetActiveConnection();
+    CSvcCtrlMgr* connection = GetActiveConnectionWithRegistry();
     if (!connection)
         return 0;
     int append = 1;
@@ -76,7 +77,7 @@ int CreateServiceGroupCommand(unsigned long argc, wchar_t** argv) {
             continue;
         }
         const OptionWords option(argv[i]);
-        if (ShowUsageUnless(option.Is(L"order"), CreateServiceGroupHelp))
+        if (ShowUsageUnless(option.IsNumbered(L"order"), CreateServiceGroupHelp))
             return 0;
         position = option.Number();
         append = 0;
@@ -94,7 +95,7 @@ int DeleteSvcObjCommand(unsigned long argc, wchar_t** argv) {
 int DeleteServiceGroupCommand(unsigned long argc, wchar_t** argv) {
     if (ShowUsageUnless(argc == 1, DeleteServiceGroupHelp))
         return 0;
-    CSvcCtrlMgr* connection = GetActiveConnection();
+    CSvcCtrlMgr* connection = GetActiveConnectionWithRegistry();
     if (!connection)
         return 0;
     const OptionWords option(argv[0]);

@@ -17,7 +17,7 @@
 using ServicesManagement::CSvcObj;
 
 int EnumServiceGroupsCommand(unsigned long, wchar_t**) {
-    CSvcCtrlMgr* connection = GetActiveConnection();
+    CSvcCtrlMgr* connection = GetActiveConnectionWithRegistry();
     if (!connection)
         return 0;
     MultiString groups;
@@ -57,7 +57,7 @@ void PrintLoadOrderEntry(const ServicesManagement::_GROUP_LOAD_ORDER_ENTRY& entr
 // A star after the group marks a group missing from the machine's ordered list; a star after
 // the tag marks a service that was not placed by its tag.
 int EnumLoadOrderCommand(unsigned long argc, wchar_t** argv) {
-    CSvcCtrlMgr* connection = GetActiveConnection();
+    CSvcCtrlMgr* connection = GetActiveConnectionWithRegistry();
     if (!connection)
         return 0;
     ServicesManagement::_GROUP_LOAD_ORDER* order = nullptr;
@@ -198,7 +198,8 @@ void PrintServiceTable(const ServiceKind& kind, const std::vector<ServiceRow>& r
 } // namespace
 
 // One enumeration, every page of it, and no call per service: the state and display name come
-// with the records.
+// with the records. A connection opened without the enumeration's right (batch mode's, a
+// `connect` without rights) lists all the same.
 int EnumServicesCommand(unsigned long argc, wchar_t** argv) {
     const ServiceKind* kind = argc >= 1 ? ChoiceNamed(ServiceKinds, argv[0]) : &ServiceKinds[0];
     const StateChoice* states = argc >= 2 ? ChoiceNamed(StateChoices, argv[1]) : &StateChoices[0];
@@ -209,7 +210,7 @@ int EnumServicesCommand(unsigned long argc, wchar_t** argv) {
         return 0;
     ENUM_SERVICE_STATUS_PROCESSW* services = nullptr;
     unsigned long count = 0;
-    if (!connection->EnumServices(kind->serviceType, states->serviceState, nullptr, &services, &count)) {
+    if (!connection->EnumServicesWithEnumerateRight(kind->serviceType, states->serviceState, &services, &count)) {
         std::wcout << std::endl;
         return 0;
     }

@@ -53,15 +53,26 @@ int LockStatusCommand(unsigned long argc, wchar_t**) {
 namespace {
 
 // The boot notice has no machine: it always reaches this computer, and a bad boot restarts it at
-// once. Given while another machine is the active one, it would restart the wrong computer.
+// once. It goes only where the administrator's connections name this computer: none was asked
+// for, or the active one is to this computer and answers. After a failed `connect`, or on a
+// connection that no longer answers, the administrator meant another machine or cannot tell.
 bool BootTargetIsThisComputer() {
+    if (const DWORD code = FailedConnectionCode()) {
+        std::wcerr << L"boot n'agit que sur cet ordinateur : la connexion \u00E0 " << FailedConnectionMachine()
+                   << L" a \u00E9chou\u00E9 (erreur " << code << L") et aucune connexion n'est active." << std::endl;
+        ::SetLastError(code);
+        return false;
+    }
+    if (ActiveConnectionNumber() == 0)
+        return true;
+    // A lost connection is reported there, with its code.
     CSvcCtrlMgr* connection = GetActiveConnection();
     if (!connection)
+        return false;
+    if (connection->IsLocal())
         return true;
     ServicesManagement::_SCM_PROPERTIES properties;
     connection->GetProperties(&properties);
-    if (IsLocalMachine(properties.szMachineName))
-        return true;
     std::wcerr << L"boot n'agit que sur cet ordinateur : la connexion active est celle de "
                << static_cast<const wchar_t*>(properties.szMachineName) << L"." << std::endl;
     ::SetLastError(ERROR_NOT_SUPPORTED);

@@ -40,7 +40,7 @@ bool IsExitWord(const wchar_t* word) {
 void ShowConnectionInPrompt(CSvcCtrlMgr* connection) {
     ServicesManagement::_SCM_PROPERTIES properties;
     connection->GetProperties(&properties);
-    const int isLocal = IsLocalMachine(properties.szMachineName);
+    const int isLocal = connection->IsLocal();
     UpdateConsoleTitle(ConnectedTitle(properties.szMachineName, isLocal), 0);
     std::wcout << L" @ " << properties.szMachineName << (isLocal ? L" (local)" : L"") << L" | "
                << properties.dwDesiredAccess << L' ';
@@ -208,7 +208,7 @@ int RunBatch(int argc, wchar_t** argv) {
     const BatchConnection connection(argv[1]);
     if (!OpenConnection(connection.machineName, connection.desiredAccess))
         return static_cast<int>(::GetLastError());
-    UpdateConsoleTitle(ConnectedTitle(connection.machineName, IsLocalMachine(connection.machineName)), 0);
+    UpdateConsoleTitle(ConnectedTitle(connection.machineName, GetConnection(ActiveConnectionNumber())->IsLocal()), 0);
     const int first = connection.given ? 2 : 1;
     ExecuteCommand(argv + first + 1, argv[first], &CommandRoot, static_cast<unsigned long>(argc > first ? argc - first - 1 : 0));
     NoteCommandEnd();

@@ -156,7 +156,7 @@ int GetPropertiesCommand(unsigned long, wchar_t**) {
     if (connection->GetProperties(&properties)) {
         PrintHeader();
         std::wcout << L"szMachineName   = " << properties.szMachineName
-                   << (IsLocalMachine(properties.szMachineName) ? L" (Ordinateur local)" : L"") << std::endl
+                   << (connection->IsLocal() ? L" (Ordinateur local)" : L"") << std::endl
                    << L"szDatabaseName  = " << properties.szDatabaseName << std::endl
                    << L"dwDesiredAccess = " << properties.dwDesiredAccess << std::endl
                    << L"Nombres d'objets services : " << connection->GetCount() << std::endl

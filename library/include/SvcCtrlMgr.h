@@ -56,6 +56,8 @@ public:
     // side of them itself when the connection breaks. The names stay; a later Close does nothing.
     void Abandon();
     int GetProperties(_SCM_PROPERTIES* properties) const;
+    // 1 when the connection's machine is the one the program runs on (IsLocalMachine of its name).
+    int IsLocal() const;
 
     // Locking a database that this connection already locked succeeds and keeps the held lock.
     int Lock();
@@ -99,6 +101,12 @@ public:
     // the records and their strings, and the number of records (the count pointer may be null).
     int EnumServices(unsigned long serviceType, unsigned long serviceState, const wchar_t* group,
                      ENUM_SERVICE_STATUS_PROCESSW** services, unsigned long* count) const;
+    // The same snapshot for a connection that may have been opened without
+    // SC_MANAGER_ENUMERATE_SERVICE, which the enumeration needs: it then goes through a manager
+    // handle of its own to the same machine and database, opened with that right alone and closed
+    // before the return. The connection's own rights stay as they were asked.
+    int EnumServicesWithEnumerateRight(unsigned long serviceType, unsigned long serviceState,
+                                       ENUM_SERVICE_STATUS_PROCESSW** services, unsigned long* count) const;
     int EnumServicesByGroupW(unsigned long serviceType, unsigned long serviceState, const wchar_t* group,
                              ENUM_SERVICE_STATUSW** services, unsigned long* count) const;
 
@@ -125,6 +133,10 @@ public:
     // REG_MULTI_SZ, fails. The list is written back whole, also when nothing changed, and closed by
     // two NULs whatever shape it was read in. The groups' tag vectors and services stay as they are.
 
+    // Puts back what a detaching of the registry (below) could not yet put back of the
+    // remote-registry service; makes no call when nothing is left. 1 when nothing is left.
+    int PutBackRemoteRegistry();
+
     // The manager handle in use, for the service objects made from this connection.
     SC_HANDLE Handle() const { return m_hSCManager; }
 
@@ -135,10 +147,11 @@ private:
     // one, the remote-registry service is started (or continued) first when it is not running.
     // A registry that cannot be reached gives 0 with its code in the last-error value.
     int __StartRemoteRegistryService(HKEY rootKey);
-    // Detaches the registry, and puts the remote-registry service back only as far as the
-    // attachment of this connection changed it: the start type it lifted first, then the service
-    // alone stopped (never its dependents nor its process) or paused again. A put-back that fails
-    // is reported on the error stream.
+    // Detaches the registry (the key first), and puts the remote-registry service back only as far
+    // as the attachments of this connection changed it: the start type it lifted first, then the
+    // service alone stopped (never its dependents nor its process) or paused again. A put-back
+    // that fails is reported on the error stream and kept for PutBackRemoteRegistry, Close or the
+    // next detaching.
     int __StopRemoteRegistryService();
     // Runs `work(m_hRegistryKey)` with the registry attached and detaches it afterwards, keeping
     // the last-error value that the work left.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "CommandFixture.h"
 #include "CommandRunner.h"
@@ -92,12 +93,39 @@ TEST_F(ControlCommandsTest, WithoutAConnectionOnlyTheEmptyLineIsWritten) {
 }
 
 // The debugger starts on this computer, and the boot notice always reaches it: neither may act
-// on what another machine's id or connection names. Each refusal says why, with its own code,
+// on what another machine's id or connection names, the debugger on no process that the stop's
+// kill would spare, and the notice not after a connection that failed or was lost. Each refusal
+// says why, with its own code,
 // and nothing is started, noticed or restarted.
 TEST_F(ControlCommandsTest, DebugAndBootActOnlyOnThisComputer) {
     fake.SetRegistryString(L"hklm\\software\\microsoft\\windows nt\\currentversion\\aedebug", L"Debugger",
                            L"dbg.exe -p %ld -e %ld");
     RunCommandLine(L"start Alpha");
+    // Processes that a debugger, which ends its debuggees when it exits, must not reach.
+    auto running = [this](const wchar_t* name, DWORD processId, DWORD flags = 0) -> FakeService& {
+        FakeService& added = fake.AddService(name, SERVICE_WIN32_SHARE_PROCESS);
+        added.status = {SERVICE_WIN32_SHARE_PROCESS, SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0, 0, 0, 0, processId,
+                        flags};
+        fake.runningProcesses.insert(processId);
+        return added;
+    };
+    running(L"Host1", 5100);
+    running(L"Host2", 5100);
+    running(L"Kernel", 4, SERVICE_RUNS_IN_SYSTEM_PROCESS);
+    running(L"Critical", 5200);
+    fake.criticalProcesses = {5200};
+    running(L"Rebooter", 5300).actions = {{SC_ACTION_RESTART, 0}, {SC_ACTION_REBOOT, 0}};
+    const std::wstring notAttached = L" n'a pas \u00E9t\u00E9 attach\u00E9 au d\u00E9bogueur : ";
+    const std::wstring system = L"c'est un processus du syst\u00E8me.\n";
+    auto loseTheConnection = [](FakePlatform& machine) {
+        {
+            OutputCapture discard;
+            CloseAllConnections();
+            OpenConnection(L"FAR", SC_MANAGER_CONNECT);
+        }
+        machine.StopAnswering(L"FAR");
+        ReadConnectionState(GetConnection(1));
+    };
     const struct {
         const wchar_t* machine;
         const wchar_t* line;
@@ -105,6 +133,8 @@ TEST_F(ControlCommandsTest, DebugAndBootActOnlyOnThisComputer) {
         DWORD lastError;
         std::wstring err;
         size_t debuggers;
+        // Run once the connection is opened.
+        std::function<void(FakePlatform&)> arrange = [](FakePlatform&) {};
     } cases[] = {
         {L"", L"debug Alpha", 1, 0, L"", 1},
         {L"\\\\quorvan-pc", L"debug Alpha", 1, 0, L"", 1},
@@ -112,6 +142,15 @@ TEST_F(ControlCommandsTest, DebugAndBootActOnlyOnThisComputer) {
          L"Le d\u00E9bogueur d\u00E9marre sur cet ordinateur : il ne peut pas s'attacher \u00E0 un service de SRV.\n", 0},
         {L"", L"debug Stopped", 0, ERROR_SERVICE_NOT_ACTIVE,
          L"Le service Stopped ne tourne pas : il n'a pas de processus auquel attacher le d\u00E9bogueur.\n", 0},
+        {L"", L"debug Host1", 0, ERROR_NOT_SUPPORTED,
+         L"Le processus 5100 du service Host1" + notAttached + L"il h\u00E9berge aussi Host2.\n", 0},
+        {L"", L"debug Kernel", 0, ERROR_NOT_SUPPORTED, L"Le processus 4 du service Kernel" + notAttached + system, 0},
+        {L"", L"debug Critical", 0, ERROR_NOT_SUPPORTED,
+         L"Le processus 5200 du service Critical" + notAttached + system, 0},
+        {L"", L"debug Rebooter", 0, ERROR_NOT_SUPPORTED,
+         L"Le processus 5300 du service Rebooter" + notAttached +
+             L"le gestionnaire de services red\u00E9marrerait l'ordinateur, selon ses actions en cas d'\u00E9chec.\n",
+         0},
         {L"SRV", L"boot bad", 0, ERROR_NOT_SUPPORTED,
          L"boot n'agit que sur cet ordinateur : la connexion active est celle de SRV.\n", 0},
         {L"SRV", L"boot ok", 0, ERROR_NOT_SUPPORTED,
@@ -123,17 +162,37 @@ TEST_F(ControlCommandsTest, DebugAndBootActOnlyOnThisComputer) {
          0},
         {L"grappe.corp.example", L"boot bad", 0, ERROR_NOT_SUPPORTED,
          L"boot n'agit que sur cet ordinateur : la connexion active est celle de grappe.corp.example.\n", 0},
+        // The commands after a failed connect were meant for the machine that could not be reached.
+        {L"OFFLINE", L"boot bad", 0, RPC_S_SERVER_UNAVAILABLE,
+         L"boot n'agit que sur cet ordinateur : la connexion \u00E0 OFFLINE a \u00E9chou\u00E9 (erreur 1722) et "
+         L"aucune connexion n'est active.\n",
+         0},
+        {L"FAR", L"boot bad", 0, RPC_S_SERVER_UNAVAILABLE,
+         L"La connection 1 avec FAR est perdue (erreur 1722) : fermez-la avec 'cc 1', puis reconnectez-vous avec "
+         L"'connect FAR'.\n",
+         0, loseTheConnection},
+        // No connection asked for: the notice is this computer's.
+        {L"OFFLINE", L"boot ok", 1, 0, L"", 0,
+         [](FakePlatform& machine) {
+             machine.bootAccepted = false;
+             RunCommandLine(L"sactc 0");
+         }},
     };
     fake.AddService(L"Stopped");
+    fake.unreachableMachines.insert(L"OFFLINE");
     // A node of a cluster, whose virtual name another node may be serving.
     fake.computerNames[ComputerNameNetBIOS] = L"GRAPPE";
     fake.computerNames[ComputerNameDnsHostname] = L"grappe";
     fake.computerNames[ComputerNameDnsFullyQualified] = L"grappe.corp.example";
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.machine) + L" " + c.line));
+        {
+            OutputCapture discard;
+            OpenConnection(c.machine, SC_MANAGER_CONNECT);
+        }
+        c.arrange(fake);
         const size_t started = fake.startedCommandLines.size();
         const size_t notices = fake.bootNotices.size();
-        OpenConnection(c.machine, SC_MANAGER_CONNECT);
         ::SetLastError(0);
         const CommandOutcome outcome = RunCommandLine(c.line);
         EXPECT_EQ(outcome.result, c.result);
@@ -143,6 +202,9 @@ TEST_F(ControlCommandsTest, DebugAndBootActOnlyOnThisComputer) {
         EXPECT_EQ(fake.bootNotices.size(), notices + (c.result && c.line[0] == L'b' ? 1 : 0));
     }
     EXPECT_FALSE(fake.restartRequested);
+    EXPECT_TRUE(fake.terminatedProcesses.empty());
+    // Back from its restart, the machine has forgotten the lost connection's handle.
+    fake.AnswerAgain(L"FAR");
 }
 
 // As their pages say: a service marked for deletion cannot be started, and no control reaches a

@@ -250,13 +250,21 @@ const Scenario Scenarios[] = {
                        {"EnumDependentServicesW", AsWithout},
                        {"OpenSCManagerW", AsWithout},
                        {"EnumServicesStatusExW", AsWithout},
+                       {"QueryServiceConfig2W", AsWithout},
                        {"QueryServiceStatusEx#14", AsWithout}}),
     // After the control, the status that it returned already shows the target state.
     On(L"pause Beta", {Lookup, {"QueryServiceStatusEx#2", AsWithout}}),
     On(L"continue Beta", {Lookup, {"QueryServiceStatusEx#2", AsWithout}}, {L"pause Beta"}),
     On(L"interrogate Alpha", {Lookup}),
-    // A process id that cannot be read starts no debugger: the read's code is the command's.
-    On(L"debug Beta", {Lookup}),
+    // A process id that cannot be read starts no debugger: the read's code is the command's. A
+    // process that cannot be judged is refused: its open's code, or ERROR_NOT_SUPPORTED when it may
+    // be critical. The enumeration's size query and a system that knows no failure actions
+    // (ERROR_INVALID_LEVEL) are no failure.
+    On(L"debug Beta", {Lookup,
+                       {"EnumServicesStatusExW#1", AsWithout},
+                       {"QueryServiceConfig2W", AsWithout},
+                       {"OpenProcess", Injected},
+                       {"IsProcessCritical", ERROR_NOT_SUPPORTED}}),
     On(L"create service_object Delta"),
     On(L"create service_group Nouveau order=1"),
     On(L"delete service_object Alpha"),

@@ -252,18 +252,30 @@ TEST_F(StateChangesTest, StopWaitsAFixedTimeAndEndsTheProcessOfALocalServiceThat
         EXPECT_EQ(machine.spooler.controlsReceived, c.controls);
         EXPECT_EQ(machine.fake.sleeps, c.sleeps);
         EXPECT_EQ(machine.fake.terminatedProcesses, (c.killed ? Terminations{{ProcessId, 1}} : Terminations{}));
-        EXPECT_EQ(machine.fake.serviceOpenings.at(0), static_cast<DWORD>(SERVICE_QUERY_STATUS | SERVICE_STOP));
+        // The kill reads the failure actions through the stop's handle.
+        EXPECT_EQ(machine.fake.serviceOpenings.at(0),
+                  static_cast<DWORD>(SERVICE_QUERY_STATUS | SERVICE_STOP | (c.killOnTimeout ? SERVICE_QUERY_CONFIG : 0)));
         EXPECT_FALSE(machine.fake.IsPrivilegeEnabled(L"SeDebugPrivilege")) << "the token is as it was";
     }
 }
 
 // The kill ends the named service's process only: never one that hosts other active services,
-// that the system runs, that is critical, or that the service has left (its id may since name an
-// unrelated process). A spared process is named on the error stream with the reason, and the stop
-// fails as a time-out does.
+// that the system runs, that is critical, that the service has left (its id may since name an
+// unrelated process), or whose end would restart the computer by the service's failure actions.
+// What became of the process is said in one line on the error stream; the stop fails as a
+// time-out does.
 TEST_F(StateChangesTest, TheKillEndsNothingButTheProcessOfTheNamedService) {
     const std::wstring spared = L"Le processus 4242 du service Spooler n'a pas \u00E9t\u00E9 termin\u00E9 : ";
     const std::wstring system = spared + L"c'est un processus du syst\u00E8me.\n";
+    const std::wstring ended = L"Le processus 4242 du service Spooler a \u00E9t\u00E9 termin\u00E9";
+    const std::wstring aftermath = L" ; le gestionnaire de services peut maintenant ";
+    const std::wstring byActions = L", selon ses actions en cas d'\u00E9chec.\n";
+    auto actions = [](std::vector<SC_ACTION_TYPE> types) {
+        return [=](Machine& machine) {
+            for (SC_ACTION_TYPE type : types)
+                machine.spooler.actions.push_back({type, 60000});
+        };
+    };
     auto hostAlso = [](const wchar_t* name, DWORD state) {
         return [=](Machine& machine) {
             FakeService& other = machine.fake.AddService(name, SERVICE_WIN32_SHARE_PROCESS);
@@ -284,8 +296,31 @@ TEST_F(StateChangesTest, TheKillEndsNothingButTheProcessOfTheNamedService) {
         bool killed;
         std::wstring err;
         std::vector<std::wstring> failed;
+        const wchar_t* machineName = nullptr;
     } cases[] = {
-        {"alone in its process", [](Machine&) {}, 0, true, L"", {L"Spooler"}},
+        {"alone in its process", [](Machine&) {}, 0, true, ended + L".\n", {L"Spooler"}},
+        {"a restart among its failure actions", actions({SC_ACTION_NONE, SC_ACTION_RESTART}), 0, true,
+         ended + aftermath + L"red\u00E9marrer le service" + byActions, {L"Spooler"}},
+        {"a restart and a command", actions({SC_ACTION_RUN_COMMAND, SC_ACTION_RESTART}), 0, true,
+         ended + aftermath + L"red\u00E9marrer le service ou ex\u00E9cuter sa commande en cas d'\u00E9chec" +
+             byActions,
+         {L"Spooler"}},
+        {"a restart of the computer among them", actions({SC_ACTION_RESTART, SC_ACTION_REBOOT}), 0, false,
+         spared + L"le gestionnaire de services red\u00E9marrerait l'ordinateur, selon ses actions en cas "
+                  L"d'\u00E9chec.\n",
+         {}},
+        {"failure actions that cannot be read",
+         [](Machine& m) { m.fake.FailCall("QueryServiceConfig2W", ERROR_ACCESS_DENIED); }, 0, false,
+         spared + L"ses actions en cas d'\u00E9chec n'ont pas pu \u00EAtre lues (erreur 5).\n", {}},
+        {"a system that knows no failure actions",
+         [](Machine& m) { m.fake.FailCall("QueryServiceConfig2W", ERROR_INVALID_LEVEL); }, 0, true, ended + L".\n",
+         {L"Spooler"}},
+        {"a process that cannot be opened", [](Machine& m) { m.fake.unopenableProcesses = {ProcessId}; }, 0, false,
+         spared + L"il n'a pas pu \u00EAtre ouvert (erreur 5).\n", {}},
+        {"an end that fails", [](Machine& m) { m.fake.FailCall("TerminateProcess", ERROR_ACCESS_DENIED); }, 0, false,
+         spared + L"sa fin a \u00E9chou\u00E9 (erreur 5).\n", {}},
+        {"another computer", [](Machine&) {}, 0, false,
+         spared + L"il tourne sur un autre ordinateur (\\\\FARAWAY).\n", {}, L"\\\\FARAWAY"},
         {"a host with another running service", hostAlso(L"Audio", SERVICE_RUNNING), 0, false,
          spared + L"il h\u00E9berge aussi Audio.\n", {}},
         {"a host with two",
@@ -294,16 +329,17 @@ TEST_F(StateChangesTest, TheKillEndsNothingButTheProcessOfTheNamedService) {
              hostAlso(L"Net", SERVICE_PAUSED)(m);
          },
          0, false, spared + L"il h\u00E9berge aussi Audio, Net.\n", {}},
-        {"a stopped co-hosted service is no reason", hostAlso(L"Audio", SERVICE_STOPPED), 0, true, L"", {L"Spooler"}},
+        {"a stopped co-hosted service is no reason", hostAlso(L"Audio", SERVICE_STOPPED), 0, true, ended + L".\n",
+         {L"Spooler"}},
         {"a service of a system process", runInSystemProcess, 0, false, system, {}},
         {"a critical process", critical, 0, false, system, {}},
         {"a system without the critical check", [](Machine& m) { m.fake.hasIsProcessCritical = false; }, 0, true,
-         L"", {L"Spooler"}},
+         ended + L".\n", {L"Spooler"}},
         {"the critical check fails", [](Machine& m) { m.fake.FailCall("IsProcessCritical", ERROR_ACCESS_DENIED); },
          0, false, system, {}},
         {"the services cannot be listed",
          [](Machine& m) { m.fake.FailCall("EnumServicesStatusExW", ERROR_ACCESS_DENIED, 1, 10); }, 0, false,
-         spared + L"les services qu'il h\u00E9berge n'ont pas pu \u00EAtre list\u00E9s.\n", {}},
+         spared + L"les services qu'il h\u00E9berge n'ont pas pu \u00EAtre list\u00E9s (erreur 5).\n", {}},
         {"its id given to an unrelated process just before",
          [](Machine& m) { m.fake.timedEvents.push_back({30001, [&m] { m.fake.ReuseProcessId(ProcessId); }}); }, 1,
          false, L"", {L"Spooler"}},
@@ -316,7 +352,7 @@ TEST_F(StateChangesTest, TheKillEndsNothingButTheProcessOfTheNamedService) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        Machine machine({Status(SERVICE_RUNNING, Stop), Status(SERVICE_STOP_PENDING, Stop, 0, 3000)});
+        Machine machine({Status(SERVICE_RUNNING, Stop), Status(SERVICE_STOP_PENDING, Stop, 0, 3000)}, c.machineName);
         c.arrange(machine);
         OutputCapture capture;
         ::SetLastError(Marker);

@@ -351,7 +351,8 @@ TEST_F(SvcObjTest, ControlCodesNeedTheirRightAndTheServicesAcceptance) {
     } changes[] = {
         {SERVICE_CONTROL_PAUSE, SERVICE_QUERY_STATUS | SERVICE_PAUSE_CONTINUE, SERVICE_PAUSED},
         {SERVICE_CONTROL_CONTINUE, SERVICE_QUERY_STATUS | SERVICE_PAUSE_CONTINUE, SERVICE_RUNNING},
-        {SERVICE_CONTROL_STOP, SERVICE_QUERY_STATUS | SERVICE_STOP, SERVICE_STOPPED},
+        // The forwarded stop ends a hanging service's process, after reading its failure actions.
+        {SERVICE_CONTROL_STOP, SERVICE_QUERY_STATUS | SERVICE_STOP | SERVICE_QUERY_CONFIG, SERVICE_STOPPED},
     };
     for (const auto& change : changes) {
         fake.serviceOpenings.clear();
@@ -389,6 +390,7 @@ TEST_F(SvcObjTest, SecurityTakesOnePartAtATime) {
 TEST_F(SvcObjTest, DebuggerStartsFromATemplateOfAtMostTwoIntegerConversionsAndAnAddress) {
     // A 32-bit build reads the 64-bit view, where the system's own debugger setting is.
     fake.wow64Process = true;
+    fake.runningProcesses = {4242};
     const std::wstring noAddress(2 * sizeof(void*), L'0');
     const struct {
         const wchar_t* text;
