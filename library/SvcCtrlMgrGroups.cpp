@@ -243,8 +243,9 @@ int EditGroupList(HKEY root, Edit edit) {
 
 template <typename Work>
 int CSvcCtrlMgr::__WithRegistry(Work work) {
-    if (!m_hSCManager || !__StartRemoteRegistryService(HKEY_LOCAL_MACHINE))
+    if (!m_hSCManager)
         return 0;
+    // Also when the registry cannot be reached: what the attempt started is put back at once.
     struct Detach {
         CSvcCtrlMgr& manager;
         ~Detach() {
@@ -252,6 +253,8 @@ int CSvcCtrlMgr::__WithRegistry(Work work) {
             manager.__StopRemoteRegistryService();
         }
     } detach{*this};
+    if (!__StartRemoteRegistryService(HKEY_LOCAL_MACHINE))
+        return 0;
     return work(m_hRegistryKey);
 }
 

@@ -475,6 +475,16 @@ TEST_F(BatchModeTest, WithoutConnectionArgumentTheCommandRunsOnThisMachine) {
     EXPECT_EQ(AfterBanner(), L"\n\n");
 }
 
+// Batch mode connects with the connection right alone: the listing of the services asks for the
+// enumeration's right through a manager handle of its own, closed with the command.
+TEST_F(BatchModeTest, EnumServicesListsOnTheDefaultConnection) {
+    fake.AddService(L"Spooler");
+    EXPECT_EQ(RunProgram({L"enum", L"services"}), 0);
+    EXPECT_NE(AfterBanner().find(L"\nSpooler  "), std::wstring::npos) << AfterBanner();
+    EXPECT_EQ(fake.Calls("OpenSCManagerW"), 2);
+    EXPECT_EQ(fake.OpenManagers(), 0u);
+}
+
 TEST_F(BatchModeTest, ConnectionArgumentAloneListsTheRoot) {
     std::wstring rootListing;
     {
@@ -653,6 +663,24 @@ TEST_F(ConnectionCommandsTest, OnlyTheCodesOfAMachineThatNoLongerAnswersLoseItsC
         EXPECT_EQ(ConnectionLossCode(GetConnection(1)), c.lost ? c.code : 0u);
         Quiet({L"callc"});
         fake.AnswerAgain(c.machine);
+    }
+}
+
+// Another machine's registry is reached through its remote-registry service, a channel of its own
+// (RegConnectRegistryW): its failure loses the connection only when the manager, asked once, does
+// not answer either. A connection that still answers is closed at the end, as any other.
+TEST_F(BatchModeTest, ARegistryChannelFailureLosesTheConnectionOnlyWithTheManager) {
+    fake.AddService(L"RemoteRegistry", SERVICE_WIN32_SHARE_PROCESS);
+    for (const bool managerAnswers : {true, false}) {
+        SCOPED_TRACE(managerAnswers ? "the manager answers" : "the manager fails too");
+        fake.FailCall("RegConnectRegistryW", RPC_S_SERVER_UNAVAILABLE);
+        if (!managerAnswers)
+            fake.FailCall("QueryServiceLockStatusW", RPC_S_CALL_FAILED, 1, 10);
+        EXPECT_EQ(RunProgram({L"connect:srv2,1", L"enum", L"service_group"}),
+                  static_cast<int>(RPC_S_SERVER_UNAVAILABLE));
+        EXPECT_EQ(fake.OpenManagers(), managerAnswers ? 0u : 1u);
+        EXPECT_EQ(fake.FindService(L"RemoteRegistry")->status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+        fake.AnswerAgain(L"srv2");
     }
 }
 

@@ -243,6 +243,8 @@ TEST_F(GroupCommandsTest, MalformedOptionsShowTheUsageLineAndChangeNothing) {
         {L"delete service_group name=", L"DeleteServiceGroupHelp()\n\n"},
         {L"delete service_group name=a b", L"DeleteServiceGroupHelp()\n\n"},
         {L"delete service_group order=abc", L"DeleteServiceGroupHelp()\n\n"},
+        // A word where the position belongs would read as 0, before every group.
+        {L"create service_group grp order=premier", L"CreateServiceGroupHelp()\n\n"},
         {L"create service_object", L"CreateSvcObjHelp()\n\n"},
         {L"delete service_object a b", L"DeleteSvcObjHelp()\n\n"},
     };
@@ -250,6 +252,7 @@ TEST_F(GroupCommandsTest, MalformedOptionsShowTheUsageLineAndChangeNothing) {
         const CommandOutcome outcome = RunCommandLine(c.line);
         EXPECT_EQ(outcome.result, 0) << c.line;
         EXPECT_EQ(outcome.out, c.usage) << c.line;
+        EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER)) << c.line;
     }
     EXPECT_EQ(Listed(fake), MultiStringUnits({L"A"}));
 }

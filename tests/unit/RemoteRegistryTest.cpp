@@ -62,17 +62,23 @@ TEST_F(RemoteRegistryTest, DisabledServiceIsEnabledOnlyWhileItStartsAndStoppedAt
     EXPECT_EQ(fake.registryConnections, (std::vector<std::wstring>{L"\\\\SRV"}));
     EXPECT_EQ(fake.OpenRegistryKeys(), 1u);
 
+    // The key goes before the service, whose stop takes the channel down; the stop's wait reads
+    // the clock first.
+    size_t keysDuringStop = 99;
+    fake.timedEvents.push_back({fake.tick, [&] { keysDuringStop = fake.OpenRegistryKeys(); }});
     EXPECT_EQ(Peer::Detach(connection), 1);
     EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(keysDuringStop, 0u);
     const size_t openings = fake.serviceOpenings.size();
     SetState(SERVICE_RUNNING);
     EXPECT_EQ(Peer::Detach(connection), 0) << "nothing attached any more";
     EXPECT_EQ(fake.serviceOpenings.size(), openings) << "a second detach leaves the service alone";
 }
 
-// What cannot be put back is said, with the platform's code. The put-back stops the service
-// alone: a service that came to depend on it meanwhile keeps running, and keeps it running.
-TEST_F(RemoteRegistryTest, APutBackThatFailsIsReportedAndTheDependentsAreLeftAlone) {
+// What cannot be put back is said, with the platform's code, and tried again later. The put-back
+// stops the service alone: a service that came to depend on it meanwhile keeps running, and keeps
+// it running.
+TEST_F(RemoteRegistryTest, APutBackThatFailsIsReportedKeptAndTheDependentsAreLeftAlone) {
     FakeService& dependent = fake.AddService(L"Consumer");
     dependent.dependencies = {L"RemoteRegistry"};
     CSvcCtrlMgr connection(L"SRV", nullptr, SC_MANAGER_ALL_ACCESS);
@@ -92,6 +98,18 @@ TEST_F(RemoteRegistryTest, APutBackThatFailsIsReportedAndTheDependentsAreLeftAlo
     EXPECT_EQ(dependent.status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_TRUE(dependent.controlsReceived.empty());
     EXPECT_TRUE(fake.terminatedProcesses.empty());
+
+    // The next try puts the start type back; the stop waits for the dependent to go.
+    EXPECT_EQ(connection.PutBackRemoteRegistry(), 0);
+    EXPECT_EQ(RemoteRegistry().startType, static_cast<DWORD>(SERVICE_DISABLED));
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_RUNNING));
+    dependent.status.dwCurrentState = SERVICE_STOPPED;
+    EXPECT_EQ(connection.PutBackRemoteRegistry(), 1);
+    EXPECT_EQ(State(), static_cast<DWORD>(SERVICE_STOPPED));
+    const size_t openings = fake.serviceOpenings.size();
+    EXPECT_EQ(connection.PutBackRemoteRegistry(), 1);
+    EXPECT_EQ(fake.serviceOpenings.size(), openings) << "nothing left, nothing asked";
+    EXPECT_EQ(::GetLastError(), Marker);
 }
 
 TEST_F(RemoteRegistryTest, ServiceThatWasAlreadyRunningIsLeftRunning) {
