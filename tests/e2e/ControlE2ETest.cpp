@@ -420,8 +420,13 @@ TEST(ControlE2ESlow, StopEndsTheProcessOfAServiceHangingInStopPending) {
     const OrvelRun run = RunOrvelBatch({L"stop", service.name()});
     const DWORD elapsed = GetTickCount() - before;
     EXPECT_GT(elapsed, 30000u);
-    // The manager still shows STOP_PENDING after the kill, so the stop fails as a time-out.
+    // The manager still shows STOP_PENDING after the kill, so the stop fails as a time-out. Wine
+    // knows no failure actions (ERROR_INVALID_LEVEL): none follow the end.
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), run.out);
+    EXPECT_PRED_FORMAT2(BytesEqual,
+                        Bytes(L"Le processus " + std::to_wstring(status.dwProcessId) + L" du service " + service.name() +
+                              L" a \u00E9t\u00E9 termin\u00E9.\n"),
+                        run.err);
     EXPECT_EQ(run.exitCode, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
     ASSERT_EQ(WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
     DWORD exitCode = 0;

@@ -278,7 +278,8 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             {base, {L"create", L"service_group", kNew, L"order=1", L"SET_GROUP_AT_THE_END"}, {kGrpA, kGrpB, kNew}},
             {base, {L"create", L"service_group", kNew, L"set_group_at_the_end", L"ORDER=1"}, {kGrpA, kNew, kGrpB}},
             {base, {L"create", L"service_group", kNew}, {kGrpA, kGrpB, kNew}},
-            {base, {L"create", L"service_group", kNew, L"order=x"}, {kNew, kGrpA, kGrpB}},
+            // A word where the position belongs would put the group before every other.
+            {base, {L"create", L"service_group", kNew, L"order=premier"}, base, kCreateUsage, usage},
             {base, {L"create", L"service_group", kNew, L"order= +1st"}, {kGrpA, kNew, kGrpB}},
             {base, {L"create", L"service_group", kNew, L"order=-1"}, {kGrpA, kGrpB, kNew}},
             {base, {L"create", L"service_group", kNew, nine}, {kGrpA, kGrpB, kNew}},
@@ -521,14 +522,16 @@ std::wstring ServiceListing(std::vector<ListedService> services, const std::wstr
 
 // Other tests add and remove services meanwhile: retried until the platform's view held still
 // around a matching run. Gives back the run's output.
+// `connected`: through a connection with rights; otherwise through batch mode's own, which has
+// the connection right alone.
 std::string ExpectServiceListing(const std::vector<std::wstring>& words, DWORD serviceType, DWORD serviceState,
                                  const std::wstring& singular, const std::wstring& plural,
-                                 const std::wstring& title) {
+                                 const std::wstring& title, bool connected = true) {
     std::vector<std::wstring> command = {L"enum", L"services"};
     command.insert(command.end(), words.begin(), words.end());
     for (int attempt = 0;; ++attempt) {
         const std::wstring before = ServiceListing(PlatformServices(serviceType, serviceState), singular, plural, title);
-        const OrvelRun run = RunOrvelBatch(command);
+        const OrvelRun run = connected ? RunOrvelBatch(command) : RunOrvel(command);
         const std::string expected = Batch(before);
         if ((ServiceListing(PlatformServices(serviceType, serviceState), singular, plural, title) != before ||
              run.out != expected) &&
@@ -550,6 +553,7 @@ TEST(GroupE2E, ServicesAndDriversAreListedWithTheirStatesAndDisplayNames) {
         << GetLastError();
 
     std::string out = ExpectServiceListing({}, SERVICE_WIN32, SERVICE_STATE_ALL, L"service", L"services", L"Services :");
+    ExpectServiceListing({}, SERVICE_WIN32, SERVICE_STATE_ALL, L"service", L"services", L"Services :", false);
     // The display name in the bytes that the rest of the console writes (Windows-1252).
     EXPECT_TRUE(std::regex_search(
         out, std::regex(Bytes(L"\nQuorvanE2EGrpListed +Arr\u00EAt\u00E9 +D\u00E9mo \u00E9num\u00E9r\u00E9e\n"))))
