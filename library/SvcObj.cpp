@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <iostream>
 #include <optional>
+#include <vector>
 
 #include "FailureActionType.h"
 #include "HandleGuard.h"
@@ -260,13 +261,53 @@ SimpleString DebuggerCommandLine(const wchar_t* commandTemplate, const DebuggerT
     return commandLine;
 }
 
-// Nothing waits for the debugger, so the handles of its process and thread are closed at once.
-bool StartDebugger(SimpleString& commandLine) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+// The attribute list of a process that inherits one handle and nothing else.
+class InheritedHandleList {
+public:
+    explicit InheritedHandleList(HANDLE handle) : m_handle(handle) {
+        // The size query fails as it should with ERROR_INSUFFICIENT_BUFFER.
+        SIZE_T size = 0;
+        if (!Os().InitializeProcThreadAttributeList(nullptr, 1, 0, &size) &&
+            ::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return;
+        m_storage.resize(size);
+        if (!Os().InitializeProcThreadAttributeList(List(), 1, 0, &size))
+            return;
+        m_initialized = true;
+        m_ready = Os().UpdateProcThreadAttribute(List(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &m_handle,
+                                                 sizeof m_handle, nullptr, nullptr) != FALSE;
+    }
+    ~InheritedHandleList() {
+        if (m_initialized)
+            Os().DeleteProcThreadAttributeList(List());
+    }
+    InheritedHandleList(const InheritedHandleList&) = delete;
+    InheritedHandleList& operator=(const InheritedHandleList&) = delete;
+
+    // False, with the platform's code, when the list could not be made.
+    bool Ready() const { return m_ready; }
+    LPPROC_THREAD_ATTRIBUTE_LIST List() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_storage.data()); }
+
+private:
+    HANDLE m_handle;
+    std::vector<BYTE> m_storage;
+    bool m_initialized = false;
+    bool m_ready = false;
+};
+
+// The debugger inherits the event it is to signal once attached, and nothing else of ours. Nothing
+// waits for it, so the handles of its process and thread are closed at once.
+bool StartDebugger(SimpleString& commandLine, HANDLE attached) {
+    InheritedHandleList inherited(attached);
+    if (!inherited.Ready())
+        return false;
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.lpAttributeList = inherited.List();
     PROCESS_INFORMATION started = {};
-    if (!Os().CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                             nullptr, &startup, &started))
+    if (!Os().CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE,
+                             NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                             &startup.StartupInfo, &started))
         return false;
     UniqueKernelHandle process(started.hProcess);
     UniqueKernelHandle thread(started.hThread);
@@ -541,14 +582,16 @@ int CService::AttachToADebugger() {
         ::SetLastError(ERROR_INVALID_DATA);
         return 0;
     }
-    // The debugger signals this event once it is attached; nobody here waits for it.
-    UniqueKernelHandle attached(Os().CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    // The debugger signals this event once it is attached (its own handle, inherited); nobody here
+    // waits for it.
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    UniqueKernelHandle attached(Os().CreateEventW(&inheritable, FALSE, FALSE, nullptr));
     if (!attached)
         return 0;
     SimpleString commandLine = DebuggerCommandLine(
         commandTemplate, shape, processId, static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(attached.get())));
     std::wcout << std::endl << L"Debugging: " << commandLine << std::endl;
-    if (!StartDebugger(commandLine))
+    if (!StartDebugger(commandLine, attached.get()))
         return 0;
     ::SetLastError(before);
     return 1;
@@ -556,8 +599,10 @@ int CService::AttachToADebugger() {
 
 CDriver::CDriver(CSvcCtrlMgr* manager, const wchar_t* serviceName) : CSvcObj(manager, serviceName) {}
 
+// The hint is the line that says why; the code tells a script that nothing was started.
 int CDriver::AttachToADebugger() {
     std::wcout << L"\nUtilisez le d\u00E9boggeur noyau !!" << std::endl;
+    ::SetLastError(ERROR_NOT_SUPPORTED);
     return 0;
 }
 

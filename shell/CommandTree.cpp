@@ -52,7 +52,10 @@ enum class Purpose { Run, Help };
 int Walk(wchar_t** words, wchar_t* word, _COMMAND_GROUP* group, unsigned long count, Purpose purpose) {
     for (;;) {
         if (!word) {
+            // A command line that names no command ran nothing.
             ListCommands(group);
+            if (purpose == Purpose::Run)
+                NoteCommandLineSlip(ERROR_INVALID_FUNCTION);
             return 0;
         }
         if (_COMMAND* command = FindByName(group->commands, word)) {

@@ -15,6 +15,7 @@
 #include "Platform.h"
 #include "StandardStreams.h"
 #include "StringFunctions.h"
+#include "UsageText.h"
 
 using ServicesManagement::CSvcObj;
 
@@ -228,7 +229,7 @@ void SetConfigAnswerInput(TextInput* input) { AnswerInput = input; }
 
 // Once started, the dialogue runs to its end and both changes are always asked of the platform.
 int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
-    if (argc != 1)
+    if (ShowUsageUnless(argc == 1, nullptr))
         return 0;
     int result = 0;
     WithActiveService(argv[0], [&](CSvcObj& object) {

@@ -46,6 +46,14 @@ void DescribeConnection(CSvcCtrlMgr* connection) {
     }
 }
 
+// A number that names no open connection, as typed: one line says so, and the command fails.
+// Always 0.
+int ReportNoSuchConnection(const wchar_t* word) {
+    std::wcerr << L"La connexion " << word << L" n'existe pas : 'cl' liste les connexions ouvertes." << std::endl;
+    ::SetLastError(ERROR_NOT_CONNECTED);
+    return 0;
+}
+
 // The connection commands end their output with a line break, after what they did.
 int EndWithLineBreak(int result) {
     std::wcout << std::endl;
@@ -88,18 +96,22 @@ int ConnectionListCommand(unsigned long argc, wchar_t**) {
 int SetActiveConnectionCommand(unsigned long argc, wchar_t** argv) {
     if (ShowUsageUnless(argc == 1, SetActiveConnectionHelp))
         return 0;
-    return EndWithLineBreak(SetActiveConnection(NumberWord(argv[0])));
+    return EndWithLineBreak(SetActiveConnection(NumberWord(argv[0])) || ReportNoSuchConnection(argv[0]));
 }
 
 int CloseConnectionCommand(unsigned long argc, wchar_t** argv) {
     if (ShowUsageUnless(argc == 1, CloseConnectionHelp))
         return 0;
-    return EndWithLineBreak(CloseConnection(NumberWord(argv[0])));
+    return EndWithLineBreak(CloseConnection(NumberWord(argv[0])) || ReportNoSuchConnection(argv[0]));
 }
 
 int CloseActiveConnectionCommand(unsigned long argc, wchar_t**) {
     if (ShowUsageUnless(argc == 0, CloseActiveConnectionHelp))
         return 0;
+    if (ActiveConnectionNumber() == 0) {
+        ReportNoActiveConnection();
+        return EndWithLineBreak(0);
+    }
     return EndWithLineBreak(CloseConnection(ActiveConnectionNumber()));
 }
 

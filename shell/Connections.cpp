@@ -123,6 +123,21 @@ void ReportLost(unsigned long number, const CSvcCtrlMgr& connection, DWORD code)
     std::wcerr << L"'." << std::endl;
 }
 
+} // namespace
+
+void ReportNoActiveConnection() {
+    std::wcerr << L"Aucune connexion n'est active";
+    if (g_failedCode != ERROR_SUCCESS)
+        std::wcerr << L" : la connexion \u00E0 " << g_failedMachine << L" a \u00E9chou\u00E9 (erreur " << g_failedCode
+                   << L"). Reconnectez-vous avec 'connect " << g_failedMachine << L"'";
+    else
+        std::wcerr << L" : ouvrez-en une avec 'connect', ou choisissez-en une avec 'sactc'";
+    std::wcerr << L"." << std::endl;
+    ::SetLastError(ERROR_NOT_CONNECTED);
+}
+
+namespace {
+
 // Frees a connection; a lost one is forgotten first, so that its destruction makes no call.
 void Free(CSvcCtrlMgr* connection) {
     if (g_lost.erase(connection) != 0)
@@ -140,6 +155,10 @@ CSvcCtrlMgr* GetConnection(unsigned long number) {
 
 CSvcCtrlMgr* GetActiveConnection() {
     CSvcCtrlMgr* connection = GetConnection(g_active);
+    if (!connection) {
+        ReportNoActiveConnection();
+        return nullptr;
+    }
     if (const DWORD code = ConnectionLossCode(connection)) {
         ReportLost(g_active, *connection, code);
         ::SetLastError(code);

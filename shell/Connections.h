@@ -9,16 +9,20 @@ using ServicesManagement::CSvcCtrlMgr;
 
 // Null for 0 or a number past the end.
 CSvcCtrlMgr* GetConnection(unsigned long number);
-// The connection every service command works on; null when none is active. When the active
-// connection is lost (below), it is null too: the command then fails at once, with the code that
-// lost the connection in the last-error value and a line on the error stream that says how to
-// recover. The connection a command reached is remembered for NoteCommandEnd.
+// The connection every service command works on; null when none is active, after a line on the
+// error stream that says so (naming the machine of a `connect` that failed) and with
+// ERROR_NOT_CONNECTED in the last-error value. When the active connection is lost (below), it is
+// null too: the command then fails at once, with the code that lost the connection in the
+// last-error value and a line on the error stream that says how to recover. The connection a
+// command reached is remembered for NoteCommandEnd.
 CSvcCtrlMgr* GetActiveConnection();
 // The same for a command that also reaches the machine's registry (the group commands): a failure
 // of that channel alone does not lose the connection (NoteCommandEnd).
 CSvcCtrlMgr* GetActiveConnectionWithRegistry();
 unsigned long ActiveConnectionNumber();
 unsigned long ConnectionCount();
+// The line of GetActiveConnection when no connection is active, and its code (ERROR_NOT_CONNECTED).
+void ReportNoActiveConnection();
 // While no connection is active because the last `connect` failed (and none was made active
 // since): that failure's code and the machine it named; 0 otherwise.
 DWORD FailedConnectionCode();

@@ -21,7 +21,9 @@ int EnumServiceGroupsCommand(unsigned long, wchar_t**) {
     if (!connection)
         return 0;
     MultiString groups;
-    connection->EnumServiceGroups(groups);
+    // A list that cannot be read is no list of none: only the failure shows.
+    if (!connection->EnumServiceGroups(groups))
+        return 0;
     const unsigned int count = groups.NumberOfElements();
     std::wcout << L"Il y a " << count << L" groupe" << (count > 1 ? L"s" : L"") << L"." << std::endl
                << std::endl
@@ -75,7 +77,7 @@ int EnumLoadOrderCommand(unsigned long argc, wchar_t** argv) {
 }
 
 int EnumDependentsCommand(unsigned long argc, wchar_t** argv) {
-    if (argc != 1)
+    if (ShowUsageUnless(argc == 1, nullptr))
         return 0;
     WithActiveService(argv[0], [](CSvcObj& object) {
         std::wcout << L"Dépendances de " << object.GetName() << L" :" << std::endl;
@@ -201,8 +203,14 @@ void PrintServiceTable(const ServiceKind& kind, const std::vector<ServiceRow>& r
 // with the records. A connection opened without the enumeration's right (batch mode's, a
 // `connect` without rights) lists all the same.
 int EnumServicesCommand(unsigned long argc, wchar_t** argv) {
-    const ServiceKind* kind = argc >= 1 ? ChoiceNamed(ServiceKinds, argv[0]) : &ServiceKinds[0];
-    const StateChoice* states = argc >= 2 ? ChoiceNamed(StateChoices, argv[1]) : &StateChoices[0];
+    // A state word alone is the state: the kind and state words differ but for "tous", which
+    // stays the kind.
+    const bool stateAlone =
+        argc == 1 && !ChoiceNamed(ServiceKinds, argv[0]) && ChoiceNamed(StateChoices, argv[0]);
+    const ServiceKind* kind = argc >= 1 && !stateAlone ? ChoiceNamed(ServiceKinds, argv[0]) : &ServiceKinds[0];
+    const StateChoice* states = argc >= 2 ? ChoiceNamed(StateChoices, argv[1])
+                                : stateAlone ? ChoiceNamed(StateChoices, argv[0])
+                                             : &StateChoices[0];
     if (ShowUsageUnless(argc <= 2 && kind && states, EnumServicesHelp))
         return 0;
     CSvcCtrlMgr* connection = GetActiveConnection();

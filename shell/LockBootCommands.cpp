@@ -11,7 +11,9 @@
 namespace {
 
 // The lock leaves take no word and need an active connection; otherwise they do nothing.
-CSvcCtrlMgr* LockTarget(unsigned long argc) { return argc == 0 ? GetActiveConnection() : nullptr; }
+CSvcCtrlMgr* LockTarget(unsigned long argc) {
+    return ShowUsageUnless(argc == 0, nullptr) ? nullptr : GetActiveConnection();
+}
 
 const wchar_t* YesNo(bool yes) { return yes ? L"yes" : L"no"; }
 

@@ -9,6 +9,7 @@
 #include "FailureActionType.h"
 #include "Memory.h"
 #include "Platform.h"
+#include "UsageText.h"
 
 using ServicesManagement::CSvcObj;
 
@@ -108,7 +109,7 @@ void PrintDescription(const SERVICE_DESCRIPTIONW& description) {
 
 // The lookup has just read the configuration: it is dumped as read.
 int QueryConfigCommand(unsigned long argc, wchar_t** argv) {
-    if (argc != 1)
+    if (ShowUsageUnless(argc == 1, nullptr))
         return 0;
     const bool found = WithActiveServiceConfig(
         argv[0], [](CSvcObj&, const QUERY_SERVICE_CONFIGW& config) { DumpRecord(config, PrintConfig); });
@@ -117,7 +118,7 @@ int QueryConfigCommand(unsigned long argc, wchar_t** argv) {
 }
 
 int QueryStatusCommand(unsigned long argc, wchar_t** argv) {
-    if (argc != 1)
+    if (ShowUsageUnless(argc == 1, nullptr))
         return 0;
     int result = 0;
     WithActiveService(argv[0], [&](CSvcObj& object) {
@@ -133,7 +134,7 @@ int QueryStatusCommand(unsigned long argc, wchar_t** argv) {
 }
 
 int QueryConfigExCommand(unsigned long argc, wchar_t** argv) {
-    if (argc != 1)
+    if (ShowUsageUnless(argc == 1, nullptr))
         return 0;
     int result = 0;
     WithActiveService(argv[0], [&](CSvcObj& object) {
@@ -172,8 +173,10 @@ namespace {
 using NameTranslation = int (CSvcCtrlMgr::*)(const SimpleString&, SimpleString&) const;
 
 int PrintTranslatedName(unsigned long argc, wchar_t** argv, NameTranslation translate, const wchar_t* label) {
+    if (ShowUsageUnless(argc == 1, nullptr))
+        return 0;
     CSvcCtrlMgr* connection = GetActiveConnection();
-    if (argc != 1 || !connection)
+    if (!connection)
         return 0;
     SimpleString name;
     if ((connection->*translate)(SimpleString(argv[0]), name))
@@ -185,7 +188,7 @@ int PrintTranslatedName(unsigned long argc, wchar_t** argv, NameTranslation tran
 // `pid` and `type` report through the banner only: their result is always 0.
 template <typename Read>
 int PrintServiceNumber(unsigned long argc, wchar_t** argv, const wchar_t* label, Read read) {
-    if (argc != 1)
+    if (ShowUsageUnless(argc == 1, nullptr))
         return 0;
     WithActiveServiceConfig(argv[0], [&](CSvcObj& object, const QUERY_SERVICE_CONFIGW& config) {
         std::wcout << label << read(object, config) << std::endl;

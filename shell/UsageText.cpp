@@ -17,7 +17,8 @@ void PrintUsageText(std::initializer_list<const wchar_t*> lines) {
 
 bool ShowUsageUnless(bool accepted, COMMAND_HELP help) {
     if (!accepted) {
-        help();
+        if (help)
+            help();
         NoteCommandLineSlip(ERROR_INVALID_PARAMETER);
     }
     return !accepted;

@@ -10,5 +10,6 @@ void PrintUsageText(std::initializer_list<const wchar_t*> lines);
 void PrintLines(std::initializer_list<const wchar_t*> lines);
 
 // Shows the usage text when a command got words it does not take, and notes that slip of the
-// command line; true when it did.
+// command line; true when it did. A command without a usage text (null) shows nothing, and the
+// slip is noted all the same.
 bool ShowUsageUnless(bool accepted, COMMAND_HELP help);

@@ -118,7 +118,7 @@ public:
                      const wchar_t* binaryPathName, const wchar_t* loadOrderGroup, unsigned long* tagId,
                      const wchar_t* dependencies, const wchar_t* serviceStartName, const wchar_t* password,
                      const wchar_t* displayName) override;
-    // Drivers are debugged with the kernel debugger: writes a hint and returns 0.
+    // Drivers are debugged with the kernel debugger: writes a hint and fails with ERROR_NOT_SUPPORTED.
     int AttachToADebugger() override;
 };
 

@@ -86,6 +86,12 @@ public:
                                 LPPROCESS_INFORMATION processInformation) = 0;
     virtual HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
                                 LPCWSTR name) = 0;
+    // The attribute list of a process to start (STARTUPINFOEXW), for the handles it may inherit.
+    virtual BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD count, DWORD flags,
+                                                   PSIZE_T size) = 0;
+    virtual BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
+                                           PVOID value, SIZE_T size, PVOID previousValue, PSIZE_T returnSize) = 0;
+    virtual void DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list) = 0;
 
     // Names
     virtual BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) = 0;

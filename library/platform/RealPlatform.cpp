@@ -139,6 +139,17 @@ public:
     HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name) override {
         return ::CreateEventW(attributes, manualReset, initialState, name);
     }
+    BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD count, DWORD flags,
+                                           PSIZE_T size) override {
+        return ::InitializeProcThreadAttributeList(list, count, flags, size);
+    }
+    BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute, PVOID value,
+                                   SIZE_T size, PVOID previousValue, PSIZE_T returnSize) override {
+        return ::UpdateProcThreadAttribute(list, flags, attribute, value, size, previousValue, returnSize);
+    }
+    void DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list) override {
+        ::DeleteProcThreadAttributeList(list);
+    }
     LSTATUS RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
 
     BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) override {

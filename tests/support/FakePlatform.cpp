@@ -293,6 +293,7 @@ BOOL FakePlatform::CloseHandle(HANDLE handle) {
         return FALSE;
     if (m_handles.erase(handle) == 0 && m_processHandles.erase(handle) == 0)
         return Fail(ERROR_INVALID_HANDLE);
+    m_inheritable.erase(handle);
     return TRUE;
 }
 

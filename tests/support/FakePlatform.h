@@ -156,6 +156,8 @@ public:
     std::set<DWORD> runningProcesses;
     std::vector<std::pair<DWORD, UINT>> terminatedProcesses;
     std::vector<std::wstring> startedCommandLines;
+    // The handles that each started process inherited, in the order of startedCommandLines.
+    std::vector<std::vector<HANDLE>> startedInheritance;
     // Processes that no one may open, whatever the privileges: the client-server runtime processes
     // and the protected ones. The idle (0) and system (4) processes are refused as well.
     std::set<DWORD> unopenableProcesses;
@@ -274,6 +276,11 @@ public:
                         LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo,
                         LPPROCESS_INFORMATION processInformation) override;
     HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name) override;
+    BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD count, DWORD flags,
+                                           PSIZE_T size) override;
+    BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute, PVOID value,
+                                   SIZE_T size, PVOID previousValue, PSIZE_T returnSize) override;
+    void DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list) override;
     BOOL GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) override;
     DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size,
                          va_list* arguments) override;
@@ -391,6 +398,12 @@ private:
         DWORD access;
     };
     std::map<HANDLE, ProcessHandle> m_processHandles;
+    // Handles created inheritable and not yet closed.
+    std::set<HANDLE> m_inheritable;
+    // What a child started with `inheritHandles` set inherits: the handle list of its attribute
+    // list, or else every inheritable handle; empty, with the code set, for a list that names one
+    // that is not inheritable.
+    std::optional<std::vector<HANDLE>> InheritedBy(DWORD creationFlags, LPSTARTUPINFOW startupInfo) const;
     // Whether `machine` names this computer (by any of its names, or none).
     bool IsThisComputer(const std::wstring& machine) const;
     std::set<FakeSid*> m_sids;

@@ -880,11 +880,82 @@ void FakePlatform::ReuseProcessId(DWORD processId) {
     runningProcesses.insert(processId);
 }
 
+namespace {
+
+// What InitializeProcThreadAttributeList lays out in the caller's block: the handle list alone.
+struct FakeAttributeList {
+    static constexpr DWORD Initialized = 0x4C495354;
+    DWORD state;
+    DWORD handleCount;
+    HANDLE handles[4];
+};
+
+} // namespace
+
+// InitializeProcThreadAttributeList page: called without a list, it fails with
+// ERROR_INSUFFICIENT_BUFFER and gives the size the list needs.
+BOOL FakePlatform::InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD, DWORD,
+                                                      PSIZE_T size) {
+    if (Fails("InitializeProcThreadAttributeList"))
+        return FALSE;
+    const SIZE_T needed = sizeof(FakeAttributeList);
+    if (!list || *size < needed) {
+        *size = needed;
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    *reinterpret_cast<FakeAttributeList*>(list) = {FakeAttributeList::Initialized, 0, {}};
+    return TRUE;
+}
+
+// UpdateProcThreadAttribute page: the handle list is an array of handles, its size in bytes.
+BOOL FakePlatform::UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD, DWORD_PTR attribute,
+                                             PVOID value, SIZE_T size, PVOID, PSIZE_T) {
+    if (Fails("UpdateProcThreadAttribute"))
+        return FALSE;
+    auto* fake = reinterpret_cast<FakeAttributeList*>(list);
+    const SIZE_T count = size / sizeof(HANDLE);
+    if (attribute != PROC_THREAD_ATTRIBUTE_HANDLE_LIST || fake->state != FakeAttributeList::Initialized ||
+        size % sizeof(HANDLE) != 0 || count == 0 || count > 4)
+        return Fail(ERROR_INVALID_PARAMETER);
+    fake->handleCount = static_cast<DWORD>(count);
+    std::memcpy(fake->handles, value, size);
+    return TRUE;
+}
+
+void FakePlatform::DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list) {
+    reinterpret_cast<FakeAttributeList*>(list)->state = 0;
+}
+
+// UpdateProcThreadAttribute page: the handles of the list must have been created inheritable.
+std::optional<std::vector<HANDLE>> FakePlatform::InheritedBy(DWORD creationFlags, LPSTARTUPINFOW startupInfo) const {
+    if (!(creationFlags & EXTENDED_STARTUPINFO_PRESENT))
+        return std::vector<HANDLE>(m_inheritable.begin(), m_inheritable.end());
+    const auto* list =
+        reinterpret_cast<const FakeAttributeList*>(reinterpret_cast<LPSTARTUPINFOEXW>(startupInfo)->lpAttributeList);
+    if (!list || list->state != FakeAttributeList::Initialized) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    }
+    std::vector<HANDLE> handles(list->handles, list->handles + list->handleCount);
+    for (HANDLE handle : handles) {
+        if (!m_inheritable.count(handle)) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return std::nullopt;
+        }
+    }
+    return handles;
+}
+
+// CreateProcessW page: a child inherits only when `inheritHandles` is set.
 BOOL FakePlatform::CreateProcessW(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                                  BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
-                                  LPPROCESS_INFORMATION information) {
+                                  BOOL inheritHandles, DWORD creationFlags, LPVOID, LPCWSTR,
+                                  LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION information) {
     if (Fails("CreateProcessW"))
         return FALSE;
+    std::optional<std::vector<HANDLE>> inherited = std::vector<HANDLE>();
+    if (inheritHandles && !(inherited = InheritedBy(creationFlags, startupInfo)))
+        return FALSE;
+    startedInheritance.push_back(*inherited);
     startedCommandLines.emplace_back(commandLine ? commandLine : L"");
     information->dwProcessId = 7000 + static_cast<DWORD>(startedCommandLines.size());
     information->dwThreadId = information->dwProcessId + 1;
@@ -894,8 +965,11 @@ BOOL FakePlatform::CreateProcessW(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIB
     return TRUE;
 }
 
-HANDLE FakePlatform::CreateEventW(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) {
+HANDLE FakePlatform::CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL, BOOL, LPCWSTR) {
     if (Fails("CreateEventW"))
         return nullptr;
-    return NewHandle(HandleKind::Other);
+    HANDLE event = NewHandle(HandleKind::Other);
+    if (attributes && attributes->bInheritHandle)
+        m_inheritable.insert(event);
+    return event;
 }

@@ -16,6 +16,8 @@
 namespace {
 
 const DWORD Marker = 0xBEEF;
+const std::wstring NoConnection =
+    L"Aucune connexion n'est active : ouvrez-en une avec 'connect', ou choisissez-en une avec 'sactc'.\n";
 
 // Runs command lines through the registered tree, as the loop does, with the list emptied after
 // each test so that tests stay independent.
@@ -66,6 +68,21 @@ protected:
         ServicesManagement::_SCM_PROPERTIES properties;
         GetConnection(number)->GetProperties(&properties);
         return properties.dwDesiredAccess;
+    }
+
+    // Runs a command that fails with ERROR_NOT_CONNECTED after the one line `why` on the error
+    // stream, and returns what it wrote on standard output.
+    static std::wstring NotConnected(std::vector<std::wstring> words, const std::wstring& why) {
+        OutputCapture capture;
+        ::SetLastError(0);
+        EXPECT_EQ(Run(words), 0) << words[0];
+        EXPECT_EQ(capture.Err(), why) << words[0];
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_CONNECTED)) << words[0];
+        return capture.Out();
+    }
+
+    static std::wstring NoSuchConnection(const std::wstring& word) {
+        return L"La connexion " + word + L" n'existe pas : 'cl' liste les connexions ouvertes.\n";
     }
 
     void Connect(const std::wstring& machine, const std::wstring& rights = L"1") {
@@ -187,9 +204,8 @@ TEST_F(ConnectionCommandsTest, SetActiveAcceptsOnlyExistingNumbers) {
     EXPECT_EQ(Output({L"sactc", L"1", L"2"}, 0), usage);
     EXPECT_EQ(ActiveConnectionNumber(), 3u);
 
-    EXPECT_EQ(Output({L"sactc", L"4"}, 0), L"\n");
-    EXPECT_EQ(Output({L"sactc", L"-1"}, 0), L"\n");
-    EXPECT_EQ(Output({L"sactc", L"99999999999"}, 0), L"\n");
+    for (const wchar_t* word : {L"4", L"-1", L"99999999999"})
+        EXPECT_EQ(NotConnected({L"sactc", word}, NoSuchConnection(word)), L"\n");
     EXPECT_EQ(ActiveConnectionNumber(), 3u);
     EXPECT_EQ(Output({L"sactc", L"1"}, 1), L"\n");
     EXPECT_EQ(GetActiveConnection(), GetConnection(1));
@@ -231,7 +247,7 @@ TEST_F(ConnectionCommandsTest, CloseOfNoSuchConnectionChangesNothing) {
     Connect(L"A");
     Connect(L"B");
     for (const wchar_t* word : {L"0", L"-1", L"abc", L"3", L"4294967297"})
-        EXPECT_EQ(Output({L"cc", word}, 0), L"\n") << word;
+        EXPECT_EQ(NotConnected({L"cc", word}, NoSuchConnection(word)), L"\n") << word;
     const std::wstring usage = UsageOf(CloseConnectionHelp);
     EXPECT_EQ(usage.rfind(L"\nFerme une connection donnée parmi celles déjà présentes\n", 0), 0u) << usage;
     EXPECT_EQ(Output({L"cc"}, 0), usage);
@@ -248,7 +264,7 @@ TEST_F(ConnectionCommandsTest, CloseActiveNeedsAnActiveConnection) {
     EXPECT_EQ(ConnectionCount(), 1u);
     EXPECT_EQ(MachineOf(1), L"A");
     EXPECT_EQ(ActiveConnectionNumber(), 0u);
-    EXPECT_EQ(Output({L"cactc"}, 0), L"\n");
+    EXPECT_EQ(NotConnected({L"cactc"}, NoConnection), L"\n");
     EXPECT_EQ(ConnectionCount(), 1u);
     const std::wstring usage = UsageOf(CloseActiveConnectionHelp);
     EXPECT_EQ(usage.rfind(L"\nFerme la connection active.\n", 0), 0u) << usage;
@@ -278,14 +294,16 @@ TEST_F(ConnectionCommandsTest, CloseAllWritesTwoLineBreaks) {
 TEST_F(ConnectionCommandsTest, LockLeavesDoNothingWithoutAnActiveConnectionOrWithAWord) {
     const std::vector<std::wstring> leaves = {L"can_be_locked", L"on", L"off", L"status"};
     for (const std::wstring& leaf : leaves)
-        EXPECT_EQ(Output({L"lock", leaf}, 0), L"") << leaf;
+        EXPECT_EQ(NotConnected({L"lock", leaf}, NoConnection), L"") << leaf;
     Connect(L"SRV", L"983103");
     Quiet({L"sactc", L"0"});
     for (const std::wstring& leaf : leaves)
-        EXPECT_EQ(Output({L"lock", leaf}, 0), L"") << leaf;
+        EXPECT_EQ(NotConnected({L"lock", leaf}, NoConnection), L"") << leaf;
     Quiet({L"sactc", L"1"});
-    for (const std::wstring& leaf : leaves)
+    for (const std::wstring& leaf : leaves) {
         EXPECT_EQ(Output({L"lock", leaf, L"now"}, 0), L"") << leaf;
+        EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER)) << leaf;
+    }
     EXPECT_FALSE(fake.IsDatabaseLocked());
     EXPECT_EQ(fake.Calls("QueryServiceLockStatusW"), 0);
 }
@@ -370,8 +388,9 @@ TEST_F(ConnectionCommandsTest, WithoutElevationOnlyTheRightsOfEveryUserOpen) {
         EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << rights;
     }
     EXPECT_EQ(ConnectionCount(), 3u);
-    EXPECT_EQ(Output({L"lock", L"on"}, 0), L"");
-    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(NotConnected({L"lock", L"on"}, L"Aucune connexion n'est active : la connexion \u00E0 SRV a \u00E9chou\u00E9 "
+                                             L"(erreur 5). Reconnectez-vous avec 'connect SRV'.\n"),
+              L"");
 }
 
 // OpenSCManager: another machine grants a caller that is not one of its administrators only
@@ -493,7 +512,7 @@ TEST_F(BatchModeTest, ConnectionArgumentAloneListsTheRoot) {
         rootListing = capture.Out();
     }
     ASSERT_NE(rootListing, L"");
-    EXPECT_EQ(RunProgram({L"connect:"}), 0);
+    EXPECT_EQ(RunProgram({L"connect:"}), static_cast<int>(ERROR_INVALID_FUNCTION)) << "it ran nothing";
     EXPECT_EQ(fake.openedMachines, (std::vector<std::wstring>{L""}));
     EXPECT_EQ(AfterBanner(), rootListing + L"\n");
 }

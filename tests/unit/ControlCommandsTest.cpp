@@ -80,15 +80,29 @@ TEST_F(ControlCommandsTest, ControlDoesNothingAndItsHelpIsEmpty) {
     EXPECT_TRUE(fake.serviceOpenings.empty());
 }
 
-TEST_F(ControlCommandsTest, WithoutAConnectionOnlyTheEmptyLineIsWritten) {
+// Without a connection the output is the empty line alone, and one line on the error stream says
+// why nothing happened: after a failed connect it names the machine that could not be reached.
+TEST_F(ControlCommandsTest, WithoutAConnectionOnlyTheEmptyLineIsWrittenAndTheReasonSaid) {
     {
         OutputCapture discard;
         CloseAllConnections();
     }
-    ::SetLastError(0);
-    const CommandOutcome outcome = RunCommandLine(L"start Alpha");
-    EXPECT_EQ(outcome.out, L"\n");
-    EXPECT_EQ(::GetLastError(), 0u);
+    const std::wstring none = L"Aucune connexion n'est active";
+    fake.unreachableMachines.insert(L"far");
+    for (const bool afterFailedConnect : {false, true}) {
+        if (afterFailedConnect) {
+            OutputCapture discard;
+            OpenConnection(L"far", SC_MANAGER_CONNECT);
+        }
+        ::SetLastError(0);
+        const CommandOutcome outcome = RunCommandLine(L"start Alpha");
+        EXPECT_EQ(outcome.out, L"\n");
+        EXPECT_EQ(outcome.err, afterFailedConnect ? none + L" : la connexion \u00E0 far a \u00E9chou\u00E9 (erreur 1722). "
+                                                           L"Reconnectez-vous avec 'connect far'.\n"
+                                                 : none + L" : ouvrez-en une avec 'connect', ou choisissez-en une "
+                                                          L"avec 'sactc'.\n");
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_CONNECTED));
+    }
     EXPECT_TRUE(fake.serviceOpenings.empty());
 }
 

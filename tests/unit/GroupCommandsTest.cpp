@@ -30,7 +30,7 @@ protected:
     }
 };
 
-TEST_F(GroupCommandsTest, GroupListSaysGroupOrGroupsAndNullWhenUnread) {
+TEST_F(GroupCommandsTest, GroupListSaysGroupOrGroupsAndOnlyTheFailureWhenUnread) {
     const struct {
         std::vector<std::wstring> names;
         const wchar_t* expected;
@@ -45,8 +45,13 @@ TEST_F(GroupCommandsTest, GroupListSaysGroupOrGroupsAndNullWhenUnread) {
         EXPECT_EQ(outcome.result, 1);
         EXPECT_EQ(outcome.out, c.expected);
     }
+    // A list that cannot be read is not a list of no group.
     fake.registry[GroupListKey].erase(L"list");
-    EXPECT_EQ(RunCommandLine(L"enum service_group").out, L"Il y a 0 groupe.\n\nGroupes :\n=========\n(null)\n\n");
+    ::SetLastError(0);
+    const CommandOutcome unread = RunCommandLine(L"enum service_group");
+    EXPECT_EQ(unread.result, 0);
+    EXPECT_EQ(unread.out, L"");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(GroupCommandsTest, LoadOrderMarksWhatTheListAndTheTagsDoNotPlace) {
@@ -154,7 +159,21 @@ TEST_F(GroupCommandsTest, ServicesAreListedByKeyNameWithTheirStatesAligned) {
          L"SvcA     Reprise en cours        SvcA (display)\n"
          L"zeta     En cours d'ex\u00E9cution    Z\u00EAta affich\u00E9e\n\n"},
         {L"enum services pilotes inactifs", 1, L"Il y a 0 pilote.\n\nPilotes :\n=========\n\n"},
-        {L"enum services actifs", 0, usage},
+        // A state word alone is the state; "tous" alone stays the kind.
+        {L"enum services Inactifs", 1,
+         L"Il y a 1 service.\n\nServices :\n==========\nAlpha  Arr\u00EAt\u00E9  Alpha (display)\n\n"},
+        {L"enum services tous", 1,
+         L"Il y a 9 services / pilotes.\n\nServices / pilotes :\n====================\n"
+         L"Alpha    Arr\u00EAt\u00E9                  Alpha (display)\n"
+         L"Beep     En cours d'ex\u00E9cution    Beep (display)\n"
+         L"beta     En pause                beta (display)\n"
+         L"Charlie  D\u00E9marrage en cours      Charlie (display)\n"
+         L"d        Mise en pause en cours  d (display)\n"
+         L"Fs       En cours d'ex\u00E9cution    Fs (display)\n"
+         L"Svc_B    Arr\u00EAt en cours          Svc_B (display)\n"
+         L"SvcA     Reprise en cours        SvcA (display)\n"
+         L"zeta     En cours d'ex\u00E9cution    Z\u00EAta affich\u00E9e\n\n"},
+        {L"enum services actifs services", 0, usage},
         {L"enum services services en_cours", 0, usage},
         {L"enum services tous tous tous", 0, usage},
     };

@@ -403,6 +403,9 @@ TEST_F(SvcObjTest, DebuggerStartsFromATemplateOfAtMostTwoIntegerConversionsAndAn
         {L"dbg -p %ld -c \".jdinfo 0x%p\"", L"dbg -p 4242 -c \".jdinfo 0x" + noAddress + L"\""},
         {L"dbg -j 0x%p", L"dbg -j 0x" + noAddress},
     };
+    // Another inheritable handle of the program's, which the debugger must not receive.
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    const HANDLE unrelated = fake.CreateEventW(&inheritable, FALSE, FALSE, nullptr);
     for (const auto& c : accepted) {
         fake.SetRegistryString(DebuggerKey, L"Debugger", c.text);
         OutputCapture capture;
@@ -412,7 +415,15 @@ TEST_F(SvcObjTest, DebuggerStartsFromATemplateOfAtMostTwoIntegerConversionsAndAn
         const std::wstring commandLine = fake.startedCommandLines.back();
         EXPECT_EQ(commandLine.rfind(c.commandLineStart, 0), 0u) << commandLine;
         EXPECT_EQ(capture.Out(), L"\nDebugging: " + commandLine + L"\n");
+        // The debugger inherits the event it is to signal, and that alone.
+        ASSERT_EQ(fake.startedInheritance.back().size(), 1u);
+        EXPECT_NE(fake.startedInheritance.back()[0], unrelated);
     }
+    // The event's number is the one the command line passes.
+    const std::wstring eventNumber =
+        std::to_wstring(static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(fake.startedInheritance[0][0])));
+    EXPECT_EQ(fake.startedCommandLines[0], L"dbg.exe -p 4242 -e " + eventNumber + L" -g");
+    fake.CloseHandle(unrelated);
 
     const struct {
         bool keyExists;
@@ -444,7 +455,7 @@ TEST_F(SvcObjTest, DebuggerStartsFromATemplateOfAtMostTwoIntegerConversionsAndAn
     fake.SetRegistryString(DebuggerKey, L"Debugger", L"dbg -p %ld");
     ::SetLastError(Marker);
     EXPECT_EQ(driver->AttachToADebugger(), 0);
-    EXPECT_EQ(::GetLastError(), Marker);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
     EXPECT_EQ(capture.Out(), L"\nUtilisez le d\u00E9boggeur noyau !!\n");
     EXPECT_EQ(fake.startedCommandLines.size(), started);
     EXPECT_EQ(fake.Calls("CreateEventW"), events);
