@@ -767,11 +767,38 @@ BOOL FakePlatform::QueryServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMA
     return TRUE;
 }
 
+namespace {
+
+// SetServiceObjectSecurity page: WRITE_DAC for the DACL, WRITE_OWNER for the owner and the group,
+// ACCESS_SYSTEM_SECURITY for the SACL; the manager's remote protocol (RSetServiceObjectSecurity)
+// asks the same of a handle to the manager as of one to a service.
+DWORD SecurityWriteAccess(SECURITY_INFORMATION information) {
+    DWORD access = 0;
+    if (information & DACL_SECURITY_INFORMATION)
+        access |= WRITE_DAC;
+    if (information & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION))
+        access |= WRITE_OWNER;
+    if (information & SACL_SECURITY_INFORMATION)
+        access |= ACCESS_SYSTEM_SECURITY;
+    return access;
+}
+
+} // namespace
+
 BOOL FakePlatform::SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR) {
     if (Fails("SetServiceObjectSecurity"))
         return FALSE;
-    if (m_serviceHandles.count(handle) ? !ServiceFor(handle, 0) : ManagerAccess(handle) < 0)
-        return FALSE;
+    const DWORD access = SecurityWriteAccess(information);
+    if (m_serviceHandles.count(handle)) {
+        if (!ServiceFor(handle, access))
+            return FALSE;
+    } else {
+        const long long granted = ManagerAccess(handle);
+        if (granted < 0)
+            return FALSE;
+        if ((granted & access) != access)
+            return Fail(ERROR_ACCESS_DENIED);
+    }
     lastSecuritySet = information;
     return TRUE;
 }

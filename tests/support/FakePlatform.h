@@ -328,6 +328,8 @@ protected:
     void* NewToken() { return reinterpret_cast<void*>(m_nextHandle += 4); }
     bool HasActiveDependents(const std::wstring& name) const;
     bool IsSystemServiceProcess(DWORD processId) const;
+    // Whether the manager handle may enumerate the database (the code set when not).
+    bool MayEnumerate(SC_HANDLE manager);
     std::wstring RegistryView(std::wstring path, REGSAM access) const;
     // The service behind an open handle that was granted `access`, or null with the platform's code set.
     FakeService* ServiceFor(SC_HANDLE handle, DWORD access);

@@ -582,6 +582,7 @@ BOOL TranslateName(const std::wstring* found, LPWSTR buffer, LPDWORD size) {
 
 } // namespace
 
+// GetServiceKeyNameW and GetServiceDisplayNameW pages: any manager handle; they name no right.
 BOOL FakePlatform::GetServiceKeyNameW(SC_HANDLE manager, LPCWSTR displayName, LPWSTR keyName, LPDWORD size) {
     if (Fails("GetServiceKeyNameW") || ManagerAccess(manager) < 0)
         return FALSE;
@@ -655,10 +656,22 @@ BOOL FakePlatform::Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR grou
     return fitting < matching.size() ? Fail(ERROR_MORE_DATA) : TRUE;
 }
 
+// EnumServicesStatusExW page: the manager handle must have SC_MANAGER_ENUMERATE_SERVICE.
+bool FakePlatform::MayEnumerate(SC_HANDLE manager) {
+    const long long access = ManagerAccess(manager);
+    if (access < 0)
+        return false;
+    if (!(access & SC_MANAGER_ENUMERATE_SERVICE)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
 BOOL FakePlatform::EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, DWORD serviceType,
                                          DWORD serviceState, LPBYTE buffer, DWORD size, LPDWORD needed,
                                          LPDWORD returned, LPDWORD resumeHandle, LPCWSTR group) {
-    if (Fails("EnumServicesStatusExW") || ManagerAccess(manager) < 0)
+    if (Fails("EnumServicesStatusExW") || !MayEnumerate(manager))
         return FALSE;
     if (level != SC_ENUM_PROCESS_INFO)
         return Fail(ERROR_INVALID_LEVEL);
@@ -666,11 +679,12 @@ BOOL FakePlatform::EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, 
                                                    returned, resumeHandle);
 }
 
-// Not documented: the same contract as EnumServicesStatusExW, with the shorter records.
+// Not documented: the same contract as EnumServicesStatusExW, with the shorter records. The
+// service manager's remote protocol (REnumServiceGroupW) asks the same SC_MANAGER_ENUMERATE_SERVICE.
 BOOL FakePlatform::EnumServiceGroupW(SC_HANDLE manager, DWORD serviceType, DWORD serviceState,
                                      LPENUM_SERVICE_STATUSW buffer, DWORD size, LPDWORD needed,
                                      LPDWORD returned, LPDWORD resumeHandle, LPCWSTR group) {
-    if (Fails("EnumServiceGroupW") || ManagerAccess(manager) < 0)
+    if (Fails("EnumServiceGroupW") || !MayEnumerate(manager))
         return FALSE;
     return Enumerate<ENUM_SERVICE_STATUSW>(serviceType, serviceState, group, reinterpret_cast<LPBYTE>(buffer),
                                            size, needed, returned, resumeHandle);
