@@ -576,6 +576,8 @@ void FakePlatform::AnswerAgain(const std::wstring& machine) {
     }
     for (auto service = m_serviceHandles.begin(); service != m_serviceHandles.end();)
         service = service->second.machine == machine ? m_serviceHandles.erase(service) : std::next(service);
+    for (auto lock = m_locks.begin(); lock != m_locks.end();)
+        lock = lock->second == machine ? m_locks.erase(lock) : std::next(lock);
 }
 
 namespace {

@@ -118,7 +118,8 @@ public:
     // A remote machine that stops answering (it restarts, or the network goes): from then on every
     // opening of its manager and every call on a handle opened from it waits for the RPC time-out
     // and fails with RPC_S_SERVER_UNAVAILABLE. Once it answers again it has forgotten the handles
-    // of its former run, as a restarted machine has: calls on them fail with ERROR_INVALID_HANDLE.
+    // of its former run, as a restarted machine has: calls on them fail with ERROR_INVALID_HANDLE,
+    // and the locks taken through them are gone.
     void StopAnswering(const std::wstring& machine) { m_silentMachines.insert(machine); }
     void AnswerAgain(const std::wstring& machine);
     // The calls that waited for the time-out, and the time-out, added to the clock at each.
