@@ -59,13 +59,15 @@ struct Line {
 };
 
 // The connections that the line closes.
-std::vector<const ConnectionView*> Closed(const Line& line, const LineStart& start, const LineEvents& events) {
+std::vector<const ConnectionView*> Closed(const Line& line, const LineStart& start,
+                                          const LineEvents& events) {
     std::vector<const ConnectionView*> closed;
     const bool all = events.ctrlC || (line.Is(L"callc") && line.words.size() == 1);
     for (size_t i = 0; i < start.connections.size(); ++i) {
         const bool named = line.Is(L"cc") && line.words.size() == 2 &&
                            std::wcstol(line.words[1].c_str(), nullptr, 10) == static_cast<long>(i + 1);
-        const bool active = line.Is(L"cactc") && line.words.size() == 1 && static_cast<int>(i) == start.active;
+        const bool active =
+            line.Is(L"cactc") && line.words.size() == 1 && static_cast<int>(i) == start.active;
         if (all || named || active)
             closed.push_back(&start.connections[i]);
     }
@@ -106,9 +108,9 @@ bool IsRemoteRegistryChange(const LedgerEntry& entry) {
 // Closing a connection gives its lock back and puts its machine's remote-registry service back.
 bool ClosingMayMake(const LedgerEntry& entry) {
     return entry.call == "UnlockServiceDatabase" ||
-           (Same(entry.target, RemoteRegistry) && (entry.call == "ChangeServiceConfigW" ||
-                                                   IsControl(entry, SERVICE_CONTROL_STOP) ||
-                                                   IsControl(entry, SERVICE_CONTROL_PAUSE)));
+           (Same(entry.target, RemoteRegistry) &&
+            (entry.call == "ChangeServiceConfigW" || IsControl(entry, SERVICE_CONTROL_STOP) ||
+             IsControl(entry, SERVICE_CONTROL_PAUSE)));
 }
 
 bool CommandMayMake(const Line& line, const LedgerEntry& entry) {
@@ -176,7 +178,8 @@ bool ActiveIsThisComputer(const LineStart& start) {
 void CheckEndedProcess(const Line& line, const LineStart& start, const LedgerEntry& entry,
                        std::vector<Violation>& found) {
     const std::wstring service = line.Is(L"stop") ? line.Service() : std::wstring();
-    std::string reasons = entry.processes.empty() ? " no such process;" : ReasonToSpare(entry.processes[0], service);
+    std::string reasons =
+        entry.processes.empty() ? " no such process;" : ReasonToSpare(entry.processes[0], service);
     if (!entry.processes.empty() && entry.processes[0].rebootOnFailure)
         reasons += " its service's failure actions restart the machine;";
     if (!ActiveIsThisComputer(start))
@@ -190,7 +193,8 @@ void CheckEndedProcess(const Line& line, const LineStart& start, const LedgerEnt
 void CheckDebugger(const Line& line, const LineStart& start, const LedgerEntry& entry,
                    std::vector<Violation>& found) {
     const std::wstring service = line.Is(L"debug") ? line.Service() : std::wstring();
-    std::string reasons = entry.processes.empty() ? " it names no process;" : ReasonToSpare(entry.processes[0], service);
+    std::string reasons =
+        entry.processes.empty() ? " it names no process;" : ReasonToSpare(entry.processes[0], service);
     if (!ActiveIsThisComputer(start))
         reasons += " the active connection is not an answering one to this computer;";
     if (service.empty())
@@ -202,17 +206,19 @@ void CheckDebugger(const Line& line, const LineStart& start, const LedgerEntry& 
 
 // A bad boot restarts this computer at once: only when no connection was asked for that failed,
 // or when the active connection is an answering one to this computer.
-void CheckRestart(const Line& line, const LineStart& start, const LedgerEntry& entry, std::vector<Violation>& found) {
+void CheckRestart(const Line& line, const LineStart& start, const LedgerEntry& entry,
+                  std::vector<Violation>& found) {
     if (entry.detail != FALSE)
         return;
     const ConnectionView* active = Active(start);
-    const bool allowed =
-        line.Is(L"boot") && line.Word(1) == L"bad" && (active ? ActiveIsThisComputer(start) : !start.connectFailed);
+    const bool allowed = line.Is(L"boot") && line.Word(1) == L"bad" &&
+                         (active ? ActiveIsThisComputer(start) : !start.connectFailed);
     if (!allowed)
-        found.push_back({"this computer was restarted",
-                         active ? "the active connection is '" + Narrow(active->machine) +
-                                      (active->answering ? "'" : "', lost")
-                                : std::string(start.connectFailed ? "after a failed connect" : "no connection")});
+        found.push_back(
+            {"this computer was restarted",
+             active ? "the active connection is '" + Narrow(active->machine) +
+                          (active->answering ? "'" : "', lost")
+                    : std::string(start.connectFailed ? "after a failed connect" : "no connection")});
 }
 
 std::vector<std::wstring> ListOf(const std::vector<BYTE>& bytes) {
@@ -271,8 +277,9 @@ std::optional<std::vector<std::wstring>> AfterDeletion(const Line& line, std::ve
     if (line.words.size() != 3)
         return std::nullopt;
     if (const std::optional<std::wstring> name = OptionValue(line.words[2], L"name")) {
-        list.erase(std::remove_if(list.begin(), list.end(), [&](const std::wstring& g) { return Same(g, *name); }),
-                   list.end());
+        list.erase(
+            std::remove_if(list.begin(), list.end(), [&](const std::wstring& g) { return Same(g, *name); }),
+            list.end());
         return list;
     }
     const std::optional<std::wstring> value = OptionValue(line.words[2], L"order");
@@ -296,7 +303,7 @@ void CheckGroupList(const Line& line, const LedgerEntry& entry, std::vector<Viol
     const std::vector<std::wstring> before = ListOf(entry.dataBefore);
     const std::vector<std::wstring> after = ListOf(entry.dataAfter);
     const std::optional<std::vector<std::wstring>> expected =
-        line.Is(L"create", L"service_group") ? AfterCreation(line, before)
+        line.Is(L"create", L"service_group")   ? AfterCreation(line, before)
         : line.Is(L"delete", L"service_group") ? AfterDeletion(line, before)
                                                : std::nullopt;
     if (!expected)
@@ -310,8 +317,8 @@ void CheckGroupList(const Line& line, const LedgerEntry& entry, std::vector<Viol
 // The remote-registry service is brought up for the time of a command and put back as it was:
 // started, resumed or with its start type lifted, it must be stopped, paused or disabled again
 // once the line has ended (unless its machine stopped answering, or the line itself names it).
-void CheckRemoteRegistryPutBack(const Line& line, const LineEvents& events, const std::vector<LedgerEntry>& entries,
-                                std::vector<Violation>& found) {
+void CheckRemoteRegistryPutBack(const Line& line, const LineEvents& events,
+                                const std::vector<LedgerEntry>& entries, std::vector<Violation>& found) {
     if (line.NamesService(RemoteRegistry))
         return;
     struct Changes {
@@ -351,7 +358,8 @@ void CheckRemoteRegistryPutBack(const Line& line, const LineEvents& events, cons
             left += " start type " + std::to_string(changes.startType) + " instead of " +
                     std::to_string(*changes.startTypeBefore) + ";";
         if (!left.empty())
-            found.push_back({"the remote-registry service was not put back", "on '" + Narrow(machine) + "':" + left});
+            found.push_back(
+                {"the remote-registry service was not put back", "on '" + Narrow(machine) + "':" + left});
     }
 }
 
@@ -398,8 +406,9 @@ std::vector<Violation> LedgerRules::Check(const std::vector<std::wstring>& words
 // The lock is taken by `lock on` (and, around the remote-registry attachment, given back and
 // retaken for the connection that holds it); it is held until that connection's `lock off` or
 // its close.
-void LedgerRules::CheckLocks(const std::vector<std::wstring>& words, const LineStart& start, const LineEvents& events,
-                             const std::vector<LedgerEntry>& entries, std::vector<Violation>& found) {
+void LedgerRules::CheckLocks(const std::vector<std::wstring>& words, const LineStart& start,
+                             const LineEvents& events, const std::vector<LedgerEntry>& entries,
+                             std::vector<Violation>& found) {
     const Line line{words};
     const ConnectionView* active = Active(start);
     const void* const activeIdentity = active ? active->identity : nullptr;
@@ -431,7 +440,9 @@ void LedgerRules::CheckLocks(const std::vector<std::wstring>& words, const LineS
         if (connection->identity == m_holder)
             m_holder = nullptr;
     for (auto held = m_held.begin(); held != m_held.end();)
-        held = events.silent.count(held->second) ? m_held.erase(held) : std::next(held);
+        held = events.silent.count(held->second) || events.stoppedAnswering.count(held->second)
+                   ? m_held.erase(held)
+                   : std::next(held);
     if (!m_held.empty() && !m_holder)
         found.push_back({"the lock is held with no lock on in force",
                          std::to_string(m_held.size()) + " lock(s), the first on '" +

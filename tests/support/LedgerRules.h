@@ -34,9 +34,10 @@ struct LineStart {
 struct LineEvents {
     // The console's control handler ran (Ctrl+C): every connection was closed, and the console ends.
     bool ctrlC = false;
-    // The machines (as Machine() gives them) that stopped answering during the line.
+    // The machines (as Machine() gives them) that stopped answering during the line, whether or
+    // not they answer again by its end: they forget their handles and locks.
     std::set<std::wstring> stoppedAnswering;
-    // The machines that do not answer once the line has ended: they have forgotten their locks.
+    // The machines that do not answer once the line has ended.
     std::set<std::wstring> silent;
 };
 

@@ -16,6 +16,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CommandFixture.h"
@@ -55,8 +56,9 @@ FakeService& Running(FakePlatform& fake, const std::wstring& name, DWORD process
 
 // Once asked, it reports STOP_PENDING for good: a stop waits for it to its time-out.
 FakeService& Hung(FakeService& service) {
-    service.scriptedStatuses = {service.status, StatusOf(service.serviceType, SERVICE_STOP_PENDING,
-                                                         service.status.dwProcessId, service.status.dwServiceFlags)};
+    service.scriptedStatuses = {service.status,
+                                StatusOf(service.serviceType, SERVICE_STOP_PENDING,
+                                         service.status.dwProcessId, service.status.dwServiceFlags)};
     return service;
 }
 
@@ -73,7 +75,8 @@ void BuildServices(FakePlatform& fake) {
     Running(fake, L"SharedA", SharedHost, 0, SERVICE_WIN32_SHARE_PROCESS);
     Running(fake, L"SharedB", SharedHost, 0, SERVICE_WIN32_SHARE_PROCESS);
     Hung(Running(fake, L"HungShared", SharedHost, 0, SERVICE_WIN32_SHARE_PROCESS));
-    Hung(Running(fake, L"SysSvc", SystemProcess, SERVICE_RUNS_IN_SYSTEM_PROCESS, SERVICE_WIN32_SHARE_PROCESS));
+    Hung(
+        Running(fake, L"SysSvc", SystemProcess, SERVICE_RUNS_IN_SYSTEM_PROCESS, SERVICE_WIN32_SHARE_PROCESS));
     Hung(Running(fake, L"CritSvc", CriticalHost));
     fake.criticalProcesses.insert(CriticalHost);
     Hung(Running(fake, L"HungNone", 5101));
@@ -89,29 +92,34 @@ void BuildServices(FakePlatform& fake) {
 }
 
 // What differs from session to session: the remote-registry service's state, the caller's rights
-// and when the silent machine stops answering.
-void VaryMachines(FakePlatform& fake, std::mt19937& random) {
+// and when the silent machine stops answering (each time counted in `outages`).
+void VaryMachines(FakePlatform& fake, std::mt19937& random, int& outages) {
     auto chance = [&](int percent) { return std::uniform_int_distribution<int>(0, 99)(random) < percent; };
     FakeService& registry = *fake.FindService(L"RemoteRegistry");
     registry.startType = chance(50) ? SERVICE_DISABLED : SERVICE_DEMAND_START;
     if (chance(25))
-        registry.status = StatusOf(SERVICE_WIN32_SHARE_PROCESS, chance(50) ? SERVICE_RUNNING : SERVICE_PAUSED, 960);
+        registry.status =
+            StatusOf(SERVICE_WIN32_SHARE_PROCESS, chance(50) ? SERVICE_RUNNING : SERVICE_PAUSED, 960);
     fake.remoteAdministrator = chance(75);
     fake.elevated = chance(90);
     // Now and then the machine goes silent for a while, and comes back restarted.
     DWORD tick = 0;
     for (int outage = 0; outage < 12; ++outage) {
         tick += std::uniform_int_distribution<DWORD>(30000, 400000)(random);
-        fake.timedEvents.push_back({tick, [&fake] { fake.StopAnswering(SilentMachine); }});
+        fake.timedEvents.push_back({tick, [&fake, &outages] {
+                                        fake.StopAnswering(SilentMachine);
+                                        ++outages;
+                                    }});
         tick += std::uniform_int_distribution<DWORD>(30000, 400000)(random);
         fake.timedEvents.push_back({tick, [&fake] { fake.AnswerAgain(SilentMachine); }});
     }
 }
 
-const std::vector<std::wstring> ServiceNames = {
-    L"Plain",   L"Upper",      L"SharedA",     L"SharedB",    L"HungShared", L"SysSvc",         L"CritSvc", L"HungNone",
-    L"HungRestart", L"HungReboot", L"HungRun", L"Idle",       L"RemoteRegistry", L"NewSvc", L"Nobody"};
-const std::vector<std::wstring> MachineNames = {L"quorvan-pc", L"\\\\QUORVAN-PC", L"QUORVAN-PC.", L"SRV1",
+const std::vector<std::wstring> ServiceNames = {L"Plain",          L"Upper",      L"SharedA", L"SharedB",
+                                                L"HungShared",     L"SysSvc",     L"CritSvc", L"HungNone",
+                                                L"HungRestart",    L"HungReboot", L"HungRun", L"Idle",
+                                                L"RemoteRegistry", L"NewSvc",     L"Nobody"};
+const std::vector<std::wstring> MachineNames = {L"quorvan-pc", L"\\\\QUORVAN-PC", L"QUORVAN-PC.",     L"SRV1",
                                                 L"\\\\SRV1",   SilentMachine,     UnreachableMachine, L"."};
 const std::vector<std::wstring> Rights = {L"", L"1", L"4", L"5", L"8", L"12", L"16", L"24", L"983103"};
 
@@ -138,20 +146,30 @@ public:
             {1, [] { return std::wstring(L"lock status"); }},
             {2, [] { return std::wstring(L"boot ok"); }},
             {6, [] { return std::wstring(L"boot bad"); }},
-            {3, [this] { return L"enum services " + Pick({L"", L"tous", L"pilotes actifs"}); }},
+            {3,
+             [this] {
+                 return L"enum services " + Pick({L"", L"tous", L"pilotes actifs"});
+             }},
             {4, [] { return std::wstring(L"enum service_group"); }},
             {2, [] { return std::wstring(L"enum service_group_load_order"); }},
             {1, [=] { return L"enum dependent_services " + service(); }},
             {5,
              [this] {
                  return L"create service_group " + Pick({L"Audio", L"base", L"Video"}) + L" " +
-                        Pick({L"", L"order=0", L"order=1", L"order=7", L"order=premier", L"set_group_at_the_end"});
+                        Pick({L"", L"order=0", L"order=1", L"order=7", L"order=premier",
+                              L"set_group_at_the_end"});
              }},
-            {4, [this] { return L"delete service_group " + Pick({L"order=0", L"order=2", L"order=9", L"order=premier",
-                                                                 L"name=Audio", L"name=NDIS"}); }},
+            {4,
+             [this] {
+                 return L"delete service_group " + Pick({L"order=0", L"order=2", L"order=9", L"order=premier",
+                                                         L"name=Audio", L"name=NDIS"});
+             }},
             {2, [] { return std::wstring(L"create service_object NewSvc"); }},
             {1, [=] { return L"delete service_object " + service(); }},
-            {2, [=] { return L"query " + Pick({L"status", L"config", L"configex"}) + L" " + service(); }},
+            {2,
+             [=] {
+                 return L"query " + Pick({L"status", L"config", L"configex"}) + L" " + service();
+             }},
             {1, [=] { return L"get service pid " + service(); }},
             {3, [=] { return L"set configex " + service(); }},
         };
@@ -278,10 +296,12 @@ TEST_F(LedgerTest, EndedAndDebuggedProcessesAreDescribedAsTheyWere) {
 
     const LedgerEntry shared = LastOf(L"cl", L"debug SharedA", "CreateProcessW");
     ASSERT_FALSE(shared.processes.empty());
-    EXPECT_EQ(shared.processes[0].services, (std::vector<std::wstring>{L"SharedA", L"SharedB", L"HungShared"}));
+    EXPECT_EQ(shared.processes[0].services,
+              (std::vector<std::wstring>{L"SharedA", L"SharedB", L"HungShared"}));
 }
 
-LedgerEntry Change(const char* call, const std::wstring& target, const std::wstring& machine = L"", DWORD detail = 0) {
+LedgerEntry Change(const char* call, const std::wstring& target, const std::wstring& machine = L"",
+                   DWORD detail = 0) {
     LedgerEntry entry;
     entry.call = call;
     entry.target = target;
@@ -303,8 +323,10 @@ LedgerEntry Debugged(const std::vector<std::wstring>& services) {
     return entry;
 }
 
-LedgerEntry GroupListWritten(const std::vector<std::wstring>& before, const std::vector<std::wstring>& after) {
-    LedgerEntry entry = Change("RegSetValueExW", L"hklm\\system\\currentcontrolset\\control\\servicegrouporder\\list");
+LedgerEntry GroupListWritten(const std::vector<std::wstring>& before,
+                             const std::vector<std::wstring>& after) {
+    LedgerEntry entry =
+        Change("RegSetValueExW", L"hklm\\system\\currentcontrolset\\control\\servicegrouporder\\list");
     entry.dataBefore = ServiceGroups::BytesOf(ServiceGroups::MultiStringUnits(before));
     entry.dataAfter = ServiceGroups::BytesOf(ServiceGroups::MultiStringUnits(after));
     return entry;
@@ -330,34 +352,57 @@ TEST(LedgerRulesTest, EachRuleCatchesWhatItGuardsAgainst) {
         const char* rule;
     } cases[] = {
         {L"boot bad", LineStart(), {Change("NotifyBootConfigStatus", L"", L"", FALSE)}, ""},
-        {L"boot bad", afterFailedConnect, {Change("NotifyBootConfigStatus", L"", L"", FALSE)},
+        {L"boot bad",
+         afterFailedConnect,
+         {Change("NotifyBootConfigStatus", L"", L"", FALSE)},
          "this computer was restarted"},
-        {L"boot bad", ActiveOn(L"quorvan-pc", false), {Change("NotifyBootConfigStatus", L"", L"", FALSE)},
+        {L"boot bad",
+         ActiveOn(L"quorvan-pc", false),
+         {Change("NotifyBootConfigStatus", L"", L"", FALSE)},
          "this computer was restarted"},
         {L"boot bad", ActiveOn(L"quorvan-pc"), {Change("NotifyBootConfigStatus", L"", L"", FALSE)}, ""},
         {L"stop Plain", ActiveOn(L"quorvan-pc"), {Ended({L"Plain"})}, ""},
-        {L"stop Plain", ActiveOn(L"quorvan-pc"), {Ended({L"Plain"}, true)}, "a process that must be spared was ended"},
-        {L"stop Plain", ActiveOn(L"quorvan-pc"), {Ended({L"Plain", L"Other"})},
+        {L"stop Plain",
+         ActiveOn(L"quorvan-pc"),
+         {Ended({L"Plain"}, true)},
+         "a process that must be spared was ended"},
+        {L"stop Plain",
+         ActiveOn(L"quorvan-pc"),
+         {Ended({L"Plain", L"Other"})},
          "a process that must be spared was ended"},
         {L"debug Plain", ActiveOn(L"quorvan-pc"), {Debugged({L"Plain"})}, ""},
-        {L"debug SharedA", ActiveOn(L"quorvan-pc"), {Debugged({L"SharedA", L"SharedB"})},
+        {L"debug SharedA",
+         ActiveOn(L"quorvan-pc"),
+         {Debugged({L"SharedA", L"SharedB"})},
          "a debugger was started for a process the kill would spare"},
-        {L"create service_group G order=1", ActiveOn(L"quorvan-pc"), {GroupListWritten({L"A", L"B"}, {L"A", L"G", L"B"})},
+        {L"create service_group G order=1",
+         ActiveOn(L"quorvan-pc"),
+         {GroupListWritten({L"A", L"B"}, {L"A", L"G", L"B"})},
          ""},
-        {L"create service_group G order=1", ActiveOn(L"quorvan-pc"), {GroupListWritten({L"A", L"B"}, {L"G", L"A", L"B"})},
+        {L"create service_group G order=1",
+         ActiveOn(L"quorvan-pc"),
+         {GroupListWritten({L"A", L"B"}, {L"G", L"A", L"B"})},
          "the group list is not what the line asks"},
-        {L"create service_group G order=premier", ActiveOn(L"quorvan-pc"),
+        {L"create service_group G order=premier",
+         ActiveOn(L"quorvan-pc"),
          {GroupListWritten({L"A", L"B"}, {L"G", L"A", L"B"})},
          "the group list was written by a line that asks no such change"},
-        {L"enum service_group", ActiveOn(L"SRV1"), {Change("StartServiceW", L"RemoteRegistry", L"SRV1")},
+        {L"enum service_group",
+         ActiveOn(L"SRV1"),
+         {Change("StartServiceW", L"RemoteRegistry", L"SRV1")},
          "the remote-registry service was not put back"},
-        {L"enum service_group", ActiveOn(L"SRV1"),
+        {L"enum service_group",
+         ActiveOn(L"SRV1"),
          {Change("StartServiceW", L"RemoteRegistry", L"SRV1"),
           Change("ControlService", L"RemoteRegistry", L"\\\\srv1", SERVICE_CONTROL_STOP)},
          ""},
-        {L"start Plain", ActiveOn(L"SRV1"), {Change("StartServiceW", L"Plain", L"SRV3")},
+        {L"start Plain",
+         ActiveOn(L"SRV1"),
+         {Change("StartServiceW", L"Plain", L"SRV3")},
          "a change fell on a machine that the line did not reach"},
-        {L"start Plain", ActiveOn(L"SRV1"), {Change("StartServiceW", L"Idle", L"SRV1")},
+        {L"start Plain",
+         ActiveOn(L"SRV1"),
+         {Change("StartServiceW", L"Idle", L"SRV1")},
          "a change that the line does not ask for"},
         {L"stop Plain", ActiveOn(L"SRV1"), {stopDependent}, ""},
     };
@@ -384,7 +429,8 @@ TEST(LedgerRulesTest, TheLockEndsWithItsConnection) {
         const std::vector<Violation> found = rules.Check(WordsOf(L"cc 1"), start, LineEvents(), closing);
         EXPECT_EQ(found.size(), unlocked ? 0u : 1u);
         std::set<std::string> retaken;
-        for (const Violation& violation : rules.Check(WordsOf(L"enum service_group"), start, LineEvents(), {lock}))
+        for (const Violation& violation :
+             rules.Check(WordsOf(L"enum service_group"), start, LineEvents(), {lock}))
             retaken.insert(violation.rule);
         EXPECT_EQ(retaken.count("the lock was taken by a line that does not take it"), 1u)
             << "only the holder's lock is taken again around the registry's attachment";
@@ -405,7 +451,7 @@ protected:
     void RunSession(unsigned seed) {
         std::mt19937 random(seed);
         BuildServices(fake);
-        VaryMachines(fake, random);
+        VaryMachines(fake, random, m_outages);
         LineMaker lines(random);
         for (int number = 1; number <= LinesPerSession; ++number)
             RunAndCheck(seed, number, lines);
@@ -415,15 +461,16 @@ protected:
     void RunAndCheck(unsigned seed, int number, LineMaker& lines) {
         const std::wstring line = lines.Next();
         const std::vector<std::wstring> words = WordsOf(line);
+        const int outagesBefore = m_outages;
         ShowPrompt();
         const LineStart start = Snapshot();
-        const std::set<std::wstring> silentBefore = SilentMachines();
+        const std::set<const void*> lostBefore = LostConnections();
         const unsigned long countBefore = ConnectionCount();
         Arm(words, start, lines);
-        const size_t from = fake.ledger.size();
+        // Each line's entries are read alone: the session's ledger is not kept.
+        fake.ledger.clear();
         const CommandOutcome outcome = RunCommandLine(line.c_str());
         const int result = outcome.result;
-
         NoteCommandEnd();
         ::SetLastError(0);
         fake.ClearFailures();
@@ -434,10 +481,9 @@ protected:
         if (events.ctrlC)
             EndConsole();
         events.silent = SilentMachines();
-        for (const std::wstring& machine : events.silent)
-            if (!silentBefore.count(machine))
-                events.stoppedAnswering.insert(machine);
-        const std::vector<LedgerEntry> entries(fake.ledger.begin() + static_cast<std::ptrdiff_t>(from), fake.ledger.end());
+        if (m_outages != outagesBefore)
+            events.stoppedAnswering.insert(LedgerRules::Machine(SilentMachine));
+        const std::vector<LedgerEntry> entries = std::move(fake.ledger);
         const std::string where = "seed " + std::to_string(seed) + ", line " + std::to_string(number) + " `" +
                                   Narrow(line) + (events.ctrlC ? "` (Ctrl+C)" : "`") + m_injected;
         if (std::getenv("ORVEL_LEDGER_TRANSCRIPT"))
@@ -445,22 +491,34 @@ protected:
                       << Narrow(outcome.err);
         for (const Violation& violation : m_rules.Check(words, start, events, entries))
             Note(violation, where);
-        NoteConnectionsLostWhileAnswering(where);
+        if (m_outages == outagesBefore)
+            NoteConnectionsLostWhileAnswering(lostBefore, where);
         FollowConnectionChoice(words, result, countBefore, events.ctrlC);
     }
 
+    std::set<const void*> LostConnections() const {
+        std::set<const void*> lost;
+        for (unsigned long number = 1; number <= ConnectionCount(); ++number)
+            if (ConnectionLossCode(GetConnection(number)))
+                lost.insert(GetConnection(number));
+        return lost;
+    }
+
     // Not a matter of the ledger, but of what follows: a connection marked lost makes no more
-    // calls, and its handle is left to a machine that still answers.
-    void NoteConnectionsLostWhileAnswering(const std::string& where) {
+    // calls, and its handle is left to a machine that still answers. Only a line during which no
+    // machine went silent can say so.
+    void NoteConnectionsLostWhileAnswering(const std::set<const void*>& lostBefore,
+                                           const std::string& where) {
         for (unsigned long number = 1; number <= ConnectionCount(); ++number) {
             CSvcCtrlMgr* connection = GetConnection(number);
             ServicesManagement::_SCM_PROPERTIES properties;
             connection->GetProperties(&properties);
             const wchar_t* name = properties.szMachineName;
             const std::wstring machine = name ? name : L"";
-            if (!ConnectionLossCode(connection) || !fake.Answers(machine) || !m_lostWhileAnswering.insert(connection).second)
+            if (!ConnectionLossCode(connection) || lostBefore.count(connection) || !fake.Answers(machine))
                 continue;
-            m_abandonedMachines.insert(machine.substr(std::min(machine.size(), machine.find_first_not_of(L'\\'))));
+            m_abandonedMachines.insert(
+                machine.substr(std::min(machine.size(), machine.find_first_not_of(L'\\'))));
             Note({"a connection to a machine that answers was marked lost",
                   "'" + Narrow(machine) + "', error " + std::to_string(ConnectionLossCode(connection))},
                  where);
@@ -522,7 +580,8 @@ protected:
             fake.ctrlCAtSleep = lines.Between(1, 8);
             m_ctrlCArmed = true;
         }
-        const bool remote = start.active >= 0 && !start.connections[static_cast<size_t>(start.active)].thisComputer;
+        const bool remote =
+            start.active >= 0 && !start.connections[static_cast<size_t>(start.active)].thisComputer;
         m_injected.clear();
         if (groupCommand && remote) {
             switch (lines.Between(0, 4)) {
@@ -552,7 +611,8 @@ protected:
     void Inject(const char* operation, DWORD code, int occurrence, int times) {
         fake.FailCall(operation, code, occurrence, times);
         m_injected = std::string(" (") + operation + " call " + std::to_string(occurrence) +
-                     (times > 1 ? " and the next" : "") + " of the line fail with " + std::to_string(code) + ")";
+                     (times > 1 ? " and the next" : "") + " of the line fail with " + std::to_string(code) +
+                     ")";
     }
 
     // The control handler closed every connection and the console ends; it starts again.
@@ -570,11 +630,14 @@ protected:
             m_connectFailed = false;
         else if (command == L"connect" && (words.size() == 2 || words.size() == 3))
             m_connectFailed = ConnectionCount() == countBefore;
-        else if ((command == L"sactc" || command == L"cc" || command == L"cactc" || command == L"callc") && result)
+        else if ((command == L"sactc" || command == L"cc" || command == L"cactc" || command == L"callc") &&
+                 result)
             m_connectFailed = false;
     }
 
     void Note(const Violation& violation, const std::string& where) {
+        if (std::getenv("ORVEL_LEDGER_TRANSCRIPT"))
+            std::cout << "  " << violation.rule << ": " << violation.detail << "\n";
         Finding& finding = m_findings[violation.rule];
         if (finding.lines++ == 0)
             finding.first = where + ": " + violation.detail;
@@ -587,7 +650,7 @@ protected:
 
     LedgerRules m_rules;
     std::map<std::string, Finding> m_findings;
-    std::set<const void*> m_lostWhileAnswering;
+    int m_outages = 0;
     std::set<std::wstring> m_abandonedMachines;
     bool m_connectFailed = false;
     bool m_ctrlCArmed = false;
@@ -598,7 +661,8 @@ protected:
 
 TEST_P(ChangeLedgerTest, EveryChangeIsOneTheLineMayMake) {
     const unsigned seed = GetParam();
-    std::cout << "ChangeLedgerTest seed " << seed << " (ORVEL_LEDGER_SEED=" << seed << " runs it alone)" << std::endl;
+    std::cout << "ChangeLedgerTest seed " << seed << " (ORVEL_LEDGER_SEED=" << seed << " runs it alone)"
+              << std::endl;
     SCOPED_TRACE("seed " + std::to_string(seed));
     RunSession(seed);
     Report();
@@ -611,6 +675,8 @@ std::vector<unsigned> Seeds() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, ChangeLedgerTest, ::testing::ValuesIn(Seeds()),
-                         [](const ::testing::TestParamInfo<unsigned>& info) { return std::to_string(info.param); });
+                         [](const ::testing::TestParamInfo<unsigned>& info) {
+                             return std::to_string(info.param);
+                         });
 
 } // namespace
