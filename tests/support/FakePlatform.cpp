@@ -559,6 +559,12 @@ bool FakePlatform::Unanswered(const std::wstring& machine) {
     return true;
 }
 
+bool FakePlatform::Answers(const std::wstring& machine) const {
+    const size_t start = machine.find_first_not_of(L'\\');
+    const std::wstring name = start == std::wstring::npos ? std::wstring() : machine.substr(start);
+    return !unreachableMachines.count(machine) && !m_silentMachines.count(name);
+}
+
 void FakePlatform::AnswerAgain(const std::wstring& machine) {
     m_silentMachines.erase(machine);
     for (auto manager = m_managerMachines.begin(); manager != m_managerMachines.end();) {
@@ -571,6 +577,8 @@ void FakePlatform::AnswerAgain(const std::wstring& machine) {
     }
     for (auto service = m_serviceHandles.begin(); service != m_serviceHandles.end();)
         service = service->second.machine == machine ? m_serviceHandles.erase(service) : std::next(service);
+    for (auto lock = m_locks.begin(); lock != m_locks.end();)
+        lock = lock->second == machine ? m_locks.erase(lock) : std::next(lock);
 }
 
 namespace {
@@ -581,6 +589,37 @@ std::wstring WithoutLeadingBackslashes(const std::wstring& machine) {
 }
 
 } // namespace
+
+LedgerEntry FakePlatform::NewEntry(const char* call, const std::wstring& machine) {
+    MeetControlHandler();
+    LedgerEntry entry;
+    entry.machine = WithoutLeadingBackslashes(machine);
+    entry.thisComputer = IsThisComputer(machine);
+    entry.call = call;
+    return entry;
+}
+
+LedgerEntry FakePlatform::ManagerEntry(const char* call, SC_HANDLE manager) {
+    MeetControlHandler();
+    const auto found = m_managerMachines.find(manager);
+    LedgerEntry entry = NewEntry(call, found == m_managerMachines.end() ? std::wstring() : found->second);
+    entry.target = entry.machine;
+    return entry;
+}
+
+std::vector<LedgerEntry> FakePlatform::LedgerOf(const std::string& call, size_t from) const {
+    std::vector<LedgerEntry> entries;
+    for (size_t i = from; i < ledger.size(); ++i)
+        if (ledger[i].call == call)
+            entries.push_back(ledger[i]);
+    return entries;
+}
+
+LSTATUS FakePlatform::RecordedRegistry(LedgerEntry& entry, LSTATUS status) {
+    entry.outcome = static_cast<DWORD>(status);
+    ledger.push_back(entry);
+    return status;
+}
 
 namespace {
 
@@ -657,31 +696,54 @@ BOOL FakePlatform::CloseServiceHandle(SC_HANDLE handle) {
     return TRUE;
 }
 
+namespace {
+
+// The ledger names a lock by its handle, which the fake hands out as a small number.
+DWORD LockNumber(SC_LOCK lock) {
+    return static_cast<DWORD>(reinterpret_cast<uintptr_t>(lock));
+}
+
+} // namespace
+
 SC_LOCK FakePlatform::LockServiceDatabase(SC_HANDLE manager) {
-    if (Fails("LockServiceDatabase"))
-        return nullptr;
-    const long long access = ManagerAccess(manager);
-    if (access < 0)
-        return nullptr;
-    if (!(access & SC_MANAGER_LOCK)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    if (IsDatabaseLocked()) {
-        ::SetLastError(ERROR_SERVICE_DATABASE_LOCKED);
-        return nullptr;
-    }
-    SC_LOCK lock = NewToken();
-    m_locks.insert(lock);
-    return lock;
+    LedgerEntry entry = ManagerEntry("LockServiceDatabase", manager);
+    return Recorded(entry, [&]() -> SC_LOCK {
+        if (Fails("LockServiceDatabase"))
+            return nullptr;
+        const long long access = ManagerAccess(manager);
+        if (access < 0)
+            return nullptr;
+        if (!(access & SC_MANAGER_LOCK)) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        if (IsDatabaseLocked()) {
+            ::SetLastError(ERROR_SERVICE_DATABASE_LOCKED);
+            return nullptr;
+        }
+        SC_LOCK lock = NewToken();
+        m_locks[lock] = m_managerMachines[manager];
+        entry.detail = LockNumber(lock);
+        return lock;
+    });
 }
 
 BOOL FakePlatform::UnlockServiceDatabase(SC_LOCK lock) {
-    if (Fails("UnlockServiceDatabase"))
-        return FALSE;
-    if (m_locks.erase(lock) == 0)
-        return Fail(ERROR_INVALID_SERVICE_LOCK);
-    return TRUE;
+    LedgerEntry entry = NewEntry("UnlockServiceDatabase", L"");
+    const auto held = m_locks.find(lock);
+    if (held != m_locks.end()) {
+        entry.machine = held->second;
+        entry.thisComputer = IsThisComputer(held->second);
+    }
+    entry.target = entry.machine;
+    entry.detail = LockNumber(lock);
+    return Recorded(entry, [&]() -> BOOL {
+        if (Fails("UnlockServiceDatabase"))
+            return FALSE;
+        if (m_locks.erase(lock) == 0)
+            return Fail(ERROR_INVALID_SERVICE_LOCK);
+        return TRUE;
+    });
 }
 
 BOOL FakePlatform::QueryServiceLockStatusW(SC_HANDLE manager, LPQUERY_SERVICE_LOCK_STATUSW status, DWORD size,
@@ -709,19 +771,23 @@ BOOL FakePlatform::QueryServiceLockStatusW(SC_HANDLE manager, LPQUERY_SERVICE_LO
 // NotifyBootConfigStatus: administrators only; a good boot is saved once; a bad one restarts the
 // machine and the call never returns (here it does, with the restart recorded).
 BOOL FakePlatform::NotifyBootConfigStatus(BOOL bootAcceptable) {
-    if (Fails("NotifyBootConfigStatus"))
-        return FALSE;
-    if (!elevated)
-        return Fail(ERROR_ACCESS_DENIED);
-    bootNotices.push_back(bootAcceptable);
-    if (!bootAcceptable) {
-        restartRequested = true;
+    LedgerEntry entry = NewEntry("NotifyBootConfigStatus", L"");
+    entry.detail = bootAcceptable ? TRUE : FALSE;
+    return Recorded(entry, [&]() -> BOOL {
+        if (Fails("NotifyBootConfigStatus"))
+            return FALSE;
+        if (!elevated)
+            return Fail(ERROR_ACCESS_DENIED);
+        bootNotices.push_back(bootAcceptable);
+        if (!bootAcceptable) {
+            restartRequested = true;
+            return TRUE;
+        }
+        if (bootAccepted)
+            return Fail(ERROR_BOOT_ALREADY_ACCEPTED);
+        bootAccepted = true;
         return TRUE;
-    }
-    if (bootAccepted)
-        return Fail(ERROR_BOOT_ALREADY_ACCEPTED);
-    bootAccepted = true;
-    return TRUE;
+    });
 }
 
 namespace {
@@ -768,13 +834,46 @@ BOOL FakePlatform::QueryServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMA
     return TRUE;
 }
 
+namespace {
+
+// SetServiceObjectSecurity page: WRITE_DAC for the DACL, WRITE_OWNER for the owner and the group,
+// ACCESS_SYSTEM_SECURITY for the SACL; the manager's remote protocol (RSetServiceObjectSecurity)
+// asks the same of a handle to the manager as of one to a service.
+DWORD SecurityWriteAccess(SECURITY_INFORMATION information) {
+    DWORD access = 0;
+    if (information & DACL_SECURITY_INFORMATION)
+        access |= WRITE_DAC;
+    if (information & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION))
+        access |= WRITE_OWNER;
+    if (information & SACL_SECURITY_INFORMATION)
+        access |= ACCESS_SYSTEM_SECURITY;
+    return access;
+}
+
+} // namespace
+
 BOOL FakePlatform::SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information, PSECURITY_DESCRIPTOR) {
-    if (Fails("SetServiceObjectSecurity"))
-        return FALSE;
-    if (m_serviceHandles.count(handle) ? !ServiceFor(handle, 0) : ManagerAccess(handle) < 0)
-        return FALSE;
-    lastSecuritySet = information;
-    return TRUE;
+    MeetControlHandler();
+    LedgerEntry entry = m_serviceHandles.count(handle) ? ServiceEntry("SetServiceObjectSecurity", handle)
+                                                       : ManagerEntry("SetServiceObjectSecurity", handle);
+    entry.detail = information;
+    return Recorded(entry, [&]() -> BOOL {
+        if (Fails("SetServiceObjectSecurity"))
+            return FALSE;
+        const DWORD access = SecurityWriteAccess(information);
+        if (m_serviceHandles.count(handle)) {
+            if (!ServiceFor(handle, access))
+                return FALSE;
+        } else {
+            const long long granted = ManagerAccess(handle);
+            if (granted < 0)
+                return FALSE;
+            if ((granted & access) != access)
+                return Fail(ERROR_ACCESS_DENIED);
+        }
+        lastSecuritySet = information;
+        return TRUE;
+    });
 }
 
 // Other nodes of a cluster may serve its virtual name: only the physical names are this computer's.

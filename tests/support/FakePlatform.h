@@ -49,6 +49,46 @@ struct FakeService {
     bool markedForDeletion = false;
 };
 
+// A process as it was when a change named it.
+struct LedgerProcess {
+    DWORD id = 0;
+    // The services that it hosted and that were not stopped.
+    std::vector<std::wstring> services;
+    bool critical = false;
+    // The system process, or a process that hosts a service that runs in it.
+    bool system = false;
+    // One of its services has the machine restarted when it fails (SC_ACTION_REBOOT).
+    bool rebootOnFailure = false;
+};
+
+// One change that a simulated machine was asked to make, in order, with what came of it.
+struct LedgerEntry {
+    // As the caller named it, without leading backslashes; and whether that is this computer.
+    std::wstring machine;
+    bool thisComputer = true;
+    // The platform's name of the call.
+    std::string call;
+    // The service's key name, the registry value (key path and value name), or the machine.
+    std::wstring target;
+    // ERROR_SUCCESS, or the code of the refusal.
+    DWORD outcome = ERROR_SUCCESS;
+    // The control code, the information level, the start type asked for (ChangeServiceConfigW),
+    // the lock, or the boot notice (TRUE: good).
+    DWORD detail = 0;
+    // The start type before a ChangeServiceConfigW.
+    DWORD previous = 0;
+    // The services that the target service depends on, directly or not.
+    std::vector<std::wstring> dependsOn;
+    // The command line of a started process.
+    std::wstring commandLine;
+    // A registry value before and after the write.
+    std::vector<BYTE> dataBefore;
+    std::vector<BYTE> dataAfter;
+    // TerminateProcess: the process ended; CreateProcessW: each process that its command line
+    // names by its id, in order.
+    std::vector<LedgerProcess> processes;
+};
+
 class FakePlatform : public Platform {
 public:
     FakePlatform();
@@ -78,7 +118,8 @@ public:
     // A remote machine that stops answering (it restarts, or the network goes): from then on every
     // opening of its manager and every call on a handle opened from it waits for the RPC time-out
     // and fails with RPC_S_SERVER_UNAVAILABLE. Once it answers again it has forgotten the handles
-    // of its former run, as a restarted machine has: calls on them fail with ERROR_INVALID_HANDLE.
+    // of its former run, as a restarted machine has: calls on them fail with ERROR_INVALID_HANDLE,
+    // and the locks taken through them are gone.
     void StopAnswering(const std::wstring& machine) { m_silentMachines.insert(machine); }
     void AnswerAgain(const std::wstring& machine);
     // The calls that waited for the time-out, and the time-out, added to the clock at each.
@@ -219,6 +260,15 @@ public:
     DWORD filledCells = 0;
     COORD cursor = {5, 5};
 
+    // Every change asked of the machines, refused ones included, in order.
+    std::vector<LedgerEntry> ledger;
+    // The entries of one call, from position `from` on.
+    std::vector<LedgerEntry> LedgerOf(const std::string& call, size_t from = 0) const;
+    // Whether `machine` (named as the caller named it) answers.
+    bool Answers(const std::wstring& machine) const;
+    // Drops every failure injected and not yet used.
+    void ClearFailures() { m_injections.clear(); }
+
     // Message texts of FormatMessageW, by code.
     std::map<DWORD, std::wstring> messages;
 
@@ -335,6 +385,8 @@ protected:
     void* NewToken() { return reinterpret_cast<void*>(m_nextHandle += 4); }
     bool HasActiveDependents(const std::wstring& name) const;
     bool IsSystemServiceProcess(DWORD processId) const;
+    // Whether the manager handle may enumerate the database (the code set when not).
+    bool MayEnumerate(SC_HANDLE manager);
     std::wstring RegistryView(std::wstring path, REGSAM access) const;
     // The service behind an open handle that was granted `access`, or null with the platform's code set.
     FakeService* ServiceFor(SC_HANDLE handle, DWORD access);
@@ -349,6 +401,23 @@ protected:
     // Takes a service marked for deletion out of the database once nothing holds it there.
     void RemoveIfDeletable(const std::wstring& name);
     bool IsHandle(HANDLE handle, HandleKind kind) const;
+    // A ledger entry for a change on `machine`; the control handler is met first, so that the
+    // entry reads the machine as the call will find it.
+    LedgerEntry NewEntry(const char* call, const std::wstring& machine);
+    LedgerEntry ManagerEntry(const char* call, SC_HANDLE manager);
+    LedgerEntry ServiceEntry(const char* call, SC_HANDLE service);
+    LedgerEntry RegistryEntry(const char* call, HKEY key, const std::wstring& target);
+    LedgerProcess ProcessFacts(DWORD processId) const;
+    // Runs the call and records the entry with what came of it; the last-error value stays.
+    template <typename Call>
+    auto Recorded(LedgerEntry& entry, Call call) -> decltype(call()) {
+        const auto result = call();
+        const LastErrorKeeper keep;
+        entry.outcome = result ? ERROR_SUCCESS : ::GetLastError();
+        ledger.push_back(entry);
+        return result;
+    }
+    LSTATUS RecordedRegistry(LedgerEntry& entry, LSTATUS status);
 
 private:
     bool IsConsoleOutput(HANDLE handle) const;
@@ -376,8 +445,11 @@ private:
     std::map<std::string, Injection, std::less<>> m_injections;
     std::map<HANDLE, HandleKind> m_handles;
     std::map<SC_HANDLE, DWORD> m_managers;
-    std::set<SC_LOCK> m_locks;
+    // The locks held, with the machine of the manager that took each.
+    std::map<SC_LOCK, std::wstring> m_locks;
     std::map<HKEY, std::wstring> m_registryKeys;
+    // The machine each registry key belongs to, without leading backslashes (empty: this one).
+    std::map<HKEY, std::wstring> m_registryMachines;
     struct ServiceHandle {
         std::wstring name;
         DWORD access;

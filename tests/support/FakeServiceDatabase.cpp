@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "FailureActionType.h"
 #include "FakePlatform.h"
 
 namespace {
@@ -142,6 +143,73 @@ FakeService* FakePlatform::ServiceFor(SC_HANDLE handle, DWORD access) {
     return service;
 }
 
+namespace {
+
+// The numbers that a command line holds, in order: the ids it may name a process by.
+std::vector<DWORD> NumbersIn(const std::wstring& commandLine) {
+    std::vector<DWORD> numbers;
+    for (size_t at = commandLine.find_first_of(L"0123456789"); at != std::wstring::npos;) {
+        const size_t end = commandLine.find_first_not_of(L"0123456789", at);
+        numbers.push_back(static_cast<DWORD>(std::wcstoul(commandLine.substr(at, end - at).c_str(), nullptr, 10)));
+        at = end == std::wstring::npos ? end : commandLine.find_first_of(L"0123456789", end);
+    }
+    return numbers;
+}
+
+bool HasRebootAction(const FakeService& service) {
+    return std::any_of(service.actions.begin(), service.actions.end(),
+                       [](const SC_ACTION& action) { return ActionTypeNumber(action) == SC_ACTION_REBOOT; });
+}
+
+} // namespace
+
+LedgerEntry FakePlatform::ServiceEntry(const char* call, SC_HANDLE handle) {
+    MeetControlHandler();
+    const auto opened = m_serviceHandles.find(handle);
+    if (opened == m_serviceHandles.end())
+        return NewEntry(call, L"");
+    LedgerEntry entry = NewEntry(call, opened->second.machine);
+    entry.target = opened->second.name;
+    if (const FakeService* service = FindService(opened->second.name)) {
+        entry.previous = service->startType;
+        std::set<std::wstring> seen;
+        std::vector<std::wstring> pending = service->dependencies;
+        while (!pending.empty()) {
+            const std::wstring name = pending.back();
+            pending.pop_back();
+            if (!seen.insert(Lower(name)).second)
+                continue;
+            entry.dependsOn.push_back(name);
+            if (const FakeService* dependency = FindService(name))
+                pending.insert(pending.end(), dependency->dependencies.begin(), dependency->dependencies.end());
+        }
+    }
+    return entry;
+}
+
+LedgerProcess FakePlatform::ProcessFacts(DWORD processId) const {
+    LedgerProcess process;
+    process.id = processId;
+    process.critical = criticalProcesses.count(processId) != 0;
+    process.system = processId == 4;
+    for (const FakeService& service : services) {
+        if (service.status.dwProcessId != processId || service.status.dwCurrentState == SERVICE_STOPPED)
+            continue;
+        process.services.push_back(service.name);
+        process.system = process.system || (service.status.dwServiceFlags & SERVICE_RUNS_IN_SYSTEM_PROCESS);
+        process.rebootOnFailure = process.rebootOnFailure || HasRebootAction(service);
+    }
+    return process;
+}
+
+LedgerEntry FakePlatform::RegistryEntry(const char* call, HKEY key, const std::wstring& target) {
+    MeetControlHandler();
+    const auto machine = m_registryMachines.find(key);
+    LedgerEntry entry = NewEntry(call, machine == m_registryMachines.end() ? std::wstring() : machine->second);
+    entry.target = target;
+    return entry;
+}
+
 SC_HANDLE FakePlatform::OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access) {
     if (Fails("OpenServiceW"))
         return nullptr;
@@ -171,58 +239,65 @@ SC_HANDLE FakePlatform::CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, L
                                        DWORD access, DWORD serviceType, DWORD startType, DWORD errorControl,
                                        LPCWSTR binaryPathName, LPCWSTR loadOrderGroup, LPDWORD tagId,
                                        LPCWSTR dependencies, LPCWSTR serviceStartName, LPCWSTR) {
-    if (Fails("CreateServiceW"))
-        return nullptr;
-    const long long managerAccess = ManagerAccess(manager);
-    if (managerAccess < 0)
-        return nullptr;
-    if (!(managerAccess & SC_MANAGER_CREATE_SERVICE)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    if (!serviceName || !*serviceName) {
-        ::SetLastError(ERROR_INVALID_NAME);
-        return nullptr;
-    }
-    // CreateServiceW: a name still held by a service marked for deletion gives
-    // ERROR_SERVICE_MARKED_FOR_DELETE.
-    if (const FakeService* existing = FindService(serviceName)) {
-        ::SetLastError(existing->markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
-        return nullptr;
-    }
-    FakeService& service = AddService(serviceName, serviceType);
-    service.displayName = displayName ? displayName : serviceName;
-    service.startType = startType;
-    service.errorControl = errorControl;
-    service.binaryPath = binaryPathName ? std::optional<std::wstring>(binaryPathName) : std::nullopt;
-    if (loadOrderGroup)
-        service.group = std::wstring(loadOrderGroup);
-    if (tagId && loadOrderGroup && *loadOrderGroup)
-        *tagId = service.tag = nextTag++;
-    for (const wchar_t* p = dependencies; p && *p; p += std::wcslen(p) + 1)
-        service.dependencies.emplace_back(p);
-    if (serviceStartName)
-        service.account = std::wstring(serviceStartName);
-    auto handle = static_cast<SC_HANDLE>(NewToken());
-    m_serviceHandles[handle] = {service.name, access, m_managerMachines[manager]};
-    return handle;
+    LedgerEntry entry = ManagerEntry("CreateServiceW", manager);
+    entry.target = serviceName ? serviceName : L"";
+    return Recorded(entry, [&]() -> SC_HANDLE {
+        if (Fails("CreateServiceW"))
+            return nullptr;
+        const long long managerAccess = ManagerAccess(manager);
+        if (managerAccess < 0)
+            return nullptr;
+        if (!(managerAccess & SC_MANAGER_CREATE_SERVICE)) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        if (!serviceName || !*serviceName) {
+            ::SetLastError(ERROR_INVALID_NAME);
+            return nullptr;
+        }
+        // CreateServiceW: a name still held by a service marked for deletion gives
+        // ERROR_SERVICE_MARKED_FOR_DELETE.
+        if (const FakeService* existing = FindService(serviceName)) {
+            ::SetLastError(existing->markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
+            return nullptr;
+        }
+        FakeService& service = AddService(serviceName, serviceType);
+        service.displayName = displayName ? displayName : serviceName;
+        service.startType = startType;
+        service.errorControl = errorControl;
+        service.binaryPath = binaryPathName ? std::optional<std::wstring>(binaryPathName) : std::nullopt;
+        if (loadOrderGroup)
+            service.group = std::wstring(loadOrderGroup);
+        if (tagId && loadOrderGroup && *loadOrderGroup)
+            *tagId = service.tag = nextTag++;
+        for (const wchar_t* p = dependencies; p && *p; p += std::wcslen(p) + 1)
+            service.dependencies.emplace_back(p);
+        if (serviceStartName)
+            service.account = std::wstring(serviceStartName);
+        auto handle = static_cast<SC_HANDLE>(NewToken());
+        m_serviceHandles[handle] = {service.name, access, m_managerMachines[manager]};
+        return handle;
+    });
 }
 
 BOOL FakePlatform::DeleteService(SC_HANDLE handle) {
-    if (Fails("DeleteService"))
-        return FALSE;
-    FakeService* service = ServiceFor(handle, DELETE);
-    if (!service)
-        return FALSE;
-    // DeleteService page: the service is only marked; its entry goes when every handle to it is
-    // closed and it is not running (see RemoveIfDeletable). The service manager's remote protocol
-    // (RDeleteService) also disables a marked service, so that it can no longer be started.
-    // Opening, querying and stopping it go on as before.
-    if (service->markedForDeletion)
-        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
-    service->markedForDeletion = true;
-    service->startType = SERVICE_DISABLED;
-    return TRUE;
+    LedgerEntry entry = ServiceEntry("DeleteService", handle);
+    return Recorded(entry, [&]() -> BOOL {
+        if (Fails("DeleteService"))
+            return FALSE;
+        FakeService* service = ServiceFor(handle, DELETE);
+        if (!service)
+            return FALSE;
+        // DeleteService page: the service is only marked; its entry goes when every handle to it is
+        // closed and it is not running (see RemoveIfDeletable). The service manager's remote protocol
+        // (RDeleteService) also disables a marked service, so that it can no longer be started.
+        // Opening, querying and stopping it go on as before.
+        if (service->markedForDeletion)
+            return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+        service->markedForDeletion = true;
+        service->startType = SERVICE_DISABLED;
+        return TRUE;
+    });
 }
 
 void FakePlatform::RemoveIfDeletable(const std::wstring& name) {
@@ -236,26 +311,29 @@ void FakePlatform::RemoveIfDeletable(const std::wstring& name) {
 }
 
 BOOL FakePlatform::StartServiceW(SC_HANDLE handle, DWORD argumentCount, LPCWSTR* arguments) {
-    if (Fails("StartServiceW"))
-        return FALSE;
-    FakeService* service = ServiceFor(handle, SERVICE_START);
-    if (!service)
-        return FALSE;
-    if (service->status.dwCurrentState != SERVICE_STOPPED)
-        return Fail(ERROR_SERVICE_ALREADY_RUNNING);
-    // StartService page: a service marked for deletion gives ERROR_SERVICE_MARKED_FOR_DELETE.
-    if (service->markedForDeletion)
-        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
-    if (service->startType == SERVICE_DISABLED)
-        return Fail(ERROR_SERVICE_DISABLED);
-    service->startArguments.assign(arguments, arguments + argumentCount);
-    if (service->scriptedStatuses.empty()) {
-        service->status.dwCurrentState = SERVICE_RUNNING;
-        service->status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
-        service->status.dwProcessId = 4000 + static_cast<DWORD>(service - services.data());
-        runningProcesses.insert(service->status.dwProcessId);
-    }
-    return TRUE;
+    LedgerEntry entry = ServiceEntry("StartServiceW", handle);
+    return Recorded(entry, [&]() -> BOOL {
+        if (Fails("StartServiceW"))
+            return FALSE;
+        FakeService* service = ServiceFor(handle, SERVICE_START);
+        if (!service)
+            return FALSE;
+        if (service->status.dwCurrentState != SERVICE_STOPPED)
+            return Fail(ERROR_SERVICE_ALREADY_RUNNING);
+        // StartService page: a service marked for deletion gives ERROR_SERVICE_MARKED_FOR_DELETE.
+        if (service->markedForDeletion)
+            return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+        if (service->startType == SERVICE_DISABLED)
+            return Fail(ERROR_SERVICE_DISABLED);
+        service->startArguments.assign(arguments, arguments + argumentCount);
+        if (service->scriptedStatuses.empty()) {
+            service->status.dwCurrentState = SERVICE_RUNNING;
+            service->status.dwControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+            service->status.dwProcessId = 4000 + static_cast<DWORD>(service - services.data());
+            runningProcesses.insert(service->status.dwProcessId);
+        }
+        return TRUE;
+    });
 }
 
 namespace {
@@ -331,20 +409,24 @@ DWORD ControlAccess(DWORD control) {
 } // namespace
 
 BOOL FakePlatform::ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
-    if (Fails("ControlService"))
-        return FALSE;
-    if (!IsSendableControl(control))
-        return Fail(ERROR_INVALID_PARAMETER);
-    FakeService* service = ServiceFor(handle, ControlAccess(control));
-    if (!service)
-        return FALSE;
-    // The manager refuses to stop a service that active services depend on.
-    if (control == SERVICE_CONTROL_STOP && HasActiveDependents(service->name))
-        return Fail(ERROR_DEPENDENT_SERVICES_RUNNING);
-    service->controlsReceived.push_back(control);
-    const DWORD outcome = ApplyControl(*service, control);
-    *status = Short(service->status);
-    return outcome == ERROR_SUCCESS ? TRUE : Fail(outcome);
+    LedgerEntry entry = ServiceEntry("ControlService", handle);
+    entry.detail = control;
+    return Recorded(entry, [&]() -> BOOL {
+        if (Fails("ControlService"))
+            return FALSE;
+        if (!IsSendableControl(control))
+            return Fail(ERROR_INVALID_PARAMETER);
+        FakeService* service = ServiceFor(handle, ControlAccess(control));
+        if (!service)
+            return FALSE;
+        // The manager refuses to stop a service that active services depend on.
+        if (control == SERVICE_CONTROL_STOP && HasActiveDependents(service->name))
+            return Fail(ERROR_DEPENDENT_SERVICES_RUNNING);
+        service->controlsReceived.push_back(control);
+        const DWORD outcome = ApplyControl(*service, control);
+        *status = Short(service->status);
+        return outcome == ERROR_SUCCESS ? TRUE : Fail(outcome);
+    });
 }
 
 BOOL FakePlatform::QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
@@ -441,67 +523,75 @@ BOOL FakePlatform::ChangeServiceConfigW(SC_HANDLE handle, DWORD serviceType, DWO
                                         DWORD errorControl, LPCWSTR binaryPathName, LPCWSTR loadOrderGroup,
                                         LPDWORD tagId, LPCWSTR dependencies, LPCWSTR serviceStartName,
                                         LPCWSTR password, LPCWSTR displayName) {
-    if (Fails("ChangeServiceConfigW"))
-        return FALSE;
-    FakeService* service = ServiceFor(handle, SERVICE_CHANGE_CONFIG);
-    if (!service)
-        return FALSE;
-    lastConfigChange = ConfigChange{Optional(binaryPathName), tagId != nullptr, Optional(password)};
-    if (serviceType != SERVICE_NO_CHANGE)
-        service->serviceType = service->status.dwServiceType = serviceType;
-    if (startType != SERVICE_NO_CHANGE)
-        service->startType = startType;
-    if (errorControl != SERVICE_NO_CHANGE)
-        service->errorControl = errorControl;
-    if (binaryPathName)
-        service->binaryPath = std::wstring(binaryPathName);
-    if (loadOrderGroup)
-        service->group = std::wstring(loadOrderGroup);
-    if (tagId && loadOrderGroup && *loadOrderGroup)
-        *tagId = service->tag = nextTag++;
-    if (dependencies) {
-        service->dependencies.clear();
-        for (const wchar_t* p = dependencies; *p; p += std::wcslen(p) + 1)
-            service->dependencies.emplace_back(p);
-    }
-    if (serviceStartName)
-        service->account = std::wstring(serviceStartName);
-    if (displayName)
-        service->displayName = displayName;
-    return TRUE;
+    LedgerEntry entry = ServiceEntry("ChangeServiceConfigW", handle);
+    entry.detail = startType;
+    return Recorded(entry, [&]() -> BOOL {
+        if (Fails("ChangeServiceConfigW"))
+            return FALSE;
+        FakeService* service = ServiceFor(handle, SERVICE_CHANGE_CONFIG);
+        if (!service)
+            return FALSE;
+        lastConfigChange = ConfigChange{Optional(binaryPathName), tagId != nullptr, Optional(password)};
+        if (serviceType != SERVICE_NO_CHANGE)
+            service->serviceType = service->status.dwServiceType = serviceType;
+        if (startType != SERVICE_NO_CHANGE)
+            service->startType = startType;
+        if (errorControl != SERVICE_NO_CHANGE)
+            service->errorControl = errorControl;
+        if (binaryPathName)
+            service->binaryPath = std::wstring(binaryPathName);
+        if (loadOrderGroup)
+            service->group = std::wstring(loadOrderGroup);
+        if (tagId && loadOrderGroup && *loadOrderGroup)
+            *tagId = service->tag = nextTag++;
+        if (dependencies) {
+            service->dependencies.clear();
+            for (const wchar_t* p = dependencies; *p; p += std::wcslen(p) + 1)
+                service->dependencies.emplace_back(p);
+        }
+        if (serviceStartName)
+            service->account = std::wstring(serviceStartName);
+        if (displayName)
+            service->displayName = displayName;
+        return TRUE;
+    });
 }
 
 BOOL FakePlatform::ChangeServiceConfig2W(SC_HANDLE handle, DWORD level, LPVOID info) {
-    if (Fails("ChangeServiceConfig2W"))
-        return FALSE;
-    FakeService* service = ServiceFor(handle, SERVICE_CHANGE_CONFIG);
-    if (!service)
-        return FALSE;
-    // The service manager's remote protocol (RChangeServiceConfig2W) refuses a marked service.
-    if (service->markedForDeletion)
-        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
-    shutdownPrivilegeEnabledDuringChange =
-        shutdownPrivilegeEnabledDuringChange || IsPrivilegeEnabled(L"SeShutdownPrivilege");
-    if (level == SERVICE_CONFIG_DESCRIPTION) {
-        const wchar_t* text = static_cast<SERVICE_DESCRIPTIONW*>(info)->lpDescription;
-        if (text)
-            service->description = *text ? std::optional<std::wstring>(text) : std::nullopt;
+    LedgerEntry entry = ServiceEntry("ChangeServiceConfig2W", handle);
+    entry.detail = level;
+    return Recorded(entry, [&]() -> BOOL {
+        if (Fails("ChangeServiceConfig2W"))
+            return FALSE;
+        FakeService* service = ServiceFor(handle, SERVICE_CHANGE_CONFIG);
+        if (!service)
+            return FALSE;
+        // The service manager's remote protocol (RChangeServiceConfig2W) refuses a marked service.
+        if (service->markedForDeletion)
+            return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+        shutdownPrivilegeEnabledDuringChange =
+            shutdownPrivilegeEnabledDuringChange || IsPrivilegeEnabled(L"SeShutdownPrivilege");
+        if (level == SERVICE_CONFIG_DESCRIPTION) {
+            const wchar_t* text = static_cast<SERVICE_DESCRIPTIONW*>(info)->lpDescription;
+            if (text)
+                service->description = *text ? std::optional<std::wstring>(text) : std::nullopt;
+            return TRUE;
+        }
+        if (level != SERVICE_CONFIG_FAILURE_ACTIONS)
+            return Fail(ERROR_INVALID_LEVEL);
+        // SERVICE_FAILURE_ACTIONS page: without an action array the count and the reset period are
+        // ignored; a count of 0 with an array deletes the reset period and the actions.
+        const auto* record = static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
+        if (record->lpRebootMsg)
+            service->rebootMessage = std::wstring(record->lpRebootMsg);
+        if (record->lpCommand)
+            service->command = std::wstring(record->lpCommand);
+        if (record->lpsaActions) {
+            service->resetPeriod = record->cActions == 0 ? 0 : record->dwResetPeriod;
+            service->actions.assign(record->lpsaActions, record->lpsaActions + record->cActions);
+        }
         return TRUE;
-    }
-    if (level != SERVICE_CONFIG_FAILURE_ACTIONS)
-        return Fail(ERROR_INVALID_LEVEL);
-    // SERVICE_FAILURE_ACTIONS page: without an action array the count and the reset period are
-    // ignored; a count of 0 with an array deletes the reset period and the actions.
-    const auto* record = static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
-    if (record->lpRebootMsg)
-        service->rebootMessage = std::wstring(record->lpRebootMsg);
-    if (record->lpCommand)
-        service->command = std::wstring(record->lpCommand);
-    if (record->lpsaActions) {
-        service->resetPeriod = record->cActions == 0 ? 0 : record->dwResetPeriod;
-        service->actions.assign(record->lpsaActions, record->lpsaActions + record->cActions);
-    }
-    return TRUE;
+    });
 }
 
 // A depth-first walk that lists a service after everything that depends on it, whatever its
@@ -582,6 +672,7 @@ BOOL TranslateName(const std::wstring* found, LPWSTR buffer, LPDWORD size) {
 
 } // namespace
 
+// GetServiceKeyNameW and GetServiceDisplayNameW pages: any manager handle; they name no right.
 BOOL FakePlatform::GetServiceKeyNameW(SC_HANDLE manager, LPCWSTR displayName, LPWSTR keyName, LPDWORD size) {
     if (Fails("GetServiceKeyNameW") || ManagerAccess(manager) < 0)
         return FALSE;
@@ -655,10 +746,22 @@ BOOL FakePlatform::Enumerate(DWORD serviceType, DWORD serviceState, LPCWSTR grou
     return fitting < matching.size() ? Fail(ERROR_MORE_DATA) : TRUE;
 }
 
+// EnumServicesStatusExW page: the manager handle must have SC_MANAGER_ENUMERATE_SERVICE.
+bool FakePlatform::MayEnumerate(SC_HANDLE manager) {
+    const long long access = ManagerAccess(manager);
+    if (access < 0)
+        return false;
+    if (!(access & SC_MANAGER_ENUMERATE_SERVICE)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
 BOOL FakePlatform::EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, DWORD serviceType,
                                          DWORD serviceState, LPBYTE buffer, DWORD size, LPDWORD needed,
                                          LPDWORD returned, LPDWORD resumeHandle, LPCWSTR group) {
-    if (Fails("EnumServicesStatusExW") || ManagerAccess(manager) < 0)
+    if (Fails("EnumServicesStatusExW") || !MayEnumerate(manager))
         return FALSE;
     if (level != SC_ENUM_PROCESS_INFO)
         return Fail(ERROR_INVALID_LEVEL);
@@ -666,11 +769,12 @@ BOOL FakePlatform::EnumServicesStatusExW(SC_HANDLE manager, SC_ENUM_TYPE level, 
                                                    returned, resumeHandle);
 }
 
-// Not documented: the same contract as EnumServicesStatusExW, with the shorter records.
+// Not documented: the same contract as EnumServicesStatusExW, with the shorter records. The
+// service manager's remote protocol (REnumServiceGroupW) asks the same SC_MANAGER_ENUMERATE_SERVICE.
 BOOL FakePlatform::EnumServiceGroupW(SC_HANDLE manager, DWORD serviceType, DWORD serviceState,
                                      LPENUM_SERVICE_STATUSW buffer, DWORD size, LPDWORD needed,
                                      LPDWORD returned, LPDWORD resumeHandle, LPCWSTR group) {
-    if (Fails("EnumServiceGroupW") || ManagerAccess(manager) < 0)
+    if (Fails("EnumServiceGroupW") || !MayEnumerate(manager))
         return FALSE;
     return Enumerate<ENUM_SERVICE_STATUSW>(serviceType, serviceState, group, reinterpret_cast<LPBYTE>(buffer),
                                            size, needed, returned, resumeHandle);
@@ -703,6 +807,7 @@ LSTATUS FakePlatform::RegConnectRegistryW(LPCWSTR machineName, HKEY root, PHKEY 
         return ERROR_BAD_NETPATH;
     *result = static_cast<HKEY>(NewToken());
     m_registryKeys[*result] = KeyPath(root);
+    m_registryMachines[*result] = machine.substr(std::min(machine.size(), machine.find_first_not_of(L'\\')));
     return ERROR_SUCCESS;
 }
 
@@ -728,23 +833,26 @@ LSTATUS FakePlatform::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM acce
         return ERROR_FILE_NOT_FOUND;
     *result = static_cast<HKEY>(NewToken());
     m_registryKeys[*result] = path;
+    m_registryMachines[*result] = m_registryMachines[key];
     return ERROR_SUCCESS;
 }
 
 LSTATUS FakePlatform::RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM,
                                       const LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
-    if (const LSTATUS injected = RegistryFailure("RegCreateKeyExW"))
-        return injected;
     const std::wstring base = KeyPath(key);
-    if (base.empty())
-        return ERROR_INVALID_HANDLE;
     const std::wstring path = subKey && *subKey ? base + L"\\" + Lower(subKey) : base;
+    LedgerEntry entry = RegistryEntry("RegCreateKeyExW", key, path);
+    if (const LSTATUS injected = RegistryFailure("RegCreateKeyExW"))
+        return RecordedRegistry(entry, injected);
+    if (base.empty())
+        return RecordedRegistry(entry, ERROR_INVALID_HANDLE);
     if (disposition)
         *disposition = registry.count(path) ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     registry[path];
     *result = static_cast<HKEY>(NewToken());
     m_registryKeys[*result] = path;
-    return ERROR_SUCCESS;
+    m_registryMachines[*result] = m_registryMachines[key];
+    return RecordedRegistry(entry, ERROR_SUCCESS);
 }
 
 LSTATUS FakePlatform::RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
@@ -773,13 +881,18 @@ LSTATUS FakePlatform::RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPD
 
 LSTATUS FakePlatform::RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data,
                                      DWORD size) {
+    const std::wstring name = Lower(valueName ? valueName : L"");
+    LedgerEntry entry = RegistryEntry("RegSetValueExW", key, KeyPath(key) + L"\\" + name);
     if (const LSTATUS injected = RegistryFailure("RegSetValueExW"))
-        return injected;
+        return RecordedRegistry(entry, injected);
     auto keyFound = registry.find(KeyPath(key));
     if (keyFound == registry.end())
-        return ERROR_INVALID_HANDLE;
-    keyFound->second[Lower(valueName ? valueName : L"")] = {type, std::vector<BYTE>(data, data + size)};
-    return ERROR_SUCCESS;
+        return RecordedRegistry(entry, ERROR_INVALID_HANDLE);
+    RegistryValue& value = keyFound->second[name];
+    entry.dataBefore = value.data;
+    value = {type, std::vector<BYTE>(data, data + size)};
+    entry.dataAfter = value.data;
+    return RecordedRegistry(entry, ERROR_SUCCESS);
 }
 
 // Predefined root keys close without complaint, as on the platform.
@@ -790,6 +903,7 @@ LSTATUS FakePlatform::RegCloseKey(HKEY key) {
                       HKEY_CURRENT_CONFIG, HKEY_DYN_DATA})
         if (key == root)
             return ERROR_SUCCESS;
+    m_registryMachines.erase(key);
     return m_registryKeys.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
@@ -831,20 +945,28 @@ HANDLE FakePlatform::OpenProcess(DWORD access, BOOL, DWORD processId) {
 }
 
 BOOL FakePlatform::TerminateProcess(HANDLE process, UINT exitCode) {
-    if (Fails("TerminateProcess"))
-        return FALSE;
-    auto found = m_processHandles.find(process);
-    if (found == m_processHandles.end())
-        return Fail(ERROR_INVALID_HANDLE);
-    if (!(found->second.access & PROCESS_TERMINATE))
-        return Fail(ERROR_ACCESS_DENIED);
-    const DWORD processId = found->second.processId;
-    terminatedProcesses.emplace_back(processId, exitCode);
-    // IsProcessCritical page: a critical process is one whose end stops the system.
-    if (criticalProcesses.count(processId))
-        machineStopped = true;
-    EndProcess(processId);
-    return TRUE;
+    LedgerEntry entry = NewEntry("TerminateProcess", L"");
+    const auto held = m_processHandles.find(process);
+    if (held != m_processHandles.end()) {
+        entry.target = std::to_wstring(held->second.processId);
+        entry.processes.push_back(ProcessFacts(held->second.processId));
+    }
+    return Recorded(entry, [&]() -> BOOL {
+        if (Fails("TerminateProcess"))
+            return FALSE;
+        auto found = m_processHandles.find(process);
+        if (found == m_processHandles.end())
+            return Fail(ERROR_INVALID_HANDLE);
+        if (!(found->second.access & PROCESS_TERMINATE))
+            return Fail(ERROR_ACCESS_DENIED);
+        const DWORD processId = found->second.processId;
+        terminatedProcesses.emplace_back(processId, exitCode);
+        // IsProcessCritical page: a critical process is one whose end stops the system.
+        if (criticalProcesses.count(processId))
+            machineStopped = true;
+        EndProcess(processId);
+        return TRUE;
+    });
 }
 
 // IsProcessCritical page: the handle needs PROCESS_QUERY_LIMITED_INFORMATION.
@@ -950,19 +1072,26 @@ std::optional<std::vector<HANDLE>> FakePlatform::InheritedBy(DWORD creationFlags
 BOOL FakePlatform::CreateProcessW(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
                                   BOOL inheritHandles, DWORD creationFlags, LPVOID, LPCWSTR,
                                   LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION information) {
-    if (Fails("CreateProcessW"))
-        return FALSE;
-    std::optional<std::vector<HANDLE>> inherited = std::vector<HANDLE>();
-    if (inheritHandles && !(inherited = InheritedBy(creationFlags, startupInfo)))
-        return FALSE;
-    startedInheritance.push_back(*inherited);
-    startedCommandLines.emplace_back(commandLine ? commandLine : L"");
-    information->dwProcessId = 7000 + static_cast<DWORD>(startedCommandLines.size());
-    information->dwThreadId = information->dwProcessId + 1;
-    information->hProcess = NewToken();
-    m_processHandles[information->hProcess] = {information->dwProcessId, PROCESS_ALL_ACCESS};
-    information->hThread = NewHandle(HandleKind::Other);
-    return TRUE;
+    LedgerEntry entry = NewEntry("CreateProcessW", L"");
+    entry.commandLine = commandLine ? commandLine : L"";
+    entry.target = entry.commandLine;
+    for (DWORD processId : NumbersIn(entry.commandLine))
+        entry.processes.push_back(ProcessFacts(processId));
+    return Recorded(entry, [&]() -> BOOL {
+        if (Fails("CreateProcessW"))
+            return FALSE;
+        std::optional<std::vector<HANDLE>> inherited = std::vector<HANDLE>();
+        if (inheritHandles && !(inherited = InheritedBy(creationFlags, startupInfo)))
+            return FALSE;
+        startedInheritance.push_back(*inherited);
+        startedCommandLines.emplace_back(commandLine ? commandLine : L"");
+        information->dwProcessId = 7000 + static_cast<DWORD>(startedCommandLines.size());
+        information->dwThreadId = information->dwProcessId + 1;
+        information->hProcess = NewToken();
+        m_processHandles[information->hProcess] = {information->dwProcessId, PROCESS_ALL_ACCESS};
+        information->hThread = NewHandle(HandleKind::Other);
+        return TRUE;
+    });
 }
 
 HANDLE FakePlatform::CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL, BOOL, LPCWSTR) {

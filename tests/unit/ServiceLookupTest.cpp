@@ -472,6 +472,15 @@ TEST_F(ServiceLookupTest, AFailedEnumerationReadLeavesNoBlockAndItsCode) {
         EXPECT_EQ(count, 0u);
         EXPECT_EQ(fake.Calls(enumeration.operation), 2) << "only growth is worth another try";
     }
+    const CSvcCtrlMgr withoutRight(nullptr, nullptr, SC_MANAGER_ALL_ACCESS & ~SC_MANAGER_ENUMERATE_SERVICE);
+    for (const Enumeration& enumeration : Enumerations) {
+        SCOPED_TRACE(enumeration.operation);
+        void* block = &block;
+        unsigned long count = 99;
+        EXPECT_EQ(enumeration.run(withoutRight, SERVICE_TYPE_ALL, nullptr, &block, &count), 0);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "the handle may not enumerate";
+        EXPECT_EQ(block, nullptr);
+    }
 }
 
 TEST_F(ServiceLookupTest, GetCountCountsServicesAndDriversOfEveryState) {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwctype>
 #include <string>
+#include <utility>
 
 #include "FakePlatform.h"
 #include "Memory.h"
@@ -309,6 +310,17 @@ TEST_F(SvcCtrlMgrTest, QuerySecurityTracesTheSizeQueryAndHandsOutTheDescriptor) 
     EXPECT_EQ(withoutReadControl.QuerySecurity(DACL_SECURITY_INFORMATION, &descriptor), 0);
     EXPECT_EQ(descriptor, nullptr);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // Each part written needs its own right of the manager handle.
+    const std::pair<SECURITY_INFORMATION, DWORD> writes[] = {{DACL_SECURITY_INFORMATION, WRITE_DAC},
+                                                             {OWNER_SECURITY_INFORMATION, WRITE_OWNER},
+                                                             {GROUP_SECURITY_INFORMATION, WRITE_OWNER}};
+    for (const auto& [information, right] : writes) {
+        CSvcCtrlMgr withoutWriteRight(L"SRV", nullptr, SC_MANAGER_ALL_ACCESS & ~right);
+        EXPECT_EQ(withoutWriteRight.SetSecurity(information, &capture), 0) << information;
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << information;
+        CSvcCtrlMgr withWriteRight(L"SRV", nullptr, SC_MANAGER_CONNECT | right);
+        EXPECT_EQ(withWriteRight.SetSecurity(information, &capture), 1) << information;
+    }
 }
 
 TEST_F(SvcCtrlMgrTest, SystemListSwitchesThePrivilegeOnAndOffBeforeTheCall) {
