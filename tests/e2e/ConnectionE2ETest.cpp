@@ -247,13 +247,26 @@ UTILISATION :
 )");
 }
 
-// Runs a script that must end cleanly with nothing on the error stream.
-void ExpectScript(const std::string& script, const std::string& expectedOut) {
+// Runs a script that must end cleanly, with `expectedErr` (by default nothing) on the error stream.
+void ExpectScript(const std::string& script, const std::string& expectedOut,
+                  const std::string& expectedErr = std::string()) {
     OrvelRun run = RunOrvelScript(script);
 
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_PRED_FORMAT2(BytesEqual, Banner() + expectedOut, run.out);
-    EXPECT_PRED_FORMAT2(BytesEqual, std::string(), run.err);
+    EXPECT_PRED_FORMAT2(BytesEqual, expectedErr, run.err);
+}
+
+// What a script line writes on the error stream when it needs a connection and none is active.
+std::string NoConnection() {
+    return Bytes(L"Aucune connexion n'est active : ouvrez-en une avec 'connect', ou choisissez-en une avec 'sactc'.\n") +
+           ErrorBanner(ERROR_NOT_CONNECTED);
+}
+
+// The same for a connection number, as typed, that names no connection.
+std::string NoSuchConnection(const std::wstring& word) {
+    return Bytes(L"La connexion " + word + L" n'existe pas : 'cl' liste les connexions ouvertes.\n") +
+           ErrorBanner(ERROR_NOT_CONNECTED);
 }
 
 class ConnectionScriptE2E : public testing::Test {
@@ -406,7 +419,8 @@ TEST_F(ConnectionScriptE2E, SwitchesDeactivatesAndClosesTheActiveOrEveryConnecti
                      PromptedAt(two, L"callc") + kAllClosed +          //
                      Prompted(L"cl") + ConnectionList({}, 0) +         //
                      Prompted(L"callc") + kAllClosed +                 //
-                     Prompted(L"exit") + kLineBreak);
+                     Prompted(L"exit") + kLineBreak,
+                 NoConnection() + NoConnection());
 }
 
 TEST_F(ConnectionScriptE2E, PrintsUsageTextsForWrongWordCountsAndChangesNothing) {
@@ -480,7 +494,7 @@ TEST_F(ConnectionScriptE2E, ReadsOddRightsWordsAsDecimalAndAlwaysAddsTheConnectR
                      PromptedAt(trailing, L"exit") + kLineBreak);
 }
 
-// A number that names no connection changes nothing and writes no message: zero and words
+// A number that names no connection changes nothing and says so, as typed: zero and words
 // deactivate with sactc but close nothing with cc; negative and overlarge numbers, taken as
 // unsigned, are past the end.
 TEST_F(ConnectionScriptE2E, IgnoresConnectionNumbersThatNameNoConnection) {
@@ -524,7 +538,11 @@ TEST_F(ConnectionScriptE2E, IgnoresConnectionNumbersThatNameNoConnection) {
                      PromptedAt(one, L"sactc 0") + kDone +                    //
                      Prompted(L"cc 0") + kDone +                              //
                      Prompted(L"cl") + ConnectionList({one, two}, 0) +        //
-                     Prompted(L"exit") + kLineBreak);
+                     Prompted(L"exit") + kLineBreak,
+                 NoSuchConnection(L"3") + NoSuchConnection(L"-1") + NoSuchConnection(L"99999999999") +
+                     NoSuchConnection(L"-4294967295") + NoSuchConnection(L"3") + NoSuchConnection(L"-1") +
+                     NoSuchConnection(L"0") + NoSuchConnection(L"first") + NoSuchConnection(L"99999999999") +
+                     NoSuchConnection(L"0"));
 }
 
 // Names are passed on unchanged; under Wine every one of them opens. Quotes give a name with
@@ -565,7 +583,8 @@ TEST_F(ConnectionScriptE2E, OpensOddMachineNamesAsTypedAndListsThemConsistently)
 }
 
 // Under Wine the lock always succeeds and its status can never be read, so lock on and off run
-// silently, lock status prints nothing, and no error is left for the banner.
+// silently, lock status prints nothing, and no error is left for the banner; without a
+// connection each says so.
 TEST_F(ConnectionScriptE2E, AnswersLockCommandsAsWineAllowsThem) {
     const Connection plain{name, 1};
     const Connection lockable{name, 9};
@@ -608,7 +627,8 @@ TEST_F(ConnectionScriptE2E, AnswersLockCommandsAsWineAllowsThem) {
                      PromptedAt(lockable, L"lock on extra") +                             //
                      PromptedAt(lockable, L"lock off") +                                  //
                      PromptedAt(lockable, L"lock status now") +                           //
-                     PromptedAt(lockable, L"exit") + kLineBreak);
+                     PromptedAt(lockable, L"exit") + kLineBreak,
+                 NoConnection() + NoConnection() + NoConnection());
 }
 
 // The boot notice needs no connection; Wine's notification always succeeds.
@@ -667,7 +687,8 @@ TEST_F(ConnectionBatchE2E, OpensTheConnectionGivenBeforeTheCommandAndClosesItAft
          Bytes(L"Can be locked = yes\n\n") + kLineBreak,
          ""},
         {{L"connect:" + name + L",8", L"lock", L"on"}, kLineBreak, ""},
-        {{L"connect:"}, RootListing() + kLineBreak, ""},
+        // A command line that names no command ran nothing, as a group without its command.
+        {{L"connect:"}, RootListing() + kLineBreak, "", ERROR_INVALID_FUNCTION},
         {{L"connect:" + name, L"lock"}, LockListing() + kLineBreak, "", ERROR_INVALID_FUNCTION},
         {{L"connect:" + name, L"boot", L"BAD"}, kLineBreak + kLineBreak, ""},
         // The command runs whole, without a second split: "with space" stays one machine word,

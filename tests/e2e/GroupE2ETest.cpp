@@ -199,7 +199,6 @@ std::wstring GroupListing(const std::vector<std::wstring>& names) {
         text += name + L"\n";
     return text + L"\n\n";
 }
-const std::wstring kNullListing = L"Il y a 0 groupe.\n\nGroupes :\n=========\n(null)\n\n";
 
 void SetTag(const InstalledTestService& service, DWORD tag) {
     HKEY key = nullptr;
@@ -232,10 +231,12 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             DWORD type;
             std::vector<BYTE> data;
             std::wstring output;
+            DWORD exitCode = 0;
         };
+        // A list that cannot be read shows only the failure: no count, no "(null)".
         const std::vector<Case> cases = {
-            {REG_NONE, {}, kNullListing}, // absent
-            {REG_SZ, MultiSz({kGrpA}), kNullListing},
+            {REG_NONE, {}, L"", ERROR_FILE_NOT_FOUND}, // absent
+            {REG_SZ, MultiSz({kGrpA}), L"", ERROR_INVALID_DATATYPE},
             {REG_MULTI_SZ, {}, GroupListing({})},
             {REG_MULTI_SZ, MultiSz({kGrpA}), GroupListing({kGrpA})},
             {REG_MULTI_SZ, MultiSz({kGrpA, L"Quorvan E2E Grp"}), GroupListing({kGrpA, L"Quorvan E2E Grp"})},
@@ -248,9 +249,7 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
                 list.Set(c.type, c.data);
             const OrvelRun run = RunOrvelBatch({L"enum", L"service_group", L"ignored"});
             EXPECT_PRED_FORMAT2(BytesEqual, Batch(c.output), run.out);
-            if (c.output != kNullListing) {
-                EXPECT_EQ(run.exitCode, 0u);
-            }
+            EXPECT_EQ(run.exitCode, c.exitCode);
         }
         // Written back well formed.
         EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunOrvelBatch({L"create", L"service_group", kNew}).out);
@@ -572,6 +571,8 @@ TEST(GroupE2E, ServicesAndDriversAreListedWithTheirStatesAndDisplayNames) {
     EXPECT_EQ(out.find("Il y a 0 "), std::string::npos) << "Wine runs drivers of its own";
     ExpectServiceListing({L"Tous", L"TOUS"}, SERVICE_WIN32 | SERVICE_DRIVER, SERVICE_STATE_ALL, L"service / pilote",
                          L"services / pilotes", L"Services / pilotes :");
+    // A state word alone is the state.
+    ExpectServiceListing({L"actifs"}, SERVICE_WIN32, SERVICE_ACTIVE, L"service", L"services", L"Services :");
 
     const std::wstring usage =
         L"\n\u00C9num\u00E8re les services et pilotes de la connexion active, tri\u00E9s par nom\n"
@@ -593,7 +594,7 @@ TEST(GroupE2E, ServicesAndDriversAreListedWithTheirStatesAndDisplayNames) {
         L"    ENUM SERVICES PILOTES ACTIFS\n"
         L"\n";
     for (const std::vector<std::wstring>& words : std::vector<std::vector<std::wstring>>{
-             {L"enum", L"services", L"actifs"}, {L"enum", L"services", L"pilotes", L"arretes"},
+             {L"enum", L"services", L"actifs", L"services"}, {L"enum", L"services", L"pilotes", L"arretes"},
              {L"enum", L"services", L"tous", L"tous", L"tous"}})
         EXPECT_PRED_FORMAT2(BytesEqual, Batch(usage), RunOrvelBatch(words).out);
 }

@@ -143,3 +143,46 @@ TEST(QueryBadInputE2E, AConnectionThatMayNotEnumerateCountsNothing) {
 }
 
 } // namespace
+
+namespace {
+
+// A command line that did not do what it asked ends with a code that says why, through the full
+// 32-bit exit code; what it prints is what it printed before.
+TEST(QueryBadInputE2E, CommandLinesThatDoNothingEndWithTheirCode) {
+    const DWORD wrongWords = ERROR_INVALID_PARAMETER;
+    const struct {
+        std::vector<std::wstring> arguments;
+        DWORD exitCode;
+    } cases[] = {
+        {{L"query", L"status"}, wrongWords},
+        {{L"query", L"status", L"Spooler", L"Spooler"}, wrongWords},
+        {{L"query", L"config"}, wrongWords},
+        {{L"get", L"service", L"key_name"}, wrongWords},
+        {{L"enum", L"dependent_services"}, wrongWords},
+        {{L"lock", L"on", L"extra"}, wrongWords},
+        {{L"set", L"configex", L"Spooler", L"extra"}, wrongWords},
+        {{L"connect:" + ComputerName()}, ERROR_INVALID_FUNCTION},
+        {{L"debug", L"NDIS"}, ERROR_NOT_SUPPORTED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const OrvelRun run = RunOrvel(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+// A script with no connection says so on the error stream, once per command, before the banner.
+TEST(QueryBadInputE2E, AScriptWithoutAConnectionSaysSo) {
+    const OrvelRun run = RunOrvelScript("start Spooler\nexit\n");
+    EXPECT_PRED_FORMAT2(BytesEqual, Banner() + Prompted(L"start Spooler") + kLineBreak + Prompted(L"exit") + kLineBreak,
+                        run.out);
+    EXPECT_PRED_FORMAT2(BytesEqual,
+                        Bytes(L"Aucune connexion n'est active : ouvrez-en une avec 'connect', ou choisissez-en une "
+                              L"avec 'sactc'.\n") +
+                            ErrorBanner(ERROR_NOT_CONNECTED),
+                        run.err);
+    EXPECT_EQ(run.exitCode, 0u);
+}
+
+} // namespace

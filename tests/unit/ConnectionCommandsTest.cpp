@@ -703,6 +703,64 @@ TEST_F(BatchModeTest, ARegistryChannelFailureLosesTheConnectionOnlyWithTheManage
     }
 }
 
+// The exit code of a command line that ran nothing through its own slip: 1 for words that name
+// no command, 87 for words that the command does not take, with or without a usage text.
+TEST_F(BatchModeTest, ACommandLineSlipEndsWithItsOwnCode) {
+    fake.AddService(L"Spooler");
+    const DWORD unknown = ERROR_INVALID_FUNCTION;
+    const DWORD wrongWords = ERROR_INVALID_PARAMETER;
+    const struct {
+        std::vector<std::wstring> arguments;
+        DWORD code;
+    } cases[] = {
+        {{L"nosuchcommand"}, unknown},
+        {{L"connect:srv"}, unknown},
+        {{L"lock"}, unknown},
+        {{L"get", L"service"}, unknown},
+        {{L"query", L"status"}, wrongWords},
+        {{L"query", L"status", L"Spooler", L"Spooler"}, wrongWords},
+        {{L"query", L"config"}, wrongWords},
+        {{L"query", L"configex", L"a", L"b"}, wrongWords},
+        {{L"get", L"service", L"key_name"}, wrongWords},
+        {{L"get", L"service", L"pid", L"a", L"b"}, wrongWords},
+        {{L"enum", L"dependent_services"}, wrongWords},
+        {{L"lock", L"on", L"extra"}, wrongWords},
+        {{L"set", L"configex", L"Spooler", L"extra"}, wrongWords},
+        {{L"start"}, wrongWords},
+        {{L"create", L"service_group", L"G", L"order=premier"}, wrongWords},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        EXPECT_EQ(RunProgram(c.arguments), static_cast<int>(c.code));
+        EXPECT_TRUE(fake.serviceOpenings.empty()) << "nothing was asked of the machine";
+    }
+}
+
+// A command that failed with a machine's code names no connection it did not reach: the one that
+// an earlier command reached is not marked lost.
+TEST_F(PromptTest, AFailureLosesOnlyTheConnectionThatTheCommandReached) {
+    fake.AddService(L"Spooler");
+    fake.unreachableMachines.insert(L"far");
+    EXPECT_EQ(RunScript("connect srv1\nquery status Spooler\nconnect far\nsactc 1\ncl\n"), 0);
+    EXPECT_EQ(AfterBanner().find(L"perdue"), std::wstring::npos) << AfterBanner();
+}
+
+// Ctrl+C closes the connections that answer; a lost one is left to its machine, with no call.
+TEST_F(ConnectionCommandsTest, CtrlCAsksNothingOfALostConnection) {
+    Connect(L"srv2", L"9");
+    Quiet({L"lock", L"on"});
+    fake.StopAnswering(L"srv2");
+    ReadConnectionState(GetConnection(1));
+    ASSERT_NE(ConnectionLossCode(GetConnection(1)), 0u);
+    const int unanswered = fake.unansweredCalls;
+    const int closes = fake.Calls("CloseServiceHandle");
+    ConsoleCtrlHandler(CTRL_C_EVENT);
+    EXPECT_EQ(fake.unansweredCalls, unanswered);
+    EXPECT_EQ(fake.Calls("CloseServiceHandle"), closes);
+    EXPECT_EQ(fake.Calls("UnlockServiceDatabase"), 0);
+    fake.AnswerAgain(L"srv2");
+}
+
 // A command that loses its connection in batch mode ends with the code, and the closing that
 // follows asks nothing of the machine (no remote-registry stop, no handle closed).
 TEST_F(BatchModeTest, ACommandThatLosesItsConnectionLeavesWithoutWaitingAgain) {

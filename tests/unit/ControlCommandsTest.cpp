@@ -228,19 +228,28 @@ TEST_F(ControlCommandsTest, MarkedAndPendingServicesRefuseTheStartAndTheControls
     SC_HANDLE held = fake.OpenServiceW(GetActiveConnection()->Handle(), L"Alpha", SERVICE_QUERY_STATUS);
     service.markedForDeletion = true;
     service.startType = SERVICE_DISABLED;
-    FakeService& starting = fake.AddService(L"Beta");
-    starting.status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING, SERVICE_ACCEPT_PAUSE_CONTINUE, 0, 0, 1, 0,
-                       4100, 0};
+    fake.AddService(L"Beta").status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING,
+                                       SERVICE_ACCEPT_PAUSE_CONTINUE, 0, 0, 1, 0, 4100, 0};
+    fake.AddService(L"Gamma").status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOP_PENDING, 0, 0, 0, 1, 0, 4200, 0};
     const struct {
         const wchar_t* line;
         DWORD lastError;
-    } cases[] = {{L"start Alpha", ERROR_SERVICE_MARKED_FOR_DELETE}, {L"pause Beta", ERROR_SERVICE_CANNOT_ACCEPT_CTRL}};
+    } cases[] = {{L"start Alpha", ERROR_SERVICE_MARKED_FOR_DELETE},
+                 {L"pause Beta", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},
+                 {L"pause Gamma", ERROR_SERVICE_CANNOT_ACCEPT_CTRL},
+                 {L"continue Gamma", ERROR_SERVICE_CANNOT_ACCEPT_CTRL}};
     for (const auto& c : cases) {
         ::SetLastError(0);
         EXPECT_EQ(RunCommandLine(c.line).result, 0) << c.line;
         EXPECT_EQ(::GetLastError(), c.lastError) << c.line;
     }
-    EXPECT_EQ(starting.status.dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
+    // A control code of the service's own is refused as the manager refuses it.
+    const ServicesManagement::OwnedSvcObj gamma(GetActiveConnection()->FindSvcObj(L"Gamma"));
+    ASSERT_TRUE(gamma);
+    ::SetLastError(0);
+    EXPECT_EQ(gamma->Control(200, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
+    EXPECT_EQ(fake.FindService(L"Beta")->status.dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
     fake.CloseServiceHandle(held);
 }
 

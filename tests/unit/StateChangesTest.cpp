@@ -343,6 +343,12 @@ TEST_F(StateChangesTest, TheKillEndsNothingButTheProcessOfTheNamedService) {
         {"its id given to an unrelated process just before",
          [](Machine& m) { m.fake.timedEvents.push_back({30001, [&m] { m.fake.ReuseProcessId(ProcessId); }}); }, 1,
          false, L"", {L"Spooler"}},
+        {"the idle process's id",
+         [](Machine& m) {
+             for (SERVICE_STATUS_PROCESS& status : m.spooler.scriptedStatuses)
+                 status.dwProcessId = 0;
+         },
+         0, false, L"Le processus 0 du service Spooler n'a pas \u00E9t\u00E9 termin\u00E9 : c'est un processus du syst\u00E8me.\n", {}},
         {"the system process's id",
          [](Machine& m) {
              for (SERVICE_STATUS_PROCESS& status : m.spooler.scriptedStatuses)
