@@ -44,6 +44,8 @@ DWORD Config2RecordSize(ConfigInfoLevel level) {
         return sizeof(SERVICE_DESCRIPTIONW);
     case ConfigInfoFailureActions:
         return sizeof(SERVICE_FAILURE_ACTIONSW);
+    case ConfigInfoDelayedAutoStart:
+        return sizeof(SERVICE_DELAYED_AUTO_START_INFO);
     default:
         return 0;
     }

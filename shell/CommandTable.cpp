@@ -92,6 +92,7 @@ void RegisterSetGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* set = AddCommandGroup(root, L"set", L"Définit diverses propriétés... (Non implémenté)");
     AddCommand(set, L"configex", L"Définit la configuration étendue d'un service / pilote (Partiellement implémenté).",
                nullptr, SetConfigExCommand);
+    AddCommand(set, L"config", L"Modifie la configuration d'un service / pilote.", SetConfigHelp, SetConfigCommand);
 }
 
 } // namespace

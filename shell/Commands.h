@@ -1,6 +1,8 @@
 #pragma once
 // The handlers and help functions of every command of the tree, by family.
 
+#include <windows.h>
+
 // help, cmdtree
 int HelpCommand(unsigned long argc, wchar_t** argv);
 void HelpCommandHelp();
@@ -47,6 +49,8 @@ void DebugHelp();
 
 // query config, query configex, query status, get properties, get service key_name, display_name,
 // pid, type
+// The status record as query status prints it: the heading, one field a line, the rule.
+void PrintStatusRecord(const SERVICE_STATUS_PROCESS& status);
 int QueryConfigCommand(unsigned long argc, wchar_t** argv);
 int QueryConfigExCommand(unsigned long argc, wchar_t** argv);
 int QueryStatusCommand(unsigned long argc, wchar_t** argv);
@@ -57,6 +61,8 @@ int GetProcessIdCommand(unsigned long argc, wchar_t** argv);
 int GetTypeCommand(unsigned long argc, wchar_t** argv);
 
 // set configex
+int SetConfigCommand(unsigned long argc, wchar_t** argv);
+void SetConfigHelp();
 int SetConfigExCommand(unsigned long argc, wchar_t** argv);
 
 // enum service_group, enum service_group_load_order, enum dependent_services, enum services

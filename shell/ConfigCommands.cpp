@@ -1,18 +1,26 @@
 // set configex: edits a service's description and failure actions through a short dialogue on
-// the console's input.
+// the console's input; set config: changes the settings of a service's configuration given as
+// words.
 
 #include "ConfigCommands.h"
 
+#include <algorithm>
 #include <array>
+#include <cwchar>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "Commands.h"
 #include "ConsoleOutput.h"
 #include "Connections.h"
 #include "FailureActionType.h"
+#include "Memory.h"
 #include "Platform.h"
+#include "ServiceSettings.h"
 #include "StandardStreams.h"
 #include "StringFunctions.h"
 #include "UsageText.h"
@@ -242,4 +250,226 @@ int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
     });
     std::wcout << std::endl;
     return result;
+}
+
+namespace {
+
+using ServicesManagement::ConfigInfoDelayedAutoStart;
+using ServicesManagement::ConfigInfoDescription;
+
+const wchar_t AskedPassword[] = L"*";
+
+// A second-level record of the service, or null when it cannot be read (no failure of the command).
+MemBlock<void> ReadConfig2(const CSvcObj& object, ServicesManagement::ConfigInfoLevel level) {
+    LastErrorKeeper keep;
+    void* info = nullptr;
+    if (!object.QueryConfig2(&info, level))
+        return nullptr;
+    return MemBlock<void>(info);
+}
+
+// What the report shows of the settings given, as the platform holds them.
+struct HeldSettings {
+    MemBlock<QUERY_SERVICE_CONFIGW> config;
+    bool delayed = false;
+    std::wstring description;
+};
+
+HeldSettings ReadHeldSettings(const CSvcObj& object, const ServiceSettings& settings) {
+    HeldSettings held;
+    LastErrorKeeper keep;
+    QUERY_SERVICE_CONFIGW* config = nullptr;
+    if (object.QueryConfig(&config))
+        held.config.reset(config);
+    if (settings.Has(Setting::StartType))
+        if (const MemBlock<void> info = ReadConfig2(object, ConfigInfoDelayedAutoStart))
+            held.delayed = static_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(info.get())->fDelayedAutostart != FALSE;
+    if (settings.Has(Setting::Description))
+        if (const MemBlock<void> info = ReadConfig2(object, ConfigInfoDescription))
+            if (const wchar_t* text = static_cast<const SERVICE_DESCRIPTIONW*>(info.get())->lpDescription)
+                held.description = text;
+    return held;
+}
+
+std::wstring TextShown(const wchar_t* text) {
+    return text && *text ? std::wstring(text) : std::wstring(L"(aucun)");
+}
+
+// The names of a dependency list, separated by "/" as they are typed.
+std::wstring DependenciesShown(const wchar_t* list) {
+    std::wstring shown;
+    for (const wchar_t* name = list; name && *name; name += std::wcslen(name) + 1)
+        shown += (shown.empty() ? L"" : L"/") + std::wstring(name);
+    return TextShown(shown.c_str());
+}
+
+std::wstring ValueShown(Setting setting, const HeldSettings& held) {
+    if (!held.config)
+        return L"(illisible)";
+    const QUERY_SERVICE_CONFIGW& config = *held.config;
+    switch (setting) {
+    case Setting::StartType:
+        return StartTypeShown(config.dwStartType, held.delayed);
+    case Setting::ErrorControl:
+        return ErrorControlShown(config.dwErrorControl);
+    case Setting::Type:
+        return ServiceTypeShown(config.dwServiceType);
+    case Setting::BinaryPath:
+        return TextShown(config.lpBinaryPathName);
+    case Setting::Group:
+        return TextShown(config.lpLoadOrderGroup) +
+               (config.dwTagId != 0 ? L" (tag " + std::to_wstring(config.dwTagId) + L")" : L"");
+    case Setting::Dependencies:
+        return DependenciesShown(config.lpDependencies);
+    case Setting::Account:
+        return TextShown(config.lpServiceStartName);
+    case Setting::DisplayName:
+        return TextShown(config.lpDisplayName);
+    case Setting::Description:
+        return TextShown(held.description.c_str());
+    case Setting::Password:
+        break;
+    }
+    return L"(jamais affich\u00E9)";
+}
+
+const wchar_t* const SetConfigRule = L"========================================";
+
+void PrintChangeReport(const wchar_t* serviceName, const ServiceSettings& settings, const HeldSettings& before,
+                       const HeldSettings& after, bool passwordChanged) {
+    std::wcout << std::endl << L"Configuration de " << serviceName << L" :" << std::endl << SetConfigRule << std::endl;
+    for (Setting setting : settings.given) {
+        std::wstring label = SettingLabel(setting);
+        label.resize(std::max<size_t>(label.size(), 22), L' ');
+        std::wcout << label << L" : ";
+        if (setting == Setting::Password)
+            std::wcout << (passwordChanged ? L"chang\u00E9" : L"inchang\u00E9") << std::endl;
+        else
+            std::wcout << ValueShown(setting, before) << L" -> " << ValueShown(setting, after) << std::endl;
+    }
+    std::wcout << SetConfigRule << std::endl;
+}
+
+// One call that the change makes; the changes are made in this order, and stop at the first
+// that fails.
+struct ChangeStep {
+    const wchar_t* what;
+    std::function<int()> make;
+};
+
+std::vector<ChangeStep> ChangeSteps(CSvcObj& object, const ServiceSettings& settings, const wchar_t* password,
+                                    bool delayedBefore, unsigned long& tag) {
+    std::vector<ChangeStep> steps;
+    if (settings.ChangesConfiguration())
+        steps.push_back({L"la configuration", [&, password] {
+                             const auto text = [](const std::optional<std::wstring>& value) {
+                                 return value ? value->c_str() : nullptr;
+                             };
+                             return object.ChangeConfig(
+                                 settings.serviceType.value_or(SERVICE_NO_CHANGE),
+                                 settings.startType.value_or(SERVICE_NO_CHANGE),
+                                 settings.errorControl.value_or(SERVICE_NO_CHANGE), text(settings.binaryPath),
+                                 text(settings.group), &tag, text(settings.dependencies), text(settings.account),
+                                 password, text(settings.displayName));
+                         }});
+    // Any other start type than the delayed automatic one clears the flag, where it was set.
+    if (settings.startType && (settings.delayed || delayedBefore))
+        steps.push_back({L"le d\u00E9marrage diff\u00E9r\u00E9", [&] {
+                             SERVICE_DELAYED_AUTO_START_INFO info = {settings.delayed ? TRUE : FALSE};
+                             return object.ChangeConfig2(&info, ConfigInfoDelayedAutoStart);
+                         }});
+    if (settings.description)
+        steps.push_back({L"la description", [&] {
+                             std::wstring text = *settings.description;
+                             SERVICE_DESCRIPTIONW info = {&text[0]};
+                             return object.ChangeConfig2(&info, ConfigInfoDescription);
+                         }});
+    return steps;
+}
+
+// Makes the steps in order; after a failure that follows a change, says what was changed and
+// what was not. The number of steps made.
+size_t MakeChanges(const std::vector<ChangeStep>& steps) {
+    for (size_t made = 0; made < steps.size(); ++made) {
+        if (steps[made].make())
+            continue;
+        const DWORD code = ::GetLastError();
+        if (made != 0) {
+            std::wcerr << L"Chang\u00E9 :";
+            for (size_t i = 0; i < made; ++i)
+                std::wcerr << (i ? L"," : L"") << L' ' << steps[i].what;
+            std::wcerr << L". Non chang\u00E9 :";
+            for (size_t i = made; i < steps.size(); ++i)
+                std::wcerr << (i != made ? L"," : L"") << L' ' << steps[i].what;
+            std::wcerr << L" (erreur " << code << L")." << std::endl;
+        }
+        ::SetLastError(code);
+        return made;
+    }
+    return steps.size();
+}
+
+} // namespace
+
+std::wstring PasswordGivenOrAsked(const ServiceSettings& settings) {
+    if (!settings.password || *settings.password != AskedPassword)
+        return settings.password.value_or(L"");
+    std::wcout << L"Mot de passe : " << std::flush;
+    const std::unique_ptr<TextInput> opened = AnswerInput ? nullptr : OpenStandardInput();
+    return ReadHiddenLine(AnswerInput ? *AnswerInput : *opened);
+}
+
+int SetConfigCommand(unsigned long argc, wchar_t** argv) {
+    ServiceSettings settings;
+    if (ShowUsageUnless(argc >= 1 && ParseServiceSettings(argc - 1, argv + 1, false, settings), SetConfigHelp))
+        return 0;
+    int result = 0;
+    WithActiveService(argv[0], [&](CSvcObj& object) {
+        const HeldSettings before = ReadHeldSettings(object, settings);
+        std::wstring password = PasswordGivenOrAsked(settings);
+        unsigned long tag = 0;
+        const std::vector<ChangeStep> steps =
+            ChangeSteps(object, settings, settings.password ? password.c_str() : nullptr, before.delayed, tag);
+        const size_t made = MakeChanges(steps);
+        SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
+        if (made == 0 && !steps.empty())
+            return;
+        const DWORD code = ::GetLastError();
+        const bool passwordChanged = settings.ChangesConfiguration() && made != 0;
+        PrintChangeReport(object.GetName(), settings, before, ReadHeldSettings(object, settings), passwordChanged);
+        ::SetLastError(code);
+        result = made == steps.size() ? 1 : 0;
+    });
+    std::wcout << std::endl;
+    return result;
+}
+
+void SetConfigHelp() {
+    PrintUsageText({
+        L"Modifie la configuration d'un service ou d'un pilote, puis affiche, pour",
+        L"chaque param\u00E8tre donn\u00E9, sa valeur avant et apr\u00E8s.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> SET CONFIG <service> <param\u00E8tre>=<valeur> ...",
+        L"    Mode Interactif : SET CONFIG <service> <param\u00E8tre>=<valeur> ...",
+        L"",
+        L"    start_type=     automatique | automatique_diff\u00E9r\u00E9 | manuel | d\u00E9sactiv\u00E9",
+        L"                    (pilotes : d\u00E9marrage | syst\u00E8me), sans accents aussi, ou",
+        L"                    auto | delayed_auto | demand | disabled | boot | system, ou 0 \u00E0 4",
+        L"    error_control=  ignorer | normal | grave | critique, ou",
+        L"                    ignore | normal | severe | critical, ou 0 \u00E0 3",
+        L"    binary_path=    la ligne de commande du programme (entre guillemets)",
+        L"    group=          le groupe d'ordre de chargement (vide : aucun)",
+        L"    dependencies=   les services s\u00E9par\u00E9s par /, un groupe pr\u00E9c\u00E9d\u00E9 de +",
+        L"                    (vide : aucune)",
+        L"    account=        le compte sous lequel le service tourne",
+        L"    password=       son mot de passe ; * le demande sans l'afficher",
+        L"    display_name=   le nom complet",
+        L"    description=    la description",
+        L"    type=           propre | partag\u00E9, suivis de _interactif pour un service",
+        L"                    interactif, ou own | share | own_interactive | share_interactive",
+        L"",
+        L"EXEMPLE :",
+        L"    SET CONFIG Spooler start_type=d\u00E9sactiv\u00E9",
+    });
 }

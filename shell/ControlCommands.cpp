@@ -1,9 +1,15 @@
 // start, stop, pause, continue, interrogate, control, debug.
 
+#include <algorithm>
+#include <cwchar>
 #include <iostream>
+#include <iterator>
+#include <optional>
 
 #include "Commands.h"
 #include "Connections.h"
+#include "Memory.h"
+#include "StringFunctions.h"
 #include "UsageText.h"
 
 using ServicesManagement::CSvcObj;
@@ -52,8 +58,53 @@ int InterrogateCommand(unsigned long argc, wchar_t** argv) {
     return RunOnService(argc == 1, InterrogateHelp, argv[0], [](CSvcObj&) { return 1; });
 }
 
-// Sends nothing yet.
-int ControlCommand(unsigned long, wchar_t**) { return 0; }
+namespace {
+
+// The standard controls that carry no other meaning here; stop, pause, continue and interrogate
+// have commands of their own.
+struct ControlWord {
+    const wchar_t* word;
+    DWORD code;
+};
+const ControlWord ControlWords[] = {
+    {L"paramchange", SERVICE_CONTROL_PARAMCHANGE},       {L"netbindadd", SERVICE_CONTROL_NETBINDADD},
+    {L"netbindremove", SERVICE_CONTROL_NETBINDREMOVE},   {L"netbindenable", SERVICE_CONTROL_NETBINDENABLE},
+    {L"netbinddisable", SERVICE_CONTROL_NETBINDDISABLE},
+};
+const DWORD FirstUserControl = 128;
+const DWORD LastUserControl = 255;
+
+// The code that `control` sends for `word`: a word of ControlWords, or a decimal number that is a
+// service's own code or one of theirs; none for anything else.
+std::optional<DWORD> ControlCodeOf(const wchar_t* word) {
+    for (const ControlWord& control : ControlWords)
+        if (StrIComp(word, control.word) == 0)
+            return control.code;
+    const size_t length = std::wcslen(word);
+    if (length == 0 || length > 3 || std::wcsspn(word, L"0123456789") != length)
+        return std::nullopt;
+    const DWORD code = std::wcstoul(word, nullptr, 10);
+    const bool named = std::any_of(std::begin(ControlWords), std::end(ControlWords),
+                                   [code](const ControlWord& control) { return control.code == code; });
+    if (named || (code >= FirstUserControl && code <= LastUserControl))
+        return code;
+    return std::nullopt;
+}
+
+} // namespace
+
+// Sends the code, then shows the service's state as `query status` does.
+int ControlCommand(unsigned long argc, wchar_t** argv) {
+    const std::optional<DWORD> code = argc == 2 ? ControlCodeOf(argv[1]) : std::nullopt;
+    return RunOnService(code.has_value(), ControlHelp, argv[0], [&](CSvcObj& object) {
+        SERVICE_STATUS_PROCESS* status = nullptr;
+        if (!object.Control(*code, 0, nullptr, nullptr) || !object.QueryStatus(&status))
+            return 0;
+        const MemBlock<SERVICE_STATUS_PROCESS> owned(status);
+        PrintStatusRecord(*status);
+        return 1;
+    });
+}
 
 int DebugCommand(unsigned long argc, wchar_t** argv) {
     return RunOnService(argc == 1, DebugHelp, argv[0], [](CSvcObj& object) { return object.AttachToADebugger(); });
@@ -151,7 +202,25 @@ void InterrogateHelp() {
 }
 
 // `control` sends nothing yet, so it has nothing to explain.
-void ControlHelp() {}
+void ControlHelp() {
+    PrintUsageText({
+        L"Envoie un code de contr\u00F4le \u00E0 un service, puis affiche son \u00E9tat comme",
+        L"QUERY STATUS. Pour arr\u00EAter, suspendre, reprendre ou interroger un service,",
+        L"utilisez STOP, PAUSE, CONTINUE et INTERROGATE.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> CONTROL <service> <code>",
+        L"    Mode Interactif : CONTROL <service> <code>",
+        L"",
+        L"    <code>  128 \u00E0 255 : un code propre au service ;",
+        L"            paramchange (6), netbindadd (7), netbindremove (8),",
+        L"            netbindenable (9), netbinddisable (10), par leur nom ou leur",
+        L"            num\u00E9ro.",
+        L"",
+        L"EXEMPLE :",
+        L"    CONTROL MonService 130",
+    });
+}
 
 void DebugHelp() {
     PrintUsageText({

@@ -1,14 +1,20 @@
 // create service_object, create service_group, delete service_object, delete service_group.
 
 #include <cwchar>
+#include <iostream>
+#include <optional>
+#include <string>
 
 #include "CommandLine.h"
 #include "Commands.h"
+#include "ConfigCommands.h"
 #include "Connections.h"
 #include "Memory.h"
+#include "ServiceSettings.h"
 #include "StringFunctions.h"
 #include "UsageText.h"
 
+using ServicesManagement::SvcObjTypeDriver;
 using ServicesManagement::SvcObjTypeService;
 
 namespace {
@@ -49,12 +55,68 @@ private:
 
 } // namespace
 
+namespace {
+
+const wchar_t* TextOf(const std::optional<std::wstring>& value) { return value ? value->c_str() : nullptr; }
+
+bool IsDriverType(DWORD serviceType) { return (serviceType & SERVICE_DRIVER) != 0; }
+
+// What CreateServiceW cannot set: the description and the delayed start, each a call of its own
+// on the new service. When one fails the service stays, and the line says what it lacks.
+int CompleteCreatedService(CSvcCtrlMgr& connection, const wchar_t* name, const ServiceSettings& settings) {
+    if (!settings.description && !settings.delayed)
+        return 1;
+    const ServicesManagement::OwnedSvcObj created(connection.FindSvcObj(SimpleString(name)));
+    int result = created ? 1 : 0;
+    if (result && settings.delayed) {
+        SERVICE_DELAYED_AUTO_START_INFO delayed = {TRUE};
+        result = created->ChangeConfig2(&delayed, ServicesManagement::ConfigInfoDelayedAutoStart);
+    }
+    if (result && settings.description) {
+        std::wstring text = *settings.description;
+        SERVICE_DESCRIPTIONW description = {&text[0]};
+        result = created->ChangeConfig2(&description, ServicesManagement::ConfigInfoDescription);
+    }
+    if (!result) {
+        const DWORD code = ::GetLastError();
+        std::wcerr << L"Le service " << name << L" a \u00E9t\u00E9 cr\u00E9\u00E9, mais sans "
+                   << (settings.delayed ? L"son d\u00E9marrage diff\u00E9r\u00E9 ni sa description" : L"sa description")
+                   << L" (erreur " << code << L")." << std::endl;
+        ::SetLastError(code);
+    }
+    return result;
+}
+
+// A service or a driver with the settings given; where a setting is absent: its own process,
+// started on demand, normal error control, the key name as display name, LocalSystem.
+int CreateConfigured(CSvcCtrlMgr& connection, const wchar_t* name, const ServiceSettings& settings) {
+    const DWORD serviceType = settings.serviceType.value_or(SERVICE_WIN32_OWN_PROCESS);
+    std::wstring password = PasswordGivenOrAsked(settings);
+    unsigned long tag = 0;
+    const int created = connection.CreateSvcObj(
+        IsDriverType(serviceType) ? SvcObjTypeDriver : SvcObjTypeService, name,
+        settings.displayName ? settings.displayName->c_str() : name, SERVICE_ALL_ACCESS, serviceType,
+        settings.startType.value_or(SERVICE_DEMAND_START), settings.errorControl.value_or(SERVICE_ERROR_NORMAL),
+        TextOf(settings.binaryPath), TextOf(settings.group), &tag, TextOf(settings.dependencies),
+        TextOf(settings.account), settings.password ? password.c_str() : nullptr);
+    SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
+    return created && CompleteCreatedService(connection, name, settings);
+}
+
+} // namespace
+
+// With the name alone, the fixed test configuration; with settings, the service they describe.
 int CreateSvcObjCommand(unsigned long argc, wchar_t** argv) {
-    if (ShowUsageUnless(argc == 1, CreateSvcObjHelp))
+    ServiceSettings settings;
+    const bool configured = argc > 1 && ParseServiceSettings(argc - 1, argv + 1, true, settings) &&
+                            settings.binaryPath;
+    if (ShowUsageUnless(argc == 1 || configured, CreateSvcObjHelp))
         return 0;
     CSvcCtrlMgr* connection = GetActiveConnection();
     if (!connection)
         return 0;
+    if (configured)
+        return CreateConfigured(*connection, argv[0], settings);
     unsigned long tag = 0;
     return connection->CreateSvcObj(SvcObjTypeService, argv[0], nullptr, SERVICE_ALL_ACCESS,
                                     SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START,
@@ -107,7 +169,25 @@ int DeleteServiceGroupCommand(unsigned long argc, wchar_t** argv) {
     return 0;
 }
 
-void CreateSvcObjHelp() { PrintLines({L"CreateSvcObjHelp()", L""}); }
+void CreateSvcObjHelp() {
+    PrintUsageText({
+        L"Cr\u00E9e un service ou un pilote. Avec son nom seul, un service de test fixe",
+        L"(un programme C:\\QuorvanServiceWrapper.exe qui n'est pas livr\u00E9 : il ne d\u00E9marre",
+        L"pas) ; avec des param\u00E8tres, le service ou le pilote qu'ils d\u00E9crivent.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> CREATE SERVICE_OBJECT <nom> [<param\u00E8tre>=<valeur> ...]",
+        L"    Mode Interactif : CREATE SERVICE_OBJECT <nom> [<param\u00E8tre>=<valeur> ...]",
+        L"",
+        L"    Les param\u00E8tres de SET CONFIG ; binary_path est obligatoire. type accepte",
+        L"    aussi noyau | syst\u00E8me_de_fichiers (ou kernel | filesys) : un pilote.",
+        L"    Sans param\u00E8tre : processus propre, d\u00E9marrage manuel, contr\u00F4le des erreurs",
+        L"    normal, le nom comme nom complet, le compte LocalSystem.",
+        L"",
+        L"EXEMPLE :",
+        L"    CREATE SERVICE_OBJECT MonService binary_path=\"C:\\Outils\\service.exe\" start_type=auto",
+    });
+}
 void CreateServiceGroupHelp() { PrintLines({L"CreateServiceGroupHelp()", L""}); }
 void DeleteSvcObjHelp() { PrintLines({L"DeleteSvcObjHelp()", L""}); }
 void DeleteServiceGroupHelp() { PrintLines({L"DeleteServiceGroupHelp()", L""}); }

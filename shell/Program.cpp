@@ -15,6 +15,7 @@
 #include "Console.h"
 #include "Memory.h"
 #include "Platform.h"
+#include "ServiceSettings.h"
 #include "StandardStreams.h"
 #include "StringFunctions.h"
 
@@ -110,8 +111,9 @@ int RunLoop(TextInput& input, bool echo) {
     while (running && !reader.AtEnd()) {
         ShowPrompt();
         reader.ReadLine(line, LineCapacity);
+        // A password given on a script line is no output.
         if (echo)
-            std::wcout << line << L'\n';
+            std::wcout << WithPasswordsHidden(line) << L'\n';
         running = RunLine(line);
     }
     CloseAllConnections();

@@ -107,6 +107,8 @@ void PrintDescription(const SERVICE_DESCRIPTIONW& description) {
 
 } // namespace
 
+void PrintStatusRecord(const SERVICE_STATUS_PROCESS& status) { DumpRecord(status, PrintStatus); }
+
 // The lookup has just read the configuration: it is dumped as read.
 int QueryConfigCommand(unsigned long argc, wchar_t** argv) {
     if (ShowUsageUnless(argc == 1, nullptr))
@@ -126,7 +128,7 @@ int QueryStatusCommand(unsigned long argc, wchar_t** argv) {
         if (!object.QueryStatus(&status))
             return;
         const MemBlock<SERVICE_STATUS_PROCESS> owned(status);
-        DumpRecord(*status, PrintStatus);
+        PrintStatusRecord(*status);
         result = 1;
     });
     std::wcout << std::endl;

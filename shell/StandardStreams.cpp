@@ -132,6 +132,45 @@ std::unique_ptr<TextInput> OpenStandardInput() {
     return std::make_unique<StreamTextInput>(stdin);
 }
 
+namespace {
+
+// Switches the input console's echo off for its lifetime; nothing when the input is no console.
+class EchoOff {
+public:
+    EchoOff() : m_console(ConsoleBehind(STD_INPUT_HANDLE)) {
+        LastErrorKeeper keep;
+        m_switched = m_console && Os().GetConsoleMode(m_console, &m_mode) &&
+                     Os().SetConsoleMode(m_console, m_mode & ~ENABLE_ECHO_INPUT);
+    }
+    ~EchoOff() {
+        if (!m_switched)
+            return;
+        LastErrorKeeper keep;
+        Os().SetConsoleMode(m_console, m_mode);
+        std::wcout << std::endl;
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    HANDLE m_console;
+    DWORD m_mode = 0;
+    bool m_switched = false;
+};
+
+} // namespace
+
+std::wstring ReadHiddenLine(TextInput& input) {
+    wchar_t line[1024];
+    {
+        const EchoOff hidden;
+        LineReader(input).ReadLine(line, std::size(line));
+    }
+    std::wstring secret(line);
+    SecureZeroMemory(line, sizeof line);
+    return secret;
+}
+
 void LineReader::ReadLine(wchar_t* buffer, size_t capacity) {
     size_t length = 0;
     auto store = [&](int c) {

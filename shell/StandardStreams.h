@@ -105,6 +105,11 @@ private:
 // The process's standard input: the console's characters when it is one, else its decoded bytes.
 std::unique_ptr<TextInput> OpenStandardInput();
 
+// One line of `input` that the console does not show as it is typed (a password): echo is off
+// for the read when the standard input is a console, and the line break that the console did not
+// show is written then. Redirected input is read as it is.
+std::wstring ReadHiddenLine(TextInput& input);
+
 // Reads lines. A line ends at a line feed; a carriage return right before it is not part of the
 // line; characters beyond the buffer's capacity are dropped up to the end of the line.
 class LineReader {

@@ -19,6 +19,7 @@ class CSvcCtrlMgr;
 enum ConfigInfoLevel : unsigned long {
     ConfigInfoDescription = 1,
     ConfigInfoFailureActions = 2,
+    ConfigInfoDelayedAutoStart = 3,
 };
 
 // Never called back; the type of the last argument of the state changes.

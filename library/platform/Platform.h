@@ -131,6 +131,7 @@ public:
     virtual DWORD GetConsoleTitleW(LPWSTR title, DWORD size) = 0;
     virtual HANDLE GetStdHandle(DWORD which) = 0;
     virtual BOOL GetConsoleMode(HANDLE console, LPDWORD mode) = 0;
+    virtual BOOL SetConsoleMode(HANDLE console, DWORD mode) = 0;
     virtual BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) = 0;
     virtual BOOL FillConsoleOutputCharacterW(HANDLE console, WCHAR c, DWORD length, COORD origin,
                                              LPDWORD written) = 0;

@@ -208,6 +208,7 @@ public:
     DWORD GetConsoleTitleW(LPWSTR title, DWORD size) override { return ::GetConsoleTitleW(title, size); }
     HANDLE GetStdHandle(DWORD which) override { return ::GetStdHandle(which); }
     BOOL GetConsoleMode(HANDLE console, LPDWORD mode) override { return ::GetConsoleMode(console, mode); }
+    BOOL SetConsoleMode(HANDLE console, DWORD mode) override { return ::SetConsoleMode(console, mode); }
     BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) override {
         return ::GetConsoleScreenBufferInfo(console, info);
     }

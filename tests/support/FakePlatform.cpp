@@ -367,12 +367,24 @@ BOOL FakePlatform::GetConsoleMode(HANDLE console, LPDWORD mode) {
     if (Fails("GetConsoleMode"))
         return FALSE;
     if (console == FakeStdInput && inputIsConsole) {
-        *mode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_MOUSE_INPUT;
+        *mode = inputMode;
         return TRUE;
     }
     if (!IsConsoleOutput(console))
         return Fail(ERROR_INVALID_HANDLE);
     *mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+    return TRUE;
+}
+
+// SetConsoleMode: the input modes of the input console; ENABLE_ECHO_INPUT needs ENABLE_LINE_INPUT.
+BOOL FakePlatform::SetConsoleMode(HANDLE console, DWORD mode) {
+    if (Fails("SetConsoleMode"))
+        return FALSE;
+    if (console != FakeStdInput || !inputIsConsole)
+        return Fail(ERROR_INVALID_HANDLE);
+    if ((mode & ENABLE_ECHO_INPUT) && !(mode & ENABLE_LINE_INPUT))
+        return Fail(ERROR_INVALID_PARAMETER);
+    inputMode = mode;
     return TRUE;
 }
 
@@ -446,7 +458,8 @@ BOOL FakePlatform::ReadConsoleW(HANDLE console, LPVOID text, DWORD length, LPDWO
         m_pendingInput.assign(line.begin(), line.end());
         m_pendingInput.push_back(L'\r');
         m_pendingInput.push_back(L'\n');
-        consoleText += line + L"\r\n";
+        if (inputMode & ENABLE_ECHO_INPUT)
+            consoleText += line + L"\r\n";
     }
     const DWORD count = static_cast<DWORD>(std::min<size_t>(length, m_pendingInput.size()));
     std::copy(m_pendingInput.begin(), m_pendingInput.begin() + count, static_cast<wchar_t*>(text));

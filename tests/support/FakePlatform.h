@@ -31,6 +31,7 @@ struct FakeService {
     std::vector<std::wstring> dependencies;
     std::optional<std::wstring> account = std::wstring(L"LocalSystem");
     std::optional<std::wstring> description;
+    bool delayedAutoStart = false;
     DWORD resetPeriod = 0;
     std::optional<std::wstring> rebootMessage;
     std::optional<std::wstring> command;
@@ -249,6 +250,8 @@ public:
     std::wstring title;
     std::wstring consoleText;
     std::deque<std::wstring> typedLines;
+    // The input console's mode: a line typed while ENABLE_ECHO_INPUT is off does not show.
+    DWORD inputMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_MOUSE_INPUT;
     static const wchar_t CtrlC[];
     // Ctrl+C pressed while the main thread makes this call to the machine (once), as it may be
     // while a command is busy.
@@ -359,6 +362,7 @@ public:
     DWORD GetConsoleTitleW(LPWSTR text, DWORD size) override;
     HANDLE GetStdHandle(DWORD which) override;
     BOOL GetConsoleMode(HANDLE console, LPDWORD mode) override;
+    BOOL SetConsoleMode(HANDLE console, DWORD mode) override;
     BOOL GetConsoleScreenBufferInfo(HANDLE console, PCONSOLE_SCREEN_BUFFER_INFO info) override;
     BOOL FillConsoleOutputCharacterW(HANDLE console, WCHAR c, DWORD length, COORD origin, LPDWORD written) override;
     BOOL SetConsoleCursorPosition(HANDLE console, COORD position) override;

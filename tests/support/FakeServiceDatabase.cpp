@@ -500,6 +500,13 @@ BOOL FakePlatform::QueryServiceConfig2W(SC_HANDLE handle, DWORD level, LPBYTE bu
         reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer)->lpDescription = writer.Text(service->description);
         return TRUE;
     }
+    if (level == SERVICE_CONFIG_DELAYED_AUTO_START_INFO) {
+        *needed = sizeof(SERVICE_DELAYED_AUTO_START_INFO);
+        if (!buffer || size < *needed)
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        reinterpret_cast<SERVICE_DELAYED_AUTO_START_INFO*>(buffer)->fDelayedAutostart = service->delayedAutoStart;
+        return TRUE;
+    }
     if (level != SERVICE_CONFIG_FAILURE_ACTIONS)
         return Fail(ERROR_INVALID_LEVEL);
     const size_t actionBytes = service->actions.size() * sizeof(SC_ACTION);
@@ -531,6 +538,11 @@ BOOL FakePlatform::ChangeServiceConfigW(SC_HANDLE handle, DWORD serviceType, DWO
         FakeService* service = ServiceFor(handle, SERVICE_CHANGE_CONFIG);
         if (!service)
             return FALSE;
+        // ChangeServiceConfig page: a locked database, and a service marked for deletion, refuse.
+        if (!lockedByOther.empty())
+            return Fail(ERROR_SERVICE_DATABASE_LOCKED);
+        if (service->markedForDeletion)
+            return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
         lastConfigChange = ConfigChange{Optional(binaryPathName), tagId != nullptr, Optional(password)};
         if (serviceType != SERVICE_NO_CHANGE)
             service->serviceType = service->status.dwServiceType = serviceType;
@@ -575,6 +587,11 @@ BOOL FakePlatform::ChangeServiceConfig2W(SC_HANDLE handle, DWORD level, LPVOID i
             const wchar_t* text = static_cast<SERVICE_DESCRIPTIONW*>(info)->lpDescription;
             if (text)
                 service->description = *text ? std::optional<std::wstring>(text) : std::nullopt;
+            return TRUE;
+        }
+        // SERVICE_DELAYED_AUTO_START_INFO page: kept for any service, used for automatic ones.
+        if (level == SERVICE_CONFIG_DELAYED_AUTO_START_INFO) {
+            service->delayedAutoStart = static_cast<SERVICE_DELAYED_AUTO_START_INFO*>(info)->fDelayedAutostart != FALSE;
             return TRUE;
         }
         if (level != SERVICE_CONFIG_FAILURE_ACTIONS)

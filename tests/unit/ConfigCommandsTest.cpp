@@ -1,15 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "CommandFixture.h"
 #include "CommandRunner.h"
+#include "CommandTree.h"
 #include "ConfigCommands.h"
 #include "Connections.h"
 #include "FailureActionType.h"
 #include "FakePlatform.h"
+#include "ServiceSettings.h"
 #include "StandardStreams.h"
 #include "TemporaryFile.h"
 
@@ -221,6 +224,154 @@ TEST_F(ConfigCommandsTest, WrongWordCountsAndUnknownServicesReadNoAnswer) {
     }
     EXPECT_EQ(fake.Calls("ChangeServiceConfig2W"), 0);
     EXPECT_EQ(service.description, std::wstring(L"Ancienne description"));
+}
+
+// Every setting word of set config, in each of its forms, reaches the configuration as typed.
+TEST_F(ConfigCommandsTest, SetConfigTakesEverySettingInEachOfItsForms) {
+    using Check = std::function<void(const FakeService&)>;
+    auto startType = [](DWORD type, bool delayed) {
+        return Check([=](const FakeService& s) {
+            EXPECT_EQ(s.startType, type);
+            EXPECT_EQ(s.delayedAutoStart, delayed);
+        });
+    };
+    auto errorControl = [](DWORD control) { return Check([=](const FakeService& s) { EXPECT_EQ(s.errorControl, control); }); };
+    auto serviceType = [](DWORD type) { return Check([=](const FakeService& s) { EXPECT_EQ(s.serviceType, type); }); };
+    const struct {
+        const wchar_t* settings;
+        Check check;
+    } cases[] = {
+        {L"start_type=d\u00E9sactiv\u00E9", startType(SERVICE_DISABLED, false)},
+        {L"start_type=DESACTIVE", startType(SERVICE_DISABLED, false)},
+        {L"start_type=disabled", startType(SERVICE_DISABLED, false)},
+        {L"start_type=2", startType(SERVICE_AUTO_START, false)},
+        {L"start_type=automatique_diff\u00E9r\u00E9", startType(SERVICE_AUTO_START, true)},
+        {L"start_type=\"automatique diff\u00E9r\u00E9\"", startType(SERVICE_AUTO_START, true)},
+        {L"start_type=delayed_auto", startType(SERVICE_AUTO_START, true)},
+        {L"start_type=Manuel", startType(SERVICE_DEMAND_START, false)},
+        {L"start_type=demand", startType(SERVICE_DEMAND_START, false)},
+        {L"start_type=d\u00E9marrage", startType(SERVICE_BOOT_START, false)},
+        {L"start_type=boot", startType(SERVICE_BOOT_START, false)},
+        {L"start_type=syst\u00E8me", startType(SERVICE_SYSTEM_START, false)},
+        {L"start_type=automatique", startType(SERVICE_AUTO_START, false)},
+        {L"error_control=grave", errorControl(SERVICE_ERROR_SEVERE)},
+        {L"error_control=critical", errorControl(SERVICE_ERROR_CRITICAL)},
+        {L"error_control=ignorer", errorControl(SERVICE_ERROR_IGNORE)},
+        {L"error_control=1", errorControl(SERVICE_ERROR_NORMAL)},
+        {L"type=partag\u00E9", serviceType(SERVICE_WIN32_SHARE_PROCESS)},
+        {L"type=own_interactive", serviceType(SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS)},
+        {L"type=propre", serviceType(SERVICE_WIN32_OWN_PROCESS)},
+        {L"binary_path=\"\\\"C:\\Program Files\\svc.exe\\\" -k\"",
+         [](const FakeService& s) { EXPECT_EQ(*s.binaryPath, L"\"C:\\Program Files\\svc.exe\" -k"); }},
+        {L"group=Base", [](const FakeService& s) {
+             EXPECT_EQ(*s.group, L"Base");
+             EXPECT_NE(s.tag, 0u) << "the group gives a tag";
+         }},
+        {L"group=", [](const FakeService& s) { EXPECT_EQ(*s.group, L""); }},
+        {L"dependencies=Audio/+Base", [](const FakeService& s) {
+             EXPECT_EQ(s.dependencies, (std::vector<std::wstring>{L"Audio", L"+Base"}));
+         }},
+        {L"dependencies=", [](const FakeService& s) { EXPECT_TRUE(s.dependencies.empty()); }},
+        {L"account=.\\Gestion password=secret", [&](const FakeService& s) {
+             EXPECT_EQ(*s.account, L".\\Gestion");
+             EXPECT_EQ(*fake.lastConfigChange->password, L"secret");
+         }},
+        {L"display_name=\"Mon service\"", [](const FakeService& s) { EXPECT_EQ(s.displayName, L"Mon service"); }},
+        {L"description=\"Une = description\"", [](const FakeService& s) {
+             EXPECT_EQ(*s.description, L"Une = description");
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.settings)));
+        ::SetLastError(0);
+        const CommandOutcome outcome = Answer("", (L"set config Spooler " + std::wstring(c.settings)).c_str());
+        EXPECT_EQ(outcome.result, 1);
+        EXPECT_EQ(::GetLastError(), 0u);
+        c.check(service);
+        EXPECT_EQ(outcome.out.find(L"secret"), std::wstring::npos) << "a password is never written";
+    }
+}
+
+// Words that are no setting, values that do not parse, a setting twice or none: the usage, 87,
+// and nothing asked of the service.
+TEST_F(ConfigCommandsTest, SetConfigRefusesWhatItCannotTakeAndChangesNothing) {
+    const std::wstring usage = RunCommandLine(L"help set config").out;
+    ASSERT_NE(usage.find(L"SET CONFIG <service>"), std::wstring::npos) << usage;
+    for (const wchar_t* line :
+         {L"set config", L"set config Spooler", L"set config Spooler start=auto", L"set config Spooler start_type",
+          L"set config Spooler start_type=bient\u00F4t", L"set config Spooler start_type=5",
+          L"set config Spooler error_control=4", L"set config Spooler type=noyau",
+          L"set config Spooler dependencies=A//B", L"set config Spooler dependencies=/A",
+          L"set config Spooler dependencies=A/", L"set config Spooler binary_path=",
+          L"set config Spooler display_name=", L"set config Spooler start_type=auto start_type=manuel",
+          L"set config Spooler START_TYPE=auto Start_Type=2"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(line)));
+        const CommandOutcome outcome = RunCommandLine(line);
+        EXPECT_EQ(outcome.result, 0);
+        EXPECT_EQ(outcome.out, usage);
+        EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
+    }
+    EXPECT_TRUE(fake.serviceOpenings.empty());
+}
+
+// One configuration call for the settings, one for the delayed start when it changes, one for the
+// description; the report shows each setting given before and after. A call that fails after a
+// change says what was changed and what was not; a locked database changes nothing.
+TEST_F(ConfigCommandsTest, SetConfigMakesItsCallsInOrderAndReportsWhatItChanged) {
+    const std::wstring rule(40, L'=');
+    CommandOutcome outcome = Answer("", L"set config Spooler start_type=automatique_diff\u00E9r\u00E9 display_name=Nouveau");
+    EXPECT_EQ(outcome.out, L"\nConfiguration de Spooler :\n" + rule +
+                               L"\nType de d\u00E9marrage      : 3 (manuel) -> 2 (automatique diff\u00E9r\u00E9)\n"
+                               L"Nom complet            : Spooler (display) -> Nouveau\n" +
+                               rule + L"\n\n");
+    EXPECT_EQ(fake.Calls("ChangeServiceConfigW"), 1);
+    EXPECT_EQ(fake.Calls("ChangeServiceConfig2W"), 1);
+
+    // Another start type clears the flag; one that was not delayed needs no call for it.
+    Answer("", L"set config Spooler start_type=manuel");
+    EXPECT_FALSE(service.delayedAutoStart);
+    EXPECT_EQ(fake.Calls("ChangeServiceConfig2W"), 2);
+    Answer("", L"set config Spooler start_type=d\u00E9sactiv\u00E9");
+    EXPECT_EQ(fake.Calls("ChangeServiceConfig2W"), 2);
+
+    fake.FailCall("ChangeServiceConfig2W", ERROR_ACCESS_DENIED);
+    ::SetLastError(0);
+    outcome = Answer("", L"set config Spooler error_control=critique description=Neuve");
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(outcome.err, L"Chang\u00E9 : la configuration. Non chang\u00E9 : la description (erreur 5).\n");
+    EXPECT_NE(outcome.out.find(L"Contr\u00F4le des erreurs   : 1 (normal) -> 3 (critique)\n"), std::wstring::npos)
+        << outcome.out;
+    EXPECT_NE(outcome.out.find(L"Description            : Ancienne description -> Ancienne description\n"),
+              std::wstring::npos);
+
+    fake.lockedByOther = L".\\Autre";
+    ::SetLastError(0);
+    outcome = Answer("", L"set config Spooler start_type=auto");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DATABASE_LOCKED));
+    EXPECT_EQ(outcome.out, L"\n") << "nothing changed: no report";
+    EXPECT_EQ(service.startType, static_cast<DWORD>(SERVICE_DISABLED));
+}
+
+// A password is never shown: "*" asks for it without echo (from the answers when the input is no
+// console), and a script's echo hides one typed on its line.
+TEST_F(ConfigCommandsTest, APasswordIsNeverShown) {
+    CommandOutcome outcome = Answer("Cach\u00E9123\nsuite\n", L"set config Spooler account=.\\u password=*");
+    EXPECT_EQ(*fake.lastConfigChange->password, L"Cach\u00E9123");
+    EXPECT_EQ(outcome.out.rfind(L"Mot de passe : ", 0), 0u) << outcome.out;
+    EXPECT_EQ(outcome.out.find(L"Cach"), std::wstring::npos);
+    EXPECT_EQ(unread, "suite\n");
+
+    fake.inputIsConsole = true;
+    fake.typedLines = {L"Secret42"};
+    SetConfigAnswerInput(nullptr);
+    outcome = RunCommandLine(L"set config Spooler account=.\\u password=*");
+    EXPECT_EQ(*fake.lastConfigChange->password, L"Secret42");
+    EXPECT_EQ(fake.consoleText.find(L"Secret42"), std::wstring::npos) << "typed without echo";
+    EXPECT_NE(fake.inputMode & ENABLE_ECHO_INPUT, 0u) << "the echo is back on";
+
+    EXPECT_EQ(WithPasswordsHidden(L"set config S account=x password=\"p w\" PASSWORD=abc password=*"),
+              L"set config S account=x password=******** PASSWORD=******** password=*");
 }
 
 } // namespace

@@ -72,12 +72,62 @@ TEST_F(ControlCommandsTest, InterrogateOnlyOpensTheService) {
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
-TEST_F(ControlCommandsTest, ControlDoesNothingAndItsHelpIsEmpty) {
-    const CommandOutcome outcome = RunCommandLine(L"control Alpha 200");
-    EXPECT_EQ(outcome.result, 0);
-    EXPECT_EQ(outcome.out, L"");
-    EXPECT_EQ(RunCommandLine(L"help control").out, L"");
+// control sends a service's own code, or a notice that has no command of its own, with the right
+// its page asks, and shows the state as query status does; a code another command owns, or any
+// other word, shows the usage and sends nothing.
+TEST_F(ControlCommandsTest, ControlSendsItsCodeWithItsRightAndShowsTheState) {
+    service.status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING,
+                      SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PARAMCHANGE, 0, 0, 0, 0, 4300, 0};
+    const DWORD UserControl = SERVICE_USER_DEFINED_CONTROL | SERVICE_QUERY_STATUS;
+    const DWORD Notice = SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS;
+    const struct {
+        const wchar_t* line;
+        int result;
+        DWORD lastError;
+        std::vector<DWORD> sent;
+        DWORD access;
+    } cases[] = {
+        {L"control Alpha 130", 1, 0, {130}, UserControl},
+        {L"control Alpha 255", 1, 0, {255}, UserControl},
+        {L"control Alpha 128", 1, 0, {128}, UserControl},
+        {L"control Alpha PARAMCHANGE", 1, 0, {SERVICE_CONTROL_PARAMCHANGE}, Notice},
+        {L"control Alpha 6", 1, 0, {SERVICE_CONTROL_PARAMCHANGE}, Notice},
+        {L"control Alpha netbindadd", 0, ERROR_INVALID_SERVICE_CONTROL, {}, Notice},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.line)));
+        service.controlsReceived.clear();
+        fake.serviceOpenings.clear();
+        ::SetLastError(0);
+        const CommandOutcome outcome = RunCommandLine(c.line);
+        EXPECT_EQ(outcome.result, c.result);
+        EXPECT_EQ(::GetLastError(), c.lastError);
+        EXPECT_EQ(service.controlsReceived, c.sent);
+        // After the lookup's opening, the control's.
+        ASSERT_GE(fake.serviceOpenings.size(), 2u);
+        EXPECT_EQ(fake.serviceOpenings[1], c.access);
+        EXPECT_EQ(outcome.out, c.result ? RunCommandLine(L"query status Alpha").out : L"\n");
+    }
+    const std::wstring usage = UsageOf(ControlHelp);
+    fake.serviceOpenings.clear();
+    for (const wchar_t* line : {L"control Alpha", L"control Alpha 130 x", L"control Alpha 1", L"control Alpha 2",
+                                L"control Alpha 3", L"control Alpha 4", L"control Alpha 5", L"control Alpha 11",
+                                L"control Alpha 127", L"control Alpha 256", L"control Alpha -130",
+                                L"control Alpha stop", L"control Alpha 0x80"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(line)));
+        const CommandOutcome outcome = RunCommandLine(line);
+        EXPECT_EQ(outcome.result, 0);
+        EXPECT_EQ(outcome.out, usage);
+        EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
+    }
     EXPECT_TRUE(fake.serviceOpenings.empty());
+    EXPECT_NE(usage.find(L"STOP, PAUSE, CONTINUE et INTERROGATE"), std::wstring::npos) << "it names their commands";
+
+    // A stopped service takes no control: the manager's code.
+    service.status.dwCurrentState = SERVICE_STOPPED;
+    ::SetLastError(0);
+    EXPECT_EQ(RunCommandLine(L"control Alpha 130").result, 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
 }
 
 // Without a connection the output is the empty line alone, and one line on the error stream says

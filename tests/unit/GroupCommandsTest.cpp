@@ -264,15 +264,19 @@ TEST_F(GroupCommandsTest, MalformedOptionsShowTheUsageLineAndChangeNothing) {
         {L"delete service_group order=abc", L"DeleteServiceGroupHelp()\n\n"},
         // A word where the position belongs would read as 0, before every group.
         {L"create service_group grp order=premier", L"CreateServiceGroupHelp()\n\n"},
-        {L"create service_object", L"CreateSvcObjHelp()\n\n"},
+        {L"create service_object", nullptr},
+        {L"create service_object Essai type=own", nullptr},
+        {L"create service_object Essai binary_path=C:\\s.exe start_type=jamais", nullptr},
         {L"delete service_object a b", L"DeleteSvcObjHelp()\n\n"},
     };
+    const std::wstring createUsage = RunCommandLine(L"help create service_object").out;
     for (const auto& c : cases) {
         const CommandOutcome outcome = RunCommandLine(c.line);
         EXPECT_EQ(outcome.result, 0) << c.line;
-        EXPECT_EQ(outcome.out, c.usage) << c.line;
+        EXPECT_EQ(outcome.out, c.usage ? c.usage : createUsage) << c.line;
         EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER)) << c.line;
     }
+    EXPECT_EQ(fake.FindService(L"Essai"), nullptr);
     EXPECT_EQ(Listed(fake), MultiStringUnits({L"A"}));
 }
 
@@ -291,6 +295,40 @@ TEST_F(GroupCommandsTest, CreateServiceObjectUsesTheFixedTestConfiguration) {
     EXPECT_EQ(outcome.out, L"Cr\u00E9ation du service Essai...PROBL\u00C8ME\n");
     EXPECT_EQ(RunCommandLine(L"delete service_object essai").result, 1);
     EXPECT_EQ(fake.FindService(L"Essai"), nullptr);
+}
+
+// With settings, the service or driver they describe, each setting as typed and the others at
+// their defaults; what CreateServiceW cannot set follows in calls of its own.
+TEST_F(GroupCommandsTest, CreateServiceObjectWithSettingsMakesTheServiceTheyDescribe) {
+    CommandOutcome outcome = RunCommandLine(
+        L"create service_object Neuf binary_path=\"\\\"C:\\Outils\\neuf.exe\\\" -s\" start_type=automatique_diff\u00E9r\u00E9 "
+        L"description=\"Un service neuf\"");
+    EXPECT_EQ(outcome.result, 1);
+    EXPECT_EQ(outcome.out, L"Cr\u00E9ation du service Neuf...OK\n");
+    const FakeService* created = fake.FindService(L"Neuf");
+    ASSERT_NE(created, nullptr);
+    EXPECT_EQ(*created->binaryPath, L"\"C:\\Outils\\neuf.exe\" -s");
+    EXPECT_EQ(created->serviceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(created->startType, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_TRUE(created->delayedAutoStart);
+    EXPECT_EQ(created->errorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    EXPECT_EQ(created->displayName, L"Neuf") << "the key name as display name";
+    EXPECT_EQ(*created->description, L"Un service neuf");
+
+    outcome = RunCommandLine(L"create service_object Pilote binary_path=C:\\pilote.sys type=noyau start_type=syst\u00E8me");
+    EXPECT_EQ(outcome.result, 1);
+    ASSERT_NE(fake.FindService(L"Pilote"), nullptr);
+    EXPECT_EQ(fake.FindService(L"Pilote")->serviceType, static_cast<DWORD>(SERVICE_KERNEL_DRIVER));
+    EXPECT_EQ(fake.FindService(L"Pilote")->startType, static_cast<DWORD>(SERVICE_SYSTEM_START));
+
+    // The service stays when its description cannot be set, and the line says what it lacks.
+    fake.FailCall("ChangeServiceConfig2W", ERROR_ACCESS_DENIED);
+    ::SetLastError(0);
+    outcome = RunCommandLine(L"create service_object Autre binary_path=C:\\a.exe description=Texte");
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(outcome.err, L"Le service Autre a \u00E9t\u00E9 cr\u00E9\u00E9, mais sans sa description (erreur 5).\n");
+    EXPECT_NE(fake.FindService(L"Autre"), nullptr);
 }
 
 // A deletion only marks the service: it stays, and keeps its name, until it is stopped and the

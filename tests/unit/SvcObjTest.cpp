@@ -274,7 +274,7 @@ TEST_F(SvcObjTest, FailureActionsAskForTheStartRightAndTheShutdownPrivilegeOnlyA
 TEST_F(SvcObjTest, ExtendedConfigurationOfAnUnknownLevelIsLeftToThePlatform) {
     void* info = Untouched;
     const int before = fake.Calls("QueryServiceConfig2W");
-    EXPECT_EQ(service->QueryConfig2(&info, static_cast<ConfigInfoLevel>(3)), 0);
+    EXPECT_EQ(service->QueryConfig2(&info, static_cast<ConfigInfoLevel>(5)), 0);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
     EXPECT_EQ(info, nullptr);
     EXPECT_EQ(fake.Calls("QueryServiceConfig2W") - before, 2) << "the read is made for every level";
