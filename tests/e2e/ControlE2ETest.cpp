@@ -277,17 +277,14 @@ TEST(ControlE2E, ScriptDrivesThreeServicesToTheStatesItAsksFor) {
 }
 
 // `interrogate` only opens the service and `control` does nothing at all: neither sends a control.
-TEST(ControlE2E, InterrogateOnlyOpensTheServiceAndControlDoesNothing) {
+TEST(ControlE2E, InterrogateOnlyOpensTheServiceAndControlSendsItsCode) {
     TemporaryFile controls;
     InstalledTestService service(L"QuorvanE2ECtlInterrogate", {L"/controls:" + controls.path()});
     ASSERT_TRUE(service.installed());
     StartedDirectly(service);
     std::string expected;
     const OrvelRun run = RunConnectedScript({{L"interrogate QuorvanE2ECtlNoSuchService"},
-                                             {L"interrogate " + service.name()},
-                                             {L"control " + service.name() + L" 4", L""},
-                                             {L"control QuorvanE2ECtlNoSuchService", L""},
-                                             {L"help control", L""}},
+                                             {L"interrogate " + service.name()}},
                                             expected);
     EXPECT_PRED_FORMAT2(BytesEqual, expected, run.out);
     EXPECT_PRED_FORMAT2(BytesEqual, ErrorBanner(ERROR_SERVICE_DOES_NOT_EXIST), run.err);
@@ -297,6 +294,22 @@ TEST(ControlE2E, InterrogateOnlyOpensTheServiceAndControlDoesNothing) {
     const OrvelRun batch = RunOrvelBatch({L"interrogate", L"QuorvanE2ECtlNoSuchService"});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), batch.out);
     EXPECT_EQ(batch.exitCode, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+
+    // The service's own code reaches it, and the state shows as query status shows it.
+    const OrvelRun sent = RunOrvelBatch({L"control", service.name(), L"130"});
+    EXPECT_EQ(sent.exitCode, 0u);
+    EXPECT_PRED_FORMAT2(BytesEqual, RunOrvelBatch({L"query", L"status", service.name()}).out, sent.out);
+    EXPECT_EQ(std::vector<std::string>{"130"}, controls.ReadLines());
+    // A code that another command owns shows the usage and sends nothing.
+    const OrvelRun refused = RunOrvelBatch({L"control", service.name(), L"4"});
+    EXPECT_EQ(refused.exitCode, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_NE(refused.out.find("CONTROL <service> <code>"), std::string::npos);
+    EXPECT_EQ(std::vector<std::string>{"130"}, controls.ReadLines());
+    SERVICE_STATUS stopping = {};
+    ASSERT_TRUE(ControlService(service.handle(), SERVICE_CONTROL_STOP, &stopping)) << GetLastError();
+    SERVICE_STATUS_PROCESS last = {};
+    ASSERT_TRUE(WaitForServiceState(service.handle(), SERVICE_STOPPED, 10000, last));
+    EXPECT_EQ(RunOrvelBatch({L"control", service.name(), L"130"}).exitCode, static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
 }
 
 // Sets the machine's debugger command template for the length of a test and puts back whatever
