@@ -150,6 +150,10 @@ int wmain() {
          "open List's key, size query + read, close"},
         {"enum services", RunBatch({L"enum", L"services"}), {frame + 2, 0},
          "one enumeration: size query + one page (the records fit in 256 KB); no call per service"},
+        {"set config S display_name=...", RunBatch({L"set", L"config", service, L"display_name=Banc"}),
+         {frame + 5, 0}, "open, configuration read (before), ChangeServiceConfigW, read (after), close"},
+        {"control S 130", RunBatch({L"control", service, L"130"}), {frame + 4, 0},
+         "open, ControlService, one QueryServiceStatusEx for the state shown, close"},
         {"enum service_group_load_order (all)", RunBatch({L"enum", L"service_group_load_order"}),
          {frame + 2 + 3 * services, 4 + 2 + 2 * groups + 2 + 4 * AutomaticCount},
          "enumeration (2); per service open + config read + close (the start type and group are "

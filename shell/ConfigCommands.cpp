@@ -270,17 +270,21 @@ MemBlock<void> ReadConfig2(const CSvcObj& object, ServicesManagement::ConfigInfo
 
 // What the report shows of the settings given, as the platform holds them.
 struct HeldSettings {
-    MemBlock<QUERY_SERVICE_CONFIGW> config;
+    const QUERY_SERVICE_CONFIGW* config = nullptr;
+    MemBlock<QUERY_SERVICE_CONFIGW> read;
     bool delayed = false;
     std::wstring description;
 };
 
-HeldSettings ReadHeldSettings(const CSvcObj& object, const ServiceSettings& settings) {
+// `known`: the configuration the lookup has just read, which needs no second read.
+HeldSettings ReadHeldSettings(const CSvcObj& object, const ServiceSettings& settings,
+                              const QUERY_SERVICE_CONFIGW* known) {
     HeldSettings held;
     LastErrorKeeper keep;
     QUERY_SERVICE_CONFIGW* config = nullptr;
-    if (object.QueryConfig(&config))
-        held.config.reset(config);
+    if (!known && object.QueryConfig(&config))
+        held.read.reset(config);
+    held.config = known ? known : held.read.get();
     if (settings.Has(Setting::StartType))
         if (const MemBlock<void> info = ReadConfig2(object, ConfigInfoDelayedAutoStart))
             held.delayed = static_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(info.get())->fDelayedAutostart != FALSE;
@@ -424,8 +428,8 @@ int SetConfigCommand(unsigned long argc, wchar_t** argv) {
     if (ShowUsageUnless(argc >= 1 && ParseServiceSettings(argc - 1, argv + 1, false, settings), SetConfigHelp))
         return 0;
     int result = 0;
-    WithActiveService(argv[0], [&](CSvcObj& object) {
-        const HeldSettings before = ReadHeldSettings(object, settings);
+    WithActiveServiceConfig(argv[0], [&](CSvcObj& object, const QUERY_SERVICE_CONFIGW& configuration) {
+        const HeldSettings before = ReadHeldSettings(object, settings, &configuration);
         std::wstring password = PasswordGivenOrAsked(settings);
         unsigned long tag = 0;
         const std::vector<ChangeStep> steps =
@@ -436,7 +440,8 @@ int SetConfigCommand(unsigned long argc, wchar_t** argv) {
             return;
         const DWORD code = ::GetLastError();
         const bool passwordChanged = settings.ChangesConfiguration() && made != 0;
-        PrintChangeReport(object.GetName(), settings, before, ReadHeldSettings(object, settings), passwordChanged);
+        PrintChangeReport(object.GetName(), settings, before, ReadHeldSettings(object, settings, nullptr),
+                          passwordChanged);
         ::SetLastError(code);
         result = made == steps.size() ? 1 : 0;
     });
