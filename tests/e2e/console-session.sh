@@ -40,9 +40,26 @@ type_line() {
   kill "$session"
   return 1
 }
+# Types the password once its question shows; the console must not show it.
+password=Zyx987Secret
+type_password() {
+  for _ in $(seq 200); do
+    if grep -q 'Mot de passe :' "$output"; then
+      printf '%s\r' "$password" >&3
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "no password question shown"
+  fail=1
+  kill "$session"
+  return 1
+}
 for line in 'help lock' 'cls' 'connect .' 'enum dependent_services Spooler' 'query status Spooler' 'cmdtree' \
-            'get service key_name "Démo àccentuée"' 'connect . 5' 'enum services' 'exit'; do
+            'get service key_name "Démo àccentuée"' 'connect . 5' 'enum services' \
+            "set config $service account=LocalSystem password=*" 'exit'; do
   type_line "$line" || break
+  case $line in set\ config*) type_password || break ;; esac
 done
 wait "$session"
 status=$?
@@ -69,6 +86,14 @@ expect "Key Name = $service"
 gap=$'( |\e\\[[0-9]*C|\e\\[K)+'
 if ! grep -qE -- "$service${gap}Arrêté${gap}Démo àccentuée" "$output"; then
   echo "missing from the console session: the row of $service in enum services"
+  fail=1
+fi
+if ! grep -qE -- "Mot de passe${gap}:${gap}changé" "$output"; then
+  echo "missing from the console session: the password changed"
+  fail=1
+fi
+if grep -qF -- "$password" "$output"; then
+  echo "the password showed on the console"
   fail=1
 fi
 [ "$fail" -eq 0 ] && echo "console session as expected"
