@@ -229,7 +229,7 @@ void SetConfigAnswerInput(TextInput* input) { AnswerInput = input; }
 
 // Once started, the dialogue runs to its end and both changes are always asked of the platform.
 int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
-    if (ShowUsageUnless(argc == 1, nullptr))
+    if (ShowUsageUnless(argc == 1, SetConfigExHelp))
         return 0;
     int result = 0;
     WithActiveService(argv[0], [&](CSvcObj& object) {
@@ -242,4 +242,27 @@ int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
     });
     std::wcout << std::endl;
     return result;
+}
+
+void SetConfigExHelp() {
+    PrintUsageText({
+        L"Modifie la configuration étendue d'un service / pilote : sa description,",
+        L"puis ses actions en cas d'échec, par des questions posées sur l'entrée",
+        L"standard (même en mode script).",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> SET CONFIGEX <service>",
+        L"    Mode Interactif : SET CONFIGEX <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"    Pour un texte, une réponse vide garde la valeur en place et <NULL>",
+        L"    l'efface. Types d'action : 0 aucune, 1 redémarrer le service,",
+        L"    2 redémarrer l'ordinateur, 3 exécuter la commande ; délais en",
+        L"    millisecondes. N actions remplacent toutes les actions du service ;",
+        L"    0 action les garde.",
+        L"",
+        L"EXEMPLE :",
+        L"    SET CONFIGEX Spooler",
+    });
 }

@@ -34,8 +34,75 @@ const std::wstring kGrpB = L"QuorvanE2EGrpB";
 const std::wstring kGrpC = L"QuorvanE2EGrpC";
 const std::wstring kGrpALower = L"quorvane2egrpa";
 const std::wstring kNew = L"QuorvanE2EGrpNew";
-const std::wstring kCreateUsage = L"CreateServiceGroupHelp()\n\n";
-const std::wstring kDeleteUsage = L"DeleteServiceGroupHelp()\n\n";
+const std::wstring kCreateUsage = LR"(
+Ajoute un groupe à la liste ordonnée des groupes de services (celle
+qu'affiche ENUM SERVICE_GROUP), à la fin ou à la position donnée.
+
+UTILISATION :
+    Mode Batch      : ORVEL <CONNECT:...> CREATE SERVICE_GROUP <nom> [option]
+    Mode Interactif : CREATE SERVICE_GROUP <nom> [option]
+
+    <nom>       Nom du groupe, que la liste ne contient pas encore (sans
+                distinction de casse).
+    [option]    SET_GROUP_AT_THE_END : ajoute le groupe à la fin de la
+                liste (par défaut) ;
+                ORDER=n : l'insère à la position n, à partir de 0 (une
+                position au-delà de la fin l'ajoute à la fin).
+                Une seconde option est acceptée : la dernière décide.
+
+EXEMPLE :
+    CREATE SERVICE_GROUP "Mon groupe" ORDER=2
+
+)";
+const std::wstring kDeleteUsage = LR"(
+Retire un groupe de la liste ordonnée des groupes de services, par son
+nom ou par sa position. Les services du groupe ne sont pas modifiés.
+
+UTILISATION :
+    Mode Batch      : ORVEL <CONNECT:...> DELETE SERVICE_GROUP <groupe>
+    Mode Interactif : DELETE SERVICE_GROUP <groupe>
+
+    <groupe>    NAME=nom : retire toutes les entrées de ce nom (sans
+                distinction de casse) ; réussit aussi quand la liste ne
+                le contient pas ;
+                ORDER=n : retire le groupe de la position n, à partir
+                de 0 ; échoue (1168) quand il n'y en a pas.
+
+EXEMPLE :
+    DELETE SERVICE_GROUP NAME="Mon groupe"
+
+)";
+const std::wstring kDeleteObjectUsage = LR"(
+Supprime un service / pilote. Windows le marque pour suppression : il
+disparaît une fois arrêté et fermé par tous les programmes qui l'ont
+ouvert.
+
+UTILISATION :
+    Mode Batch      : ORVEL <CONNECT:...> DELETE SERVICE_OBJECT <service>
+    Mode Interactif : DELETE SERVICE_OBJECT <service>
+
+    <service>    Nom système du service (première colonne de ENUM SERVICES),
+                 et non son nom complet.
+
+EXEMPLE :
+    DELETE SERVICE_OBJECT MonService
+
+)";
+const std::wstring kDependentsUsage = LR"(
+Liste les services qui dépendent du service donné, directement ou non,
+le plus éloigné en premier, quel que soit leur état.
+
+UTILISATION :
+    Mode Batch      : ORVEL <CONNECT:...> ENUM DEPENDENT_SERVICES <service>
+    Mode Interactif : ENUM DEPENDENT_SERVICES <service>
+
+    <service>    Nom système du service (première colonne de ENUM SERVICES),
+                 et non son nom complet.
+
+EXEMPLE :
+    ENUM DEPENDENT_SERVICES RpcSs
+
+)";
 const std::wstring kAllRights = L"983103"; // SC_MANAGER_ALL_ACCESS
 
 bool SameText(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
@@ -461,8 +528,9 @@ TEST(GroupE2E, DependentsOfAServiceWithoutAny) {
                             Batch(L"D\u00E9pendances de " + typed + L" :\nIl y a 0 d\u00E9pendances.\n\n\n"), run.out);
         EXPECT_EQ(run.exitCode, 0u);
     }
-    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunOrvelBatch({L"enum", L"dependent_services"}).out);
-    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunOrvelBatch({L"enum", L"dependent_services", service.name(), L"x"}).out);
+    EXPECT_PRED_FORMAT2(BytesEqual, Batch(kDependentsUsage), RunOrvelBatch({L"enum", L"dependent_services"}).out);
+    EXPECT_PRED_FORMAT2(BytesEqual, Batch(kDependentsUsage),
+                        RunOrvelBatch({L"enum", L"dependent_services", service.name(), L"x"}).out);
     const OrvelRun unknown = RunOrvelBatch({L"enum", L"dependent_services", L"QuorvanE2EGrpNoSuchService"});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), unknown.out);
     EXPECT_EQ(unknown.exitCode, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
@@ -696,7 +764,7 @@ TEST(GroupE2E, CreatedServiceObjectHasTheFixedTestConfigurationUntilDeleted) {
 
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"CreateSvcObjHelp()\n\n"),
                         RunOrvelBatch({L"create", L"service_object", name, L"x"}, kAllRights).out);
-    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"DeleteSvcObjHelp()\n\n"),
+    EXPECT_PRED_FORMAT2(BytesEqual, Batch(kDeleteObjectUsage),
                         RunOrvelBatch({L"delete", L"service_object"}, kAllRights).out);
     EXPECT_TRUE(remover.Exists());
 

@@ -30,6 +30,25 @@ DWORD OpenServiceCode(const std::wstring& name) {
     return service ? ERROR_SUCCESS : GetLastError();
 }
 
+const std::wstring kStatusUsage = LR"(
+Affiche l'état d'exécution d'un service / pilote, un champ par ligne.
+
+UTILISATION :
+    Mode Batch      : ORVEL <CONNECT:...> QUERY STATUS <service>
+    Mode Interactif : QUERY STATUS <service>
+
+    <service>    Nom système du service (première colonne de ENUM SERVICES),
+                 et non son nom complet.
+
+    dwCurrentState : 1 arrêté, 2 démarrage en cours, 3 arrêt en cours,
+    4 en cours d'exécution, 5 reprise en cours, 6 mise en pause en cours,
+    7 en pause.
+
+EXEMPLE :
+    QUERY STATUS Spooler
+
+)";
+
 // A script that connects to this machine first, and what it writes before and after its lines.
 std::string Connected(const std::string& lines) {
     return std::string(Bytes(L"connect " + ComputerName() + L"\n")) + lines;
@@ -75,15 +94,16 @@ TEST(QueryBadInputE2E, UnmatchedNamesGiveThePlatformsCodeAfterOneEmptyLine) {
     }
 }
 
+// A line without the name shows the command's usage.
 TEST(QueryBadInputE2E, AQuotedEmptyNameInAScriptIsNoWord) {
     const OrvelRun run = RunOrvelScript(Connected("query status \"\"\n"
                                                   "get service pid \"\" \"\"\n"
                                                   "get service key_name \"\"\n"));
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_PRED_FORMAT2(BytesEqual,
-                        ConnectedOut(Prompt() + Bytes(L"query status \"\"\n") + Prompt() +
-                                     Bytes(L"get service pid \"\" \"\"\n") + Prompt() +
-                                     Bytes(L"get service key_name \"\"\n")),
+                        ConnectedOut(Prompt() + Bytes(L"query status \"\"\n" + kStatusUsage) + Prompt() +
+                                     Bytes(L"get service pid \"\" \"\"\n") + PidUsage() + Prompt() +
+                                     Bytes(L"get service key_name \"\"\n") + KeyNameUsage()),
                         run.out);
     EXPECT_EQ(run.err, "");
 }

@@ -71,7 +71,42 @@ DELETE          - Suppression d'un service / pilote ou d'un groupe de services..
 ENUM            - Énumération...
 QUERY           - Affichage de la configuration ou de l'état d'exécution d'un service / pilote...
 GET             - Affichage de diverses propriétés...
-SET             - Définit diverses propriétés... (Non implémenté)
+SET             - Définit diverses propriétés...
+
+)");
+}
+
+std::string PidUsage() {
+    return Bytes(LR"(
+Affiche le numéro du processus d'un service (0 quand il ne tourne pas).
+
+UTILISATION :
+    Mode Batch      : ORVEL <CONNECT:...> GET SERVICE PID <service>
+    Mode Interactif : GET SERVICE PID <service>
+
+    <service>    Nom système du service (première colonne de ENUM SERVICES),
+                 et non son nom complet.
+
+EXEMPLE :
+    GET SERVICE PID Spooler
+
+)");
+}
+
+std::string KeyNameUsage() {
+    return Bytes(LR"(
+Affiche le nom système (nom de clé) d'un service / pilote dont on connaît
+le nom complet : c'est le nom qu'attendent les autres commandes.
+
+UTILISATION :
+    Mode Batch      : ORVEL <CONNECT:...> GET SERVICE KEY_NAME <nom_complet>
+    Mode Interactif : GET SERVICE KEY_NAME <nom_complet>
+
+    <nom_complet>    Nom complet du service, entre guillemets s'il contient
+                     des espaces.
+
+EXEMPLE :
+    GET SERVICE KEY_NAME "Spouleur d'impression"
 
 )");
 }
