@@ -283,70 +283,6 @@ EXEMPLE :
 )");
 }
 
-std::string CanBeLockedUsage() {
-    return Bytes(LR"(
-Indique (yes ou no) si la connexion active a été ouverte avec le droit de
-verrouiller la base des services, SC_MANAGER_LOCK (8).
-
-UTILISATION :
-    Mode Batch      : ORVEL <CONNECT:...> LOCK CAN_BE_LOCKED
-    Mode Interactif : LOCK CAN_BE_LOCKED
-
-EXEMPLE :
-    LOCK CAN_BE_LOCKED
-
-)");
-}
-
-std::string LockOnUsage() {
-    return Bytes(LR"(
-Verrouille la base des services de la connexion active, ouverte avec le
-droit SC_MANAGER_LOCK (8). Le verrou tombe quand cette connexion est
-fermée ; depuis Windows Vista, il n'empêche plus rien.
-
-UTILISATION :
-    Mode Batch      : ORVEL <CONNECT:...> LOCK ON
-    Mode Interactif : LOCK ON
-
-EXEMPLE :
-    CONNECT SRV01 9
-    LOCK ON
-
-)");
-}
-
-std::string LockOffUsage() {
-    return Bytes(LR"(
-Déverrouille la base des services quand c'est la connexion active qui
-l'a verrouillée (LOCK ON) ; sinon ne fait rien.
-
-UTILISATION :
-    Mode Batch      : ORVEL <CONNECT:...> LOCK OFF
-    Mode Interactif : LOCK OFF
-
-EXEMPLE :
-    LOCK OFF
-
-)");
-}
-
-std::string LockStatusUsage() {
-    return Bytes(LR"(
-Affiche si la base des services est verrouillée, par qui et depuis combien
-de secondes ; demande le droit SC_MANAGER_QUERY_LOCK_STATUS (16). Depuis
-Windows Vista, la réponse ne renseigne plus sur le verrou.
-
-UTILISATION :
-    Mode Batch      : ORVEL <CONNECT:...> LOCK STATUS
-    Mode Interactif : LOCK STATUS
-
-EXEMPLE :
-    CONNECT SRV01 17
-    LOCK STATUS
-
-)");
-}
-
 // Runs a script that must end cleanly, with `expectedErr` (by default nothing) on the error stream.
 void ExpectScript(const std::string& script, const std::string& expectedOut,
                   const std::string& expectedErr = std::string()) {
@@ -688,6 +624,7 @@ TEST_F(ConnectionScriptE2E, OpensOddMachineNamesAsTypedAndListsThemConsistently)
 TEST_F(ConnectionScriptE2E, AnswersLockCommandsAsWineAllowsThem) {
     const Connection plain{name, 1};
     const Connection lockable{name, 9};
+    auto usage = [](const wchar_t* leaf) { return Bytes(UsageText({L"lock", leaf})); };
     ExpectScript("lock can_be_locked\n"
                  "lock on\n"
                  "lock status\n"
@@ -710,25 +647,25 @@ TEST_F(ConnectionScriptE2E, AnswersLockCommandsAsWineAllowsThem) {
                      "lock status now\n"
                      "lock off now\n"
                      "exit\n",
-                 Prompted(L"lock can_be_locked") +                                        //
-                     Prompted(L"lock on") +                                               //
-                     Prompted(L"lock status") +                                           //
-                     Prompted(L"connect " + name) + kDone +                               //
-                     PromptedAt(plain, L"lock can_be_locked") +                           //
-                     Bytes(L"Can be locked = no\n\n") +                                   //
-                     PromptedAt(plain, L"connect " + name + L" 8") + kDone +              //
-                     PromptedAt(lockable, L"lock can_be_locked") +                        //
-                     Bytes(L"Can be locked = yes\n\n") +                                  //
-                     PromptedAt(lockable, L"lock can_be_locked now") + CanBeLockedUsage() + //
-                     PromptedAt(lockable, L"lock on") +                                   //
-                     PromptedAt(lockable, L"lock status") +                               //
-                     PromptedAt(lockable, L"cl") + ConnectionList({plain, lockable}, 2) + //
-                     PromptedAt(lockable, L"lock off") +                                  //
-                     PromptedAt(lockable, L"lock off") +                                  //
-                     PromptedAt(lockable, L"lock on extra") + LockOnUsage() +             //
-                     PromptedAt(lockable, L"lock off") +                                  //
-                     PromptedAt(lockable, L"lock status now") + LockStatusUsage() +       //
-                     PromptedAt(lockable, L"lock off now") + LockOffUsage() +             //
+                 Prompted(L"lock can_be_locked") +                                               //
+                     Prompted(L"lock on") +                                                      //
+                     Prompted(L"lock status") +                                                  //
+                     Prompted(L"connect " + name) + kDone +                                      //
+                     PromptedAt(plain, L"lock can_be_locked") +                                  //
+                     Bytes(L"Can be locked = no\n\n") +                                          //
+                     PromptedAt(plain, L"connect " + name + L" 8") + kDone +                     //
+                     PromptedAt(lockable, L"lock can_be_locked") +                               //
+                     Bytes(L"Can be locked = yes\n\n") +                                         //
+                     PromptedAt(lockable, L"lock can_be_locked now") + usage(L"can_be_locked") + //
+                     PromptedAt(lockable, L"lock on") +                                          //
+                     PromptedAt(lockable, L"lock status") +                                      //
+                     PromptedAt(lockable, L"cl") + ConnectionList({plain, lockable}, 2) +        //
+                     PromptedAt(lockable, L"lock off") +                                         //
+                     PromptedAt(lockable, L"lock off") +                                         //
+                     PromptedAt(lockable, L"lock on extra") + usage(L"on") +                     //
+                     PromptedAt(lockable, L"lock off") +                                         //
+                     PromptedAt(lockable, L"lock status now") + usage(L"status") +               //
+                     PromptedAt(lockable, L"lock off now") + usage(L"off") +                     //
                      PromptedAt(lockable, L"exit") + kLineBreak,
                  NoConnection() + NoConnection() + NoConnection());
 }

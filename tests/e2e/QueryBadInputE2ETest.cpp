@@ -30,25 +30,6 @@ DWORD OpenServiceCode(const std::wstring& name) {
     return service ? ERROR_SUCCESS : GetLastError();
 }
 
-const std::wstring kStatusUsage = LR"(
-Affiche l'état d'exécution d'un service / pilote, un champ par ligne.
-
-UTILISATION :
-    Mode Batch      : ORVEL <CONNECT:...> QUERY STATUS <service>
-    Mode Interactif : QUERY STATUS <service>
-
-    <service>    Nom système du service (première colonne de ENUM SERVICES),
-                 et non son nom complet.
-
-    dwCurrentState : 1 arrêté, 2 démarrage en cours, 3 arrêt en cours,
-    4 en cours d'exécution, 5 reprise en cours, 6 mise en pause en cours,
-    7 en pause.
-
-EXEMPLE :
-    QUERY STATUS Spooler
-
-)";
-
 // A script that connects to this machine first, and what it writes before and after its lines.
 std::string Connected(const std::string& lines) {
     return std::string(Bytes(L"connect " + ComputerName() + L"\n")) + lines;
@@ -100,11 +81,12 @@ TEST(QueryBadInputE2E, AQuotedEmptyNameInAScriptIsNoWord) {
                                                   "get service pid \"\" \"\"\n"
                                                   "get service key_name \"\"\n"));
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_PRED_FORMAT2(BytesEqual,
-                        ConnectedOut(Prompt() + Bytes(L"query status \"\"\n" + kStatusUsage) + Prompt() +
-                                     Bytes(L"get service pid \"\" \"\"\n") + PidUsage() + Prompt() +
-                                     Bytes(L"get service key_name \"\"\n") + KeyNameUsage()),
-                        run.out);
+    EXPECT_PRED_FORMAT2(
+        BytesEqual,
+        ConnectedOut(Prompt() + Bytes(L"query status \"\"\n" + UsageText({L"query", L"status"})) + Prompt() +
+                     Bytes(L"get service pid \"\" \"\"\n") + PidUsage() + Prompt() +
+                     Bytes(L"get service key_name \"\"\n" + UsageText({L"get", L"service", L"key_name"}))),
+        run.out);
     EXPECT_EQ(run.err, "");
 }
 

@@ -66,7 +66,6 @@ EXEMPLE :
 )");
 }
 
-
 TEST(ShellScriptE2E, ListsDrawsAndReportsUnknownWords) {
     OrvelRun run = RunOrvelScript("help\n"
                                   "cmdtree /a\n"

@@ -93,24 +93,6 @@ EXEMPLE :
 )");
 }
 
-std::string KeyNameUsage() {
-    return Bytes(LR"(
-Affiche le nom système (nom de clé) d'un service / pilote dont on connaît
-le nom complet : c'est le nom qu'attendent les autres commandes.
-
-UTILISATION :
-    Mode Batch      : ORVEL <CONNECT:...> GET SERVICE KEY_NAME <nom_complet>
-    Mode Interactif : GET SERVICE KEY_NAME <nom_complet>
-
-    <nom_complet>    Nom complet du service, entre guillemets s'il contient
-                     des espaces.
-
-EXEMPLE :
-    GET SERVICE KEY_NAME "Spouleur d'impression"
-
-)");
-}
-
 std::string LockListing() {
     return Bytes(LR"(
 Verrouillage de la base des services...

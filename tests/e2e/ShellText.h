@@ -31,10 +31,8 @@ std::string LockListing();
 std::string GetListing();
 std::string GetServiceListing();
 
-// The usage texts of `get service pid` and `key_name`, which `help` and a line without the name
-// show.
+// The usage text of `get service pid`, which `help` and a line without the name show.
 std::string PidUsage();
-std::string KeyNameUsage();
 
 // The command tree in the ASCII style, and in the style with OEM box-drawing characters.
 std::string AsciiTree();

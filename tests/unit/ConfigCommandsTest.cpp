@@ -214,7 +214,8 @@ TEST_F(ConfigCommandsTest, WrongWordCountsAndUnknownServicesReadNoAnswer) {
     const struct {
         const wchar_t* line;
         std::wstring out;
-    } cases[] = {{L"set configex", usage}, {L"set configex Spooler more", usage}, {L"set configex Nobody", L"\n"}};
+    } cases[] = {
+        {L"set configex", usage}, {L"set configex Spooler more", usage}, {L"set configex Nobody", L"\n"}};
     for (const auto& c : cases) {
         const CommandOutcome outcome = Answer("Texte\n", c.line);
         EXPECT_EQ(outcome.result, 0) << c.line;

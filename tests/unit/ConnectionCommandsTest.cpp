@@ -175,24 +175,25 @@ TEST_F(ConnectionCommandsTest, ListShowsEveryConnectionAndTheActiveOne) {
 }
 
 TEST_F(ConnectionCommandsTest, ListTakesNoWord) {
-    EXPECT_EQ(Output({L"cl", L"x"}, 0), L"\n"
-                                        L"Affiche la liste de toutes les connections ouvertes ainsi que\n"
-                                        L"la connection active. La liste se présente sous la forme :\n"
-                                        L"\n"
-                                        L"    1 : nom_ordi_no_1 | droits_1\n"
-                                        L"   ...       ...          ...\n"
-                                        L"    N : nom_ordi_no_N | droits_N\n"
-                                        L"\n"
-                                        L"UTILISATION :\n"
-                                        L"    Mode Batch      : ORVEL <CONNECT:...> CL\n"
-                                        L"    Mode Interactif : CL\n"
-                                        L"\n"
-                                        L"    (local) marque une connection à cet ordinateur, et (perdue, erreur n)\n"
-                                        L"    une connection dont l'ordinateur ne répond plus.\n"
-                                        L"\n"
-                                        L"EXEMPLE :\n"
-                                        L"    CL\n"
-                                        L"\n");
+    EXPECT_EQ(Output({L"cl", L"x"}, 0),
+              L"\n"
+              L"Affiche la liste de toutes les connections ouvertes ainsi que\n"
+              L"la connection active. La liste se présente sous la forme :\n"
+              L"\n"
+              L"    1 : nom_ordi_no_1 | droits_1\n"
+              L"   ...       ...          ...\n"
+              L"    N : nom_ordi_no_N | droits_N\n"
+              L"\n"
+              L"UTILISATION :\n"
+              L"    Mode Batch      : ORVEL <CONNECT:...> CL\n"
+              L"    Mode Interactif : CL\n"
+              L"\n"
+              L"    (local) marque une connection à cet ordinateur, et (perdue, erreur n)\n"
+              L"    une connection dont l'ordinateur ne répond plus.\n"
+              L"\n"
+              L"EXEMPLE :\n"
+              L"    CL\n"
+              L"\n");
 }
 
 TEST_F(ConnectionCommandsTest, SetActiveAcceptsOnlyExistingNumbers) {
@@ -296,7 +297,9 @@ TEST_F(ConnectionCommandsTest, LockLeavesDoNothingWithoutAnActiveConnectionOrWit
     const struct {
         const wchar_t* word;
         COMMAND_HELP usage;
-    } leaves[] = {{L"can_be_locked", CanBeLockedHelp}, {L"on", LockOnHelp}, {L"off", LockOffHelp},
+    } leaves[] = {{L"can_be_locked", CanBeLockedHelp},
+                  {L"on", LockOnHelp},
+                  {L"off", LockOffHelp},
                   {L"status", LockStatusHelp}};
     for (const auto& leaf : leaves)
         EXPECT_EQ(NotConnected({L"lock", leaf.word}, NoConnection), L"") << leaf.word;

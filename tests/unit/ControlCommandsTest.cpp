@@ -255,11 +255,14 @@ TEST_F(ControlCommandsTest, MarkedAndPendingServicesRefuseTheStartAndTheControls
 
 TEST_F(ControlCommandsTest, StopUsageCarriesTheWholeReasonTable) {
     const std::wstring usage = UsageOf(StopHelp);
-    EXPECT_EQ(usage.rfind(L"\nArr\u00EAte les services actifs qui d\u00E9pendent du service / pilote, puis le\n", 0),
+    EXPECT_EQ(usage.rfind(
+                  L"\nArr\u00EAte les services actifs qui d\u00E9pendent du service / pilote, puis le\n", 0),
               0u);
-    EXPECT_NE(usage.find(L"\n    Mode Interactif : STOP <service> [raison [commentaire]]\n"), std::wstring::npos);
-    EXPECT_NE(usage.find(L"\n    La raison et le commentaire sont accept\u00E9s mais ne sont pas utilis\u00E9s.\n"),
+    EXPECT_NE(usage.find(L"\n    Mode Interactif : STOP <service> [raison [commentaire]]\n"),
               std::wstring::npos);
+    EXPECT_NE(
+        usage.find(L"\n    La raison et le commentaire sont accept\u00E9s mais ne sont pas utilis\u00E9s.\n"),
+        std::wstring::npos);
     EXPECT_NE(usage.find(L"\n           22           -   D\u00E9sinstallation de correctif de s\u00E9curit\u00E9\n"),
               std::wstring::npos);
     EXPECT_EQ(usage.find(L"\n           21 "), std::wstring::npos);

@@ -117,14 +117,11 @@ TEST_F(QueryGetCommandsTest, WrongWordCountsShowTheUsageAndOpenNothing) {
     const struct {
         const wchar_t* line;
         COMMAND_HELP usage;
-    } cases[] = {{L"query status", QueryStatusHelp},
-                 {L"query status a b", QueryStatusHelp},
-                 {L"query config", QueryConfigHelp},
-                 {L"query configex a b", QueryConfigExHelp},
-                 {L"get service pid", GetProcessIdHelp},
-                 {L"get service type a b", GetTypeHelp},
-                 {L"get service key_name", GetKeyNameHelp},
-                 {L"get service display_name a b", GetDisplayNameHelp}};
+    } cases[] = {
+        {L"query status", QueryStatusHelp},        {L"query status a b", QueryStatusHelp},
+        {L"query config", QueryConfigHelp},        {L"query configex a b", QueryConfigExHelp},
+        {L"get service pid", GetProcessIdHelp},    {L"get service type a b", GetTypeHelp},
+        {L"get service key_name", GetKeyNameHelp}, {L"get service display_name a b", GetDisplayNameHelp}};
     for (const auto& c : cases) {
         const CommandOutcome outcome = RunCommandLine(c.line);
         EXPECT_EQ(outcome.result, 0) << c.line;
