@@ -30,6 +30,8 @@ TEST_F(ControlCommandsTest, WrongWordCountsShowTheUsageAndTouchNothing) {
                  {L"pause", PauseHelp},
                  {L"pause Alpha x", PauseHelp},
                  {L"continue", ContinueHelp},
+                 {L"continue Alpha x", ContinueHelp},
+                 {L"interrogate", InterrogateHelp},
                  {L"interrogate a b", InterrogateHelp},
                  {L"debug", DebugHelp},
                  {L"debug a b", DebugHelp}};
