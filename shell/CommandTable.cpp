@@ -34,11 +34,11 @@ void RegisterRootCommands(_COMMAND_GROUP* root) {
 
 void RegisterLockGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* lock = AddCommandGroup(root, L"lock", L"Verrouillage de la base des services...");
-    AddCommand(lock, L"can_be_locked", L"Demande si la base des services peut être verrouillée.", nullptr,
-               CanBeLockedCommand);
-    AddCommand(lock, L"on", L"Verrouille la base des services.", nullptr, LockOnCommand);
-    AddCommand(lock, L"off", L"Déverrouille la base des services.", nullptr, LockOffCommand);
-    AddCommand(lock, L"status", L"Affiche l'état de verrouillage de la base des services.", nullptr,
+    AddCommand(lock, L"can_be_locked", L"Demande si la base des services peut être verrouillée.",
+               CanBeLockedHelp, CanBeLockedCommand);
+    AddCommand(lock, L"on", L"Verrouille la base des services.", LockOnHelp, LockOnCommand);
+    AddCommand(lock, L"off", L"Déverrouille la base des services.", LockOffHelp, LockOffCommand);
+    AddCommand(lock, L"status", L"Affiche l'état de verrouillage de la base des services.", LockStatusHelp,
                LockStatusCommand);
 }
 
@@ -55,43 +55,45 @@ void RegisterCreateAndDeleteGroups(_COMMAND_GROUP* root) {
 
 void RegisterEnumGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* enumeration = AddCommandGroup(root, L"enum", L"Énumération...");
-    AddCommand(enumeration, L"service_group", L"Énumère les groupes de services.", nullptr,
+    AddCommand(enumeration, L"service_group", L"Énumère les groupes de services.", EnumServiceGroupsHelp,
                EnumServiceGroupsCommand);
-    AddCommand(enumeration, L"service_group_load_order", L"Affiche l'ordre de chargement des services / pilotes.",
-               nullptr, EnumLoadOrderCommand);
+    AddCommand(enumeration, L"service_group_load_order",
+               L"Affiche l'ordre de chargement des services / pilotes.", EnumLoadOrderHelp,
+               EnumLoadOrderCommand);
     AddCommand(enumeration, L"dependent_services", L"Liste les services qui dépendent du service spécifié.",
-               nullptr, EnumDependentsCommand);
+               EnumDependentsHelp, EnumDependentsCommand);
     AddCommand(enumeration, L"services", L"Énumère les services et pilotes.", EnumServicesHelp, EnumServicesCommand);
 }
 
 void RegisterQueryGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* query = AddCommandGroup(
         root, L"query", L"Affichage de la configuration ou de l'état d'exécution d'un service / pilote...");
-    AddCommand(query, L"config", L"Affiche la configuration d'un service / pilote.", nullptr,
+    AddCommand(query, L"config", L"Affiche la configuration d'un service / pilote.", QueryConfigHelp,
                QueryConfigCommand);
-    AddCommand(query, L"configex", L"Affiche la configuration étendue d'un service / pilote.", nullptr,
-               QueryConfigExCommand);
-    AddCommand(query, L"status", L"Affiche l'état d'exécution d'un service / pilote.", nullptr,
+    AddCommand(query, L"configex", L"Affiche la configuration étendue d'un service / pilote.",
+               QueryConfigExHelp, QueryConfigExCommand);
+    AddCommand(query, L"status", L"Affiche l'état d'exécution d'un service / pilote.", QueryStatusHelp,
                QueryStatusCommand);
 }
 
 void RegisterGetGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* get = AddCommandGroup(root, L"get", L"Affichage de diverses propriétés...");
-    AddCommand(get, L"properties", L"Affiche les propriétés de la base de services.", nullptr,
+    AddCommand(get, L"properties", L"Affiche les propriétés de la base de services.", GetPropertiesHelp,
                GetPropertiesCommand);
     _COMMAND_GROUP* service = AddCommandGroup(get, L"service", L"Affichage de propriétés d'un service / pilote...");
-    AddCommand(service, L"key_name", L"Affiche le nom système d'un service / pilote.", nullptr,
+    AddCommand(service, L"key_name", L"Affiche le nom système d'un service / pilote.", GetKeyNameHelp,
                GetKeyNameCommand);
-    AddCommand(service, L"display_name", L"Affiche le nom complet d'un service / pilote.", nullptr,
+    AddCommand(service, L"display_name", L"Affiche le nom complet d'un service / pilote.", GetDisplayNameHelp,
                GetDisplayNameCommand);
-    AddCommand(service, L"pid", L"Affiche le PID d'un service.", nullptr, GetProcessIdCommand);
-    AddCommand(service, L"type", L"Affiche le type d'un service / pilote.", nullptr, GetTypeCommand);
+    AddCommand(service, L"pid", L"Affiche le PID d'un service.", GetProcessIdHelp, GetProcessIdCommand);
+    AddCommand(service, L"type", L"Affiche le type d'un service / pilote.", GetTypeHelp, GetTypeCommand);
 }
 
 void RegisterSetGroup(_COMMAND_GROUP* root) {
-    _COMMAND_GROUP* set = AddCommandGroup(root, L"set", L"Définit diverses propriétés... (Non implémenté)");
-    AddCommand(set, L"configex", L"Définit la configuration étendue d'un service / pilote (Partiellement implémenté).",
-               nullptr, SetConfigExCommand);
+    _COMMAND_GROUP* set = AddCommandGroup(root, L"set", L"Définit diverses propriétés...");
+    AddCommand(set, L"configex",
+               L"Définit la configuration étendue d'un service / pilote (Partiellement implémenté).",
+               SetConfigExHelp, SetConfigExCommand);
     AddCommand(set, L"config", L"Modifie la configuration d'un service / pilote.", SetConfigHelp, SetConfigCommand);
 }
 

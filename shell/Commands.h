@@ -29,6 +29,10 @@ int LockOnCommand(unsigned long argc, wchar_t** argv);
 int LockOffCommand(unsigned long argc, wchar_t** argv);
 int LockStatusCommand(unsigned long argc, wchar_t** argv);
 int BootCommand(unsigned long argc, wchar_t** argv);
+void CanBeLockedHelp();
+void LockOnHelp();
+void LockOffHelp();
+void LockStatusHelp();
 void BootHelp();
 
 // start, stop, pause, continue, interrogate, control, debug
@@ -59,17 +63,29 @@ int GetKeyNameCommand(unsigned long argc, wchar_t** argv);
 int GetDisplayNameCommand(unsigned long argc, wchar_t** argv);
 int GetProcessIdCommand(unsigned long argc, wchar_t** argv);
 int GetTypeCommand(unsigned long argc, wchar_t** argv);
+void QueryConfigHelp();
+void QueryConfigExHelp();
+void QueryStatusHelp();
+void GetPropertiesHelp();
+void GetKeyNameHelp();
+void GetDisplayNameHelp();
+void GetProcessIdHelp();
+void GetTypeHelp();
 
 // set configex
 int SetConfigCommand(unsigned long argc, wchar_t** argv);
 void SetConfigHelp();
 int SetConfigExCommand(unsigned long argc, wchar_t** argv);
+void SetConfigExHelp();
 
 // enum service_group, enum service_group_load_order, enum dependent_services, enum services
 int EnumServiceGroupsCommand(unsigned long argc, wchar_t** argv);
 int EnumLoadOrderCommand(unsigned long argc, wchar_t** argv);
 int EnumDependentsCommand(unsigned long argc, wchar_t** argv);
 int EnumServicesCommand(unsigned long argc, wchar_t** argv);
+void EnumServiceGroupsHelp();
+void EnumLoadOrderHelp();
+void EnumDependentsHelp();
 void EnumServicesHelp();
 
 // create service_object, create service_group, delete service_object, delete service_group

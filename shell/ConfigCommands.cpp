@@ -237,7 +237,7 @@ void SetConfigAnswerInput(TextInput* input) { AnswerInput = input; }
 
 // Once started, the dialogue runs to its end and both changes are always asked of the platform.
 int SetConfigExCommand(unsigned long argc, wchar_t** argv) {
-    if (ShowUsageUnless(argc == 1, nullptr))
+    if (ShowUsageUnless(argc == 1, SetConfigExHelp))
         return 0;
     int result = 0;
     WithActiveService(argv[0], [&](CSvcObj& object) {
@@ -455,12 +455,13 @@ void SetConfigHelp() {
         L"chaque param\u00E8tre donn\u00E9, sa valeur avant et apr\u00E8s.",
         L"",
         L"UTILISATION :",
-        L"    Mode Batch      : ORVEL <CONNECT:...> SET CONFIG <service> <param\u00E8tre>=<valeur> ...",
+        L"    Mode Batch      : ORVEL <CONNECT:...> SET CONFIG <service> <p>=<v> ...",
         L"    Mode Interactif : SET CONFIG <service> <param\u00E8tre>=<valeur> ...",
         L"",
         L"    start_type=     automatique | automatique_diff\u00E9r\u00E9 | manuel | d\u00E9sactiv\u00E9",
         L"                    (pilotes : d\u00E9marrage | syst\u00E8me), sans accents aussi, ou",
-        L"                    auto | delayed_auto | demand | disabled | boot | system, ou 0 \u00E0 4",
+        L"                    auto | delayed_auto | demand | disabled | boot | system,",
+        L"                    ou 0 \u00E0 4",
         L"    error_control=  ignorer | normal | grave | critique, ou",
         L"                    ignore | normal | severe | critical, ou 0 \u00E0 3",
         L"    binary_path=    la ligne de commande du programme (entre guillemets)",
@@ -472,9 +473,33 @@ void SetConfigHelp() {
         L"    display_name=   le nom complet",
         L"    description=    la description",
         L"    type=           propre | partag\u00E9, suivis de _interactif pour un service",
-        L"                    interactif, ou own | share | own_interactive | share_interactive",
+        L"                    interactif, ou own | share | own_interactive |",
+        L"                    share_interactive",
         L"",
         L"EXEMPLE :",
         L"    SET CONFIG Spooler start_type=d\u00E9sactiv\u00E9",
+    });
+}
+
+void SetConfigExHelp() {
+    PrintUsageText({
+        L"Modifie la configuration étendue d'un service / pilote : sa description,",
+        L"puis ses actions en cas d'échec, par des questions posées sur l'entrée",
+        L"standard (même en mode script).",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> SET CONFIGEX <service>",
+        L"    Mode Interactif : SET CONFIGEX <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"    Pour un texte, une réponse vide garde la valeur en place et <NULL>",
+        L"    l'efface. Types d'action : 0 aucune, 1 redémarrer le service,",
+        L"    2 redémarrer l'ordinateur, 3 exécuter la commande ; délais en",
+        L"    millisecondes. N actions remplacent toutes les actions du service ;",
+        L"    0 action les garde.",
+        L"",
+        L"EXEMPLE :",
+        L"    SET CONFIGEX Spooler",
     });
 }

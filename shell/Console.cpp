@@ -67,6 +67,13 @@ void ClearScreenHelp() {
         L"Efface l'écran.",
         L"",
         L"UTILISATION :",
+        L"    Mode Batch      : ORVEL CLS",
+        L"    Mode Interactif : CLS",
+        L"",
+        L"    Quand la sortie n'est pas une console (redirection vers un fichier),",
+        L"    CLS écrit un caractère de saut de page.",
+        L"",
+        L"EXEMPLE :",
         L"    CLS",
     });
 }

@@ -112,21 +112,36 @@ int DebugCommand(unsigned long argc, wchar_t** argv) {
 
 void StartHelp() {
     PrintUsageText({
-        L"Démarre l'exécution d'un service.",
+        L"Démarre un service / pilote avec les arguments donnés et attend qu'il soit",
+        L"en cours d'exécution ; échoue (1053) quand il cesse de progresser. Un",
+        L"service qui tourne déjà n'est pas touché.",
         L"",
         L"UTILISATION :",
-        L"    sc <serveur> start [nom_service] <arg1> <arg2> ...",
+        L"    Mode Batch      : ORVEL <CONNECT:...> START <service> [arguments...]",
+        L"    Mode Interactif : START <service> [arguments...]",
+        L"",
+        L"    <service>         Nom système du service (première colonne de",
+        L"                      ENUM SERVICES), et non son nom complet.",
+        L"    [arguments...]    Mots passés au service, tels qu'ils sont tapés.",
+        L"",
+        L"EXEMPLE :",
+        L"    START Spooler",
     });
 }
 
 void StopHelp() {
     PrintUsageText({
-        L"Envoie une demande de contrôle STOP à un service.",
+        L"Arrête les services actifs qui dépendent du service / pilote, puis le",
+        L"service lui-même, en attendant 30 secondes au plus chacun ; sur cet",
+        L"ordinateur, le processus d'un service qui ne s'arrête pas peut être terminé.",
         L"",
         L"UTILISATION :",
-        L"    sc <serveur> stop [nom service] <raison> <commentaire>",
+        L"    Mode Batch      : ORVEL <CONNECT:...> STOP <service> [raison [commentaire]]",
+        L"    Mode Interactif : STOP <service> [raison [commentaire]]",
         L"",
-        L"    <raison>    Numéro du code de raison facultatif pour l'arrêt du service",
+        L"    <service>   Nom système du service (première colonne de ENUM SERVICES),",
+        L"                et non son nom complet.",
+        L"    [raison]    Numéro du code de raison facultatif pour l'arrêt du service",
         L"                formé des éléments suivants au format :",
         L"",
         L"                Indicateur:Raison principale:Raison secondaire",
@@ -169,35 +184,60 @@ void StopHelp() {
         L"           23           -   Console MMC",
         L"           256-65535    -   Personnalisé",
         L"",
-        L"    <commentaire>    Commentaire facultatif de la raison ci-dessus",
-        L"                     (127 caractères au maximum)",
+        L"    [commentaire]    Commentaire facultatif de la raison ci-dessus.",
+        L"",
+        L"    La raison et le commentaire sont acceptés mais ne sont pas utilisés.",
+        L"",
+        L"EXEMPLE :",
+        L"    STOP Spooler",
     });
 }
 
 void PauseHelp() {
     PrintUsageText({
-        L"Envoie une demande de contrôle PAUSE à un service.",
+        L"Met en pause un service et attend qu'il soit en pause ; échoue pour un",
+        L"service arrêté ou qui n'accepte pas la pause.",
         L"",
         L"UTILISATION :",
-        L"    sc <serveur> pause [nom_service]",
+        L"    Mode Batch      : ORVEL <CONNECT:...> PAUSE <service>",
+        L"    Mode Interactif : PAUSE <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"EXEMPLE :",
+        L"    PAUSE LanmanServer",
     });
 }
 
 void ContinueHelp() {
     PrintUsageText({
-        L"Envoie une demande de contrôle CONTINUE à un service.",
+        L"Fait sortir de pause un service et attend qu'il soit de nouveau en cours",
+        L"d'exécution.",
         L"",
         L"UTILISATION :",
-        L"    sc <serveur> continue [nom_service]",
+        L"    Mode Batch      : ORVEL <CONNECT:...> CONTINUE <service>",
+        L"    Mode Interactif : CONTINUE <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"EXEMPLE :",
+        L"    CONTINUE LanmanServer",
     });
 }
 
 void InterrogateHelp() {
     PrintUsageText({
-        L"Envoie une demande de contrôle INTERROGATE à un service.",
+        L"Vérifie que le service / pilote existe et peut être ouvert sur la",
+        L"connexion active. Aucune demande n'est envoyée au service.",
         L"",
         L"UTILISATION :",
-        L"    sc <serveur> interrogate [nom_service]",
+        L"    Mode Batch      : ORVEL <CONNECT:...> INTERROGATE <service>",
+        L"    Mode Interactif : INTERROGATE <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"EXEMPLE :",
+        L"    INTERROGATE Spooler",
     });
 }
 
@@ -224,9 +264,22 @@ void ControlHelp() {
 
 void DebugHelp() {
     PrintUsageText({
-        L"Attache un débogueur au processus du service.",
+        L"Attache au processus du service le débogueur défini par la valeur Debugger",
+        L"de HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug. Le",
+        L"débogueur démarre sur cet ordinateur ; le fermer termine le processus.",
         L"",
         L"UTILISATION :",
-        L"    sc <serveur> debug [nom_service]",
+        L"    Mode Batch      : ORVEL <CONNECT:...> DEBUG <service>",
+        L"    Mode Interactif : DEBUG <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"    Refusé sur la connexion d'un autre ordinateur, pour un service arrêté,",
+        L"    pour un pilote (utilisez le débogueur noyau) et pour un processus que",
+        L"    STOP ne terminerait pas (processus du système, processus qui héberge",
+        L"    d'autres services actifs...).",
+        L"",
+        L"EXEMPLE :",
+        L"    DEBUG Spooler",
     });
 }

@@ -176,18 +176,75 @@ void CreateSvcObjHelp() {
         L"pas) ; avec des param\u00E8tres, le service ou le pilote qu'ils d\u00E9crivent.",
         L"",
         L"UTILISATION :",
-        L"    Mode Batch      : ORVEL <CONNECT:...> CREATE SERVICE_OBJECT <nom> [<param\u00E8tre>=<valeur> ...]",
-        L"    Mode Interactif : CREATE SERVICE_OBJECT <nom> [<param\u00E8tre>=<valeur> ...]",
+        L"    Mode Batch      : ORVEL <CONNECT:...> CREATE SERVICE_OBJECT <nom> [...]",
+        L"    Mode Interactif : CREATE SERVICE_OBJECT <nom> [...]",
         L"",
-        L"    Les param\u00E8tres de SET CONFIG ; binary_path est obligatoire. type accepte",
-        L"    aussi noyau | syst\u00E8me_de_fichiers (ou kernel | filesys) : un pilote.",
-        L"    Sans param\u00E8tre : processus propre, d\u00E9marrage manuel, contr\u00F4le des erreurs",
-        L"    normal, le nom comme nom complet, le compte LocalSystem.",
+        L"    [...]  des <param\u00E8tre>=<valeur>, ceux de SET CONFIG ; binary_path est",
+        L"           obligatoire. type accepte aussi noyau | syst\u00E8me_de_fichiers",
+        L"           (ou kernel | filesys) : un pilote. Par d\u00E9faut : processus propre,",
+        L"           d\u00E9marrage manuel, contr\u00F4le des erreurs normal, le nom comme nom",
+        L"           complet, le compte LocalSystem.",
         L"",
         L"EXEMPLE :",
-        L"    CREATE SERVICE_OBJECT MonService binary_path=\"C:\\Outils\\service.exe\" start_type=auto",
+        L"    CREATE SERVICE_OBJECT Essai binary_path=C:\\Outils\\essai.exe type=partag\u00E9",
     });
 }
-void CreateServiceGroupHelp() { PrintLines({L"CreateServiceGroupHelp()", L""}); }
-void DeleteSvcObjHelp() { PrintLines({L"DeleteSvcObjHelp()", L""}); }
-void DeleteServiceGroupHelp() { PrintLines({L"DeleteServiceGroupHelp()", L""}); }
+
+void CreateServiceGroupHelp() {
+    PrintUsageText({
+        L"Ajoute un groupe à la liste ordonnée des groupes de services (celle",
+        L"qu'affiche ENUM SERVICE_GROUP), à la fin ou à la position donnée.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> CREATE SERVICE_GROUP <nom> [option]",
+        L"    Mode Interactif : CREATE SERVICE_GROUP <nom> [option]",
+        L"",
+        L"    <nom>       Nom du groupe, que la liste ne contient pas encore (sans",
+        L"                distinction de casse).",
+        L"    [option]    SET_GROUP_AT_THE_END : ajoute le groupe à la fin de la",
+        L"                liste (par défaut) ;",
+        L"                ORDER=n : l'insère à la position n, à partir de 0 (une",
+        L"                position au-delà de la fin l'ajoute à la fin).",
+        L"                Une seconde option est acceptée : la dernière décide.",
+        L"",
+        L"EXEMPLE :",
+        L"    CREATE SERVICE_GROUP \"Mon groupe\" ORDER=2",
+    });
+}
+
+void DeleteSvcObjHelp() {
+    PrintUsageText({
+        L"Supprime un service / pilote. Windows le marque pour suppression : il",
+        L"disparaît une fois arrêté et fermé par tous les programmes qui l'ont",
+        L"ouvert.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> DELETE SERVICE_OBJECT <service>",
+        L"    Mode Interactif : DELETE SERVICE_OBJECT <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"EXEMPLE :",
+        L"    DELETE SERVICE_OBJECT MonService",
+    });
+}
+
+void DeleteServiceGroupHelp() {
+    PrintUsageText({
+        L"Retire un groupe de la liste ordonnée des groupes de services, par son",
+        L"nom ou par sa position. Les services du groupe ne sont pas modifiés.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> DELETE SERVICE_GROUP <groupe>",
+        L"    Mode Interactif : DELETE SERVICE_GROUP <groupe>",
+        L"",
+        L"    <groupe>    NAME=nom : retire toutes les entrées de ce nom (sans",
+        L"                distinction de casse) ; réussit aussi quand la liste ne",
+        L"                le contient pas ;",
+        L"                ORDER=n : retire le groupe de la position n, à partir",
+        L"                de 0 ; échoue (1168) quand il n'y en a pas.",
+        L"",
+        L"EXEMPLE :",
+        L"    DELETE SERVICE_GROUP NAME=\"Mon groupe\"",
+    });
+}

@@ -77,7 +77,7 @@ int EnumLoadOrderCommand(unsigned long argc, wchar_t** argv) {
 }
 
 int EnumDependentsCommand(unsigned long argc, wchar_t** argv) {
-    if (ShowUsageUnless(argc == 1, nullptr))
+    if (ShowUsageUnless(argc == 1, EnumDependentsHelp))
         return 0;
     WithActiveService(argv[0], [](CSvcObj& object) {
         std::wcout << L"Dépendances de " << object.GetName() << L" :" << std::endl;
@@ -93,6 +93,59 @@ int EnumDependentsCommand(unsigned long argc, wchar_t** argv) {
     });
     std::wcout << std::endl;
     return 0;
+}
+
+void EnumServiceGroupsHelp() {
+    PrintUsageText({
+        L"Affiche la liste ordonnée des groupes de services de la machine de la",
+        L"connexion active, dans l'ordre où le système les charge.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> ENUM SERVICE_GROUP",
+        L"    Mode Interactif : ENUM SERVICE_GROUP",
+        L"",
+        L"EXEMPLE :",
+        L"    ENUM SERVICE_GROUP",
+    });
+}
+
+void EnumLoadOrderHelp() {
+    PrintUsageText({
+        L"Affiche l'ordre de chargement des services et pilotes que le système",
+        L"démarre lui-même (démarrage boot, system ou automatique), pour un",
+        L"groupe ou pour tous.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> ENUM SERVICE_GROUP_LOAD_ORDER",
+        L"                      [groupe]",
+        L"    Mode Interactif : ENUM SERVICE_GROUP_LOAD_ORDER [groupe]",
+        L"",
+        L"    [groupe]    Nom du groupe ; sans lui, tous les groupes dans l'ordre de",
+        L"                la liste, puis les services sans groupe ou d'un groupe",
+        L"                absent de la liste.",
+        L"",
+        L"    Une * après le groupe signale un groupe absent de la liste ordonnée ;",
+        L"    une * après le tag, un service qui n'a pas été placé par son tag.",
+        L"",
+        L"EXEMPLE :",
+        L"    ENUM SERVICE_GROUP_LOAD_ORDER \"System Bus Extender\"",
+    });
+}
+
+void EnumDependentsHelp() {
+    PrintUsageText({
+        L"Liste les services qui dépendent du service donné, directement ou non,",
+        L"le plus éloigné en premier, quel que soit leur état.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> ENUM DEPENDENT_SERVICES <service>",
+        L"    Mode Interactif : ENUM DEPENDENT_SERVICES <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"EXEMPLE :",
+        L"    ENUM DEPENDENT_SERVICES RpcSs",
+    });
 }
 
 namespace {

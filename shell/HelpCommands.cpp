@@ -21,9 +21,15 @@ void HelpCommandHelp() {
         L"une commande en particulier.",
         L"",
         L"UTILISATION :",
-        L"    HELP [commande]",
+        L"    Mode Batch      : ORVEL HELP [commande]",
+        L"    Mode Interactif : HELP [commande]",
         L"",
-        L"    commande    Affiche des informations d'aide sur cette commande.",
+        L"    [commande]    Affiche des informations d'aide sur cette commande ;",
+        L"                  pour un groupe (LOCK, GET SERVICE...), la liste de ses",
+        L"                  commandes.",
+        L"",
+        L"EXEMPLE :",
+        L"    HELP GET SERVICE PID",
     });
 }
 
@@ -44,8 +50,12 @@ void CommandTreeCommandHelp() {
         L"et de repérer leur nom complet plus rapidement.",
         L"",
         L"UTILISATION :",
-        L"    CMDTREE [/A]",
+        L"    Mode Batch      : ORVEL CMDTREE [/A]",
+        L"    Mode Interactif : CMDTREE [/A]",
         L"",
-        L"    /A    Utilise des caractères ASCII au lieu des caractères étendus.",
+        L"    [/A]    Utilise des caractères ASCII au lieu des caractères étendus.",
+        L"",
+        L"EXEMPLE :",
+        L"    CMDTREE /A",
     });
 }

@@ -111,7 +111,7 @@ void PrintStatusRecord(const SERVICE_STATUS_PROCESS& status) { DumpRecord(status
 
 // The lookup has just read the configuration: it is dumped as read.
 int QueryConfigCommand(unsigned long argc, wchar_t** argv) {
-    if (ShowUsageUnless(argc == 1, nullptr))
+    if (ShowUsageUnless(argc == 1, QueryConfigHelp))
         return 0;
     const bool found = WithActiveServiceConfig(
         argv[0], [](CSvcObj&, const QUERY_SERVICE_CONFIGW& config) { DumpRecord(config, PrintConfig); });
@@ -120,7 +120,7 @@ int QueryConfigCommand(unsigned long argc, wchar_t** argv) {
 }
 
 int QueryStatusCommand(unsigned long argc, wchar_t** argv) {
-    if (ShowUsageUnless(argc == 1, nullptr))
+    if (ShowUsageUnless(argc == 1, QueryStatusHelp))
         return 0;
     int result = 0;
     WithActiveService(argv[0], [&](CSvcObj& object) {
@@ -136,7 +136,7 @@ int QueryStatusCommand(unsigned long argc, wchar_t** argv) {
 }
 
 int QueryConfigExCommand(unsigned long argc, wchar_t** argv) {
-    if (ShowUsageUnless(argc == 1, nullptr))
+    if (ShowUsageUnless(argc == 1, QueryConfigExHelp))
         return 0;
     int result = 0;
     WithActiveService(argv[0], [&](CSvcObj& object) {
@@ -174,8 +174,9 @@ namespace {
 
 using NameTranslation = int (CSvcCtrlMgr::*)(const SimpleString&, SimpleString&) const;
 
-int PrintTranslatedName(unsigned long argc, wchar_t** argv, NameTranslation translate, const wchar_t* label) {
-    if (ShowUsageUnless(argc == 1, nullptr))
+int PrintTranslatedName(unsigned long argc, wchar_t** argv, COMMAND_HELP help, NameTranslation translate,
+                        const wchar_t* label) {
+    if (ShowUsageUnless(argc == 1, help))
         return 0;
     CSvcCtrlMgr* connection = GetActiveConnection();
     if (!connection)
@@ -189,8 +190,9 @@ int PrintTranslatedName(unsigned long argc, wchar_t** argv, NameTranslation tran
 
 // `pid` and `type` report through the banner only: their result is always 0.
 template <typename Read>
-int PrintServiceNumber(unsigned long argc, wchar_t** argv, const wchar_t* label, Read read) {
-    if (ShowUsageUnless(argc == 1, nullptr))
+int PrintServiceNumber(unsigned long argc, wchar_t** argv, COMMAND_HELP help, const wchar_t* label,
+                       Read read) {
+    if (ShowUsageUnless(argc == 1, help))
         return 0;
     WithActiveServiceConfig(argv[0], [&](CSvcObj& object, const QUERY_SERVICE_CONFIGW& config) {
         std::wcout << label << read(object, config) << std::endl;
@@ -202,20 +204,153 @@ int PrintServiceNumber(unsigned long argc, wchar_t** argv, const wchar_t* label,
 } // namespace
 
 int GetKeyNameCommand(unsigned long argc, wchar_t** argv) {
-    return PrintTranslatedName(argc, argv, &CSvcCtrlMgr::GetServiceKeyNameW, L"Key Name = ");
+    return PrintTranslatedName(argc, argv, GetKeyNameHelp, &CSvcCtrlMgr::GetServiceKeyNameW, L"Key Name = ");
 }
 
 int GetDisplayNameCommand(unsigned long argc, wchar_t** argv) {
-    return PrintTranslatedName(argc, argv, &CSvcCtrlMgr::GetServiceDisplayNameW, L"Display Name = ");
+    return PrintTranslatedName(argc, argv, GetDisplayNameHelp, &CSvcCtrlMgr::GetServiceDisplayNameW,
+                               L"Display Name = ");
 }
 
 int GetProcessIdCommand(unsigned long argc, wchar_t** argv) {
-    return PrintServiceNumber(argc, argv, L"PID = ",
-                              [](CSvcObj& object, const QUERY_SERVICE_CONFIGW&) { return object.GetProcessId(); });
+    return PrintServiceNumber(
+        argc, argv, GetProcessIdHelp, L"PID = ",
+        [](CSvcObj& object, const QUERY_SERVICE_CONFIGW&) { return object.GetProcessId(); });
 }
 
 int GetTypeCommand(unsigned long argc, wchar_t** argv) {
     // The type is the one of the configuration that the lookup read.
-    return PrintServiceNumber(argc, argv, L"Type = ",
-                              [](CSvcObj&, const QUERY_SERVICE_CONFIGW& config) { return config.dwServiceType; });
+    return PrintServiceNumber(
+        argc, argv, GetTypeHelp, L"Type = ",
+        [](CSvcObj&, const QUERY_SERVICE_CONFIGW& config) { return config.dwServiceType; });
+}
+
+void QueryConfigHelp() {
+    PrintUsageText({
+        L"Affiche la configuration d'un service / pilote, un champ par ligne",
+        L"(valeurs en décimal). Seule la première de ses dépendances est affichée.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> QUERY CONFIG <service>",
+        L"    Mode Interactif : QUERY CONFIG <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"EXEMPLE :",
+        L"    QUERY CONFIG Spooler",
+    });
+}
+
+void QueryConfigExHelp() {
+    PrintUsageText({
+        L"Affiche la configuration étendue d'un service / pilote : sa description",
+        L"et ses actions en cas d'échec. Une partie illisible est omise.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> QUERY CONFIGEX <service>",
+        L"    Mode Interactif : QUERY CONFIGEX <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"EXEMPLE :",
+        L"    QUERY CONFIGEX Spooler",
+    });
+}
+
+void QueryStatusHelp() {
+    PrintUsageText({
+        L"Affiche l'état d'exécution d'un service / pilote, un champ par ligne.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> QUERY STATUS <service>",
+        L"    Mode Interactif : QUERY STATUS <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"    dwCurrentState : 1 arrêté, 2 démarrage en cours, 3 arrêt en cours,",
+        L"    4 en cours d'exécution, 5 reprise en cours, 6 mise en pause en cours,",
+        L"    7 en pause.",
+        L"",
+        L"EXEMPLE :",
+        L"    QUERY STATUS Spooler",
+    });
+}
+
+void GetPropertiesHelp() {
+    PrintUsageText({
+        L"Affiche les propriétés de la connexion active : la machine, la base des",
+        L"services, les droits demandés et le nombre de services et pilotes (0",
+        L"sans le droit SC_MANAGER_ENUMERATE_SERVICE, 4).",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> GET PROPERTIES",
+        L"    Mode Interactif : GET PROPERTIES",
+        L"",
+        L"EXEMPLE :",
+        L"    GET PROPERTIES",
+    });
+}
+
+void GetKeyNameHelp() {
+    PrintUsageText({
+        L"Affiche le nom système (nom de clé) d'un service / pilote dont on connaît",
+        L"le nom complet : c'est le nom qu'attendent les autres commandes.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> GET SERVICE KEY_NAME <nom_complet>",
+        L"    Mode Interactif : GET SERVICE KEY_NAME <nom_complet>",
+        L"",
+        L"    <nom_complet>    Nom complet du service, entre guillemets s'il contient",
+        L"                     des espaces.",
+        L"",
+        L"EXEMPLE :",
+        L"    GET SERVICE KEY_NAME \"Spouleur d'impression\"",
+    });
+}
+
+void GetDisplayNameHelp() {
+    PrintUsageText({
+        L"Affiche le nom complet d'un service / pilote.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> GET SERVICE DISPLAY_NAME <service>",
+        L"    Mode Interactif : GET SERVICE DISPLAY_NAME <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"EXEMPLE :",
+        L"    GET SERVICE DISPLAY_NAME Spooler",
+    });
+}
+
+void GetProcessIdHelp() {
+    PrintUsageText({
+        L"Affiche le numéro du processus d'un service (0 quand il ne tourne pas).",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> GET SERVICE PID <service>",
+        L"    Mode Interactif : GET SERVICE PID <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"EXEMPLE :",
+        L"    GET SERVICE PID Spooler",
+    });
+}
+
+void GetTypeHelp() {
+    PrintUsageText({
+        L"Affiche le type d'un service / pilote : 1 pilote noyau, 2 pilote de",
+        L"système de fichiers, 16 service dans son propre processus, 32 service",
+        L"qui partage son processus ; 256 s'y ajoute pour un service interactif.",
+        L"",
+        L"UTILISATION :",
+        L"    Mode Batch      : ORVEL <CONNECT:...> GET SERVICE TYPE <service>",
+        L"    Mode Interactif : GET SERVICE TYPE <service>",
+        L"",
+        SERVICE_NAME_WORD,
+        L"",
+        L"EXEMPLE :",
+        L"    GET SERVICE TYPE Spooler",
+    });
 }

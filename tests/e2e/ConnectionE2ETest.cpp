@@ -109,15 +109,15 @@ std::string ConnectUsage() {
 Se connecte à un ordinateur distant et active la connection.
 
 UTILISATION :
-    Mode Batch      : ORVEL CONNECT:[serveur]<,droits> ...
+    Mode Batch      : ORVEL CONNECT:<serveur>[,droits] <commande> [mots...]
                       (bien penser à mettre les ':', et aussi la ','
                       si les droits optionnels sont spécifiés).
-    Mode Interactif : CONNECT [serveur] <droits>
+    Mode Interactif : CONNECT <serveur> [droits]
 
-    [serveur]    Peut être soit un nom complet d'ordinateur, un nom de
+    <serveur>    Peut être soit un nom complet d'ordinateur, un nom de
                  la forme \\nom_serveur, une adresse IPv4.
-    <droits>     Numéro ou combinaison binaire OR de numéros des
-                 droits de connection :
+    [droits]     Numéro en décimal, ou somme de numéros, des droits de
+                 connection (SC_MANAGER_CONNECT seul par défaut) :
 
                           Droits de connection
            ----------------------------------------------------
@@ -129,6 +129,13 @@ UTILISATION :
                0x00010  16      SC_MANAGER_QUERY_LOCK_STATUS
                0x00020  32      SC_MANAGER_MODIFY_BOOT_CONFIG
                0xf003f  983103  SC_MANAGER_ALL_ACCESS
+
+    Quand la connection échoue, aucune connection ne reste active (celles
+    qui sont ouvertes le restent).
+
+EXEMPLE :
+    CONNECT SRV01 983103
+    ORVEL CONNECT:SRV01,5 ENUM SERVICES
 
 )");
 }
@@ -143,6 +150,13 @@ la connection active. La liste se présente sous la forme :
     N : nom_ordi_no_N | droits_N
 
 UTILISATION :
+    Mode Batch      : ORVEL <CONNECT:...> CL
+    Mode Interactif : CL
+
+    (local) marque une connection à cet ordinateur, et (perdue, erreur n)
+    une connection dont l'ordinateur ne répond plus.
+
+EXEMPLE :
     CL
 
 )");
@@ -154,9 +168,10 @@ Active une connection donnée parmi celles déjà présentes
 (pour les afficher, utilisez la commande 'CL').
 
 UTILISATION :
-    SACTC n
+    Mode Batch      : ORVEL <CONNECT:...> SACTC <n>
+    Mode Interactif : SACTC <n>
 
-    n    Numéro de connection à activer.
+    <n>    Numéro de connection à activer.
 
 EXEMPLE :
     Si un appel à la commande 'CL' renvoie :
@@ -184,12 +199,14 @@ REMARQUE : L'appel : 'SACTC 0' fait passer le programme en mode
 std::string CcUsage() {
     return Bytes(LR"(
 Ferme une connection donnée parmi celles déjà présentes
-(pour les afficher, utilisez la commande 'CL').
+(pour les afficher, utilisez la commande 'CL'). Les connections
+suivantes sont renumérotées.
 
 UTILISATION :
-    CC n
+    Mode Batch      : ORVEL <CONNECT:...> CC <n>
+    Mode Interactif : CC <n>
 
-    n    Numéro de connection à fermer.
+    <n>    Numéro de connection à fermer.
 
 EXEMPLE :
     Si un appel à la commande 'CL' renvoie :
@@ -208,12 +225,16 @@ std::string CactcUsage() {
 Ferme la connection active.
 
 UTILISATION :
-    CACTC
+    Mode Batch      : ORVEL <CONNECT:...> CACTC
+    Mode Interactif : CACTC
 
     Aussi, l'invite :
         Quorvan @ nom_ordi | droits >
     se transforme en :
         Quorvan>
+
+EXEMPLE :
+    CACTC
 
 )");
 }
@@ -224,12 +245,16 @@ Ferme toutes les connections (pour les afficher,
 utilisez la commande 'CL').
 
 UTILISATION :
-    CALLC
+    Mode Batch      : ORVEL <CONNECT:...> CALLC
+    Mode Interactif : CALLC
 
     Aussi, l'invite :
         Quorvan @ nom_ordi | droits >
     se transforme en :
         Quorvan>
+
+EXEMPLE :
+    CALLC
 
 )");
 }
@@ -238,11 +263,22 @@ std::string BootUsage() {
     return Bytes(LR"(
 Indique si le dernier démarrage doit être enregistré comme la
 dernière configuration valide connue sur l'ordinateur local.
-Refusé quand la connexion active est celle d'un autre ordinateur.
+Refusé quand la connexion active est celle d'un autre ordinateur,
+après un CONNECT qui a échoué, ou sur une connexion perdue.
 
 UTILISATION :
     Mode Batch      : ORVEL <CONNECT:...> BOOT <OK | BAD>
     Mode Interactif : BOOT <OK | BAD>
+
+    OK     Enregistre le démarrage en cours comme la dernière
+           configuration valide connue.
+    BAD    Signale le démarrage en cours comme mauvais : l'ordinateur
+           redémarre aussitôt, sans confirmation, avec la dernière
+           configuration valide connue. Le travail non enregistré des
+           programmes ouverts est perdu.
+
+EXEMPLE :
+    BOOT OK
 
 )");
 }
@@ -584,10 +620,11 @@ TEST_F(ConnectionScriptE2E, OpensOddMachineNamesAsTypedAndListsThemConsistently)
 
 // Under Wine the lock always succeeds and its status can never be read, so lock on and off run
 // silently, lock status prints nothing, and no error is left for the banner; without a
-// connection each says so.
+// connection each says so, and a word after one shows its usage.
 TEST_F(ConnectionScriptE2E, AnswersLockCommandsAsWineAllowsThem) {
     const Connection plain{name, 1};
     const Connection lockable{name, 9};
+    auto usage = [](const wchar_t* leaf) { return Bytes(UsageText({L"lock", leaf})); };
     ExpectScript("lock can_be_locked\n"
                  "lock on\n"
                  "lock status\n"
@@ -608,25 +645,27 @@ TEST_F(ConnectionScriptE2E, AnswersLockCommandsAsWineAllowsThem) {
                      "lock on extra\n"
                      "lock off\n"
                      "lock status now\n"
+                     "lock off now\n"
                      "exit\n",
-                 Prompted(L"lock can_be_locked") +                                        //
-                     Prompted(L"lock on") +                                               //
-                     Prompted(L"lock status") +                                           //
-                     Prompted(L"connect " + name) + kDone +                               //
-                     PromptedAt(plain, L"lock can_be_locked") +                           //
-                     Bytes(L"Can be locked = no\n\n") +                                   //
-                     PromptedAt(plain, L"connect " + name + L" 8") + kDone +              //
-                     PromptedAt(lockable, L"lock can_be_locked") +                        //
-                     Bytes(L"Can be locked = yes\n\n") +                                  //
-                     PromptedAt(lockable, L"lock can_be_locked now") +                    //
-                     PromptedAt(lockable, L"lock on") +                                   //
-                     PromptedAt(lockable, L"lock status") +                               //
-                     PromptedAt(lockable, L"cl") + ConnectionList({plain, lockable}, 2) + //
-                     PromptedAt(lockable, L"lock off") +                                  //
-                     PromptedAt(lockable, L"lock off") +                                  //
-                     PromptedAt(lockable, L"lock on extra") +                             //
-                     PromptedAt(lockable, L"lock off") +                                  //
-                     PromptedAt(lockable, L"lock status now") +                           //
+                 Prompted(L"lock can_be_locked") +                                               //
+                     Prompted(L"lock on") +                                                      //
+                     Prompted(L"lock status") +                                                  //
+                     Prompted(L"connect " + name) + kDone +                                      //
+                     PromptedAt(plain, L"lock can_be_locked") +                                  //
+                     Bytes(L"Can be locked = no\n\n") +                                          //
+                     PromptedAt(plain, L"connect " + name + L" 8") + kDone +                     //
+                     PromptedAt(lockable, L"lock can_be_locked") +                               //
+                     Bytes(L"Can be locked = yes\n\n") +                                         //
+                     PromptedAt(lockable, L"lock can_be_locked now") + usage(L"can_be_locked") + //
+                     PromptedAt(lockable, L"lock on") +                                          //
+                     PromptedAt(lockable, L"lock status") +                                      //
+                     PromptedAt(lockable, L"cl") + ConnectionList({plain, lockable}, 2) +        //
+                     PromptedAt(lockable, L"lock off") +                                         //
+                     PromptedAt(lockable, L"lock off") +                                         //
+                     PromptedAt(lockable, L"lock on extra") + usage(L"on") +                     //
+                     PromptedAt(lockable, L"lock off") +                                         //
+                     PromptedAt(lockable, L"lock status now") + usage(L"status") +               //
+                     PromptedAt(lockable, L"lock off now") + usage(L"off") +                     //
                      PromptedAt(lockable, L"exit") + kLineBreak,
                  NoConnection() + NoConnection() + NoConnection());
 }

@@ -34,8 +34,6 @@ const std::wstring kGrpB = L"QuorvanE2EGrpB";
 const std::wstring kGrpC = L"QuorvanE2EGrpC";
 const std::wstring kGrpALower = L"quorvane2egrpa";
 const std::wstring kNew = L"QuorvanE2EGrpNew";
-const std::wstring kCreateUsage = L"CreateServiceGroupHelp()\n\n";
-const std::wstring kDeleteUsage = L"DeleteServiceGroupHelp()\n\n";
 const std::wstring kAllRights = L"983103"; // SC_MANAGER_ALL_ACCESS
 
 bool SameText(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
@@ -221,6 +219,8 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
     SavedValue vectorA(kTagVectorsKey, kGrpA);
     SavedValue vectorC(kTagVectorsKey, kGrpC);
     auto setList = [&](const std::vector<std::wstring>& names) { list.Set(REG_MULTI_SZ, MultiSz(names)); };
+    const std::wstring createUsage = UsageText({L"create", L"service_group"});
+    const std::wstring deleteUsage = UsageText({L"delete", L"service_group"});
 
     {
         SCOPED_TRACE("enum service_group");
@@ -278,7 +278,7 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             {base, {L"create", L"service_group", kNew, L"set_group_at_the_end", L"ORDER=1"}, {kGrpA, kNew, kGrpB}},
             {base, {L"create", L"service_group", kNew}, {kGrpA, kGrpB, kNew}},
             // A word where the position belongs would put the group before every other.
-            {base, {L"create", L"service_group", kNew, L"order=premier"}, base, kCreateUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"order=premier"}, base, createUsage, usage},
             {base, {L"create", L"service_group", kNew, L"order= +1st"}, {kGrpA, kNew, kGrpB}},
             {base, {L"create", L"service_group", kNew, L"order=-1"}, {kGrpA, kGrpB, kNew}},
             {base, {L"create", L"service_group", kNew, nine}, {kGrpA, kGrpB, kNew}},
@@ -288,11 +288,11 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             {base, {L"create", L"service_group", kGrpB}, base, L"", listed},
             {{}, {L"create", L"service_group", kNew, L"order=3"}, {kNew}},
             {base, {L"create", L"service_group", L"Quorvan E2E Grp", L"order=1"}, {kGrpA, L"Quorvan E2E Grp", kGrpB}},
-            {base, {L"create", L"service_group", kNew, L"order=2=3"}, base, kCreateUsage, usage},
-            {base, {L"create", L"service_group", kNew, L"orders=2"}, base, kCreateUsage, usage},
-            {base, {L"create", L"service_group", kNew, L"order="}, base, kCreateUsage, usage},
-            {base, {L"create", L"service_group", kNew, L"order=1", L"order=2", L"order=0"}, base, kCreateUsage, usage},
-            {base, {L"create", L"service_group"}, base, kCreateUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"order=2=3"}, base, createUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"orders=2"}, base, createUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"order="}, base, createUsage, usage},
+            {base, {L"create", L"service_group", kNew, L"order=1", L"order=2", L"order=0"}, base, createUsage, usage},
+            {base, {L"create", L"service_group"}, base, createUsage, usage},
             {base, {L"delete", L"service_group", L"name=" + kGrpB}, {kGrpA}},
             {{kGrpA, kGrpB, L"QUORVANE2EGRPA"}, {L"delete", L"service_group", L"NAME=" + kGrpALower}, {kGrpB}},
             {base, {L"delete", L"service_group", L"name=QuorvanE2EGrpMissing"}, base},
@@ -302,13 +302,13 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
             {base, {L"delete", L"service_group", L"order=2"}, base, L"", noGroupThere},
             {base, {L"delete", L"service_group", L"order=-1"}, base, L"", noGroupThere},
             {base, {L"delete", L"service_group", nine}, base, L"", noGroupThere},
-            {base, {L"delete", L"service_group", L"order=x"}, base, kDeleteUsage, usage},
-            {base, {L"delete", L"service_group", L"name="}, base, kDeleteUsage, usage},
-            {base, {L"delete", L"service_group", kGrpA}, base, kDeleteUsage, usage},
-            {base, {L"delete", L"service_group", L"name=" + kGrpA + L"=x"}, base, kDeleteUsage, usage},
-            {base, {L"delete", L"service_group", L"names=" + kGrpA}, base, kDeleteUsage, usage},
-            {base, {L"delete", L"service_group", L"name=" + kGrpA, L"order=0"}, base, kDeleteUsage, usage},
-            {base, {L"delete", L"service_group"}, base, kDeleteUsage, usage},
+            {base, {L"delete", L"service_group", L"order=x"}, base, deleteUsage, usage},
+            {base, {L"delete", L"service_group", L"name="}, base, deleteUsage, usage},
+            {base, {L"delete", L"service_group", kGrpA}, base, deleteUsage, usage},
+            {base, {L"delete", L"service_group", L"name=" + kGrpA + L"=x"}, base, deleteUsage, usage},
+            {base, {L"delete", L"service_group", L"names=" + kGrpA}, base, deleteUsage, usage},
+            {base, {L"delete", L"service_group", L"name=" + kGrpA, L"order=0"}, base, deleteUsage, usage},
+            {base, {L"delete", L"service_group"}, base, deleteUsage, usage},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::PrintToString(c.words));
@@ -346,7 +346,7 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
         const std::wstring lines[] = {L"create service_group \"Quorvan E2E Grp\" order=1",
                                       L"delete service_group name=Quorvan E2E Grp", L"enum service_group",
                                       L"delete service_group name=\"Quorvan E2E Grp\"", L"enum service_group"};
-        const std::wstring outputs[] = {L"", kDeleteUsage, GroupListing({kGrpA, L"Quorvan E2E Grp", kGrpB}), L"",
+        const std::wstring outputs[] = {L"", deleteUsage, GroupListing({kGrpA, L"Quorvan E2E Grp", kGrpB}), L"",
                                         GroupListing({kGrpA, kGrpB})};
         std::wstring script = L"connect " + computer + L"\n";
         std::string expected = Banner() + Prompted(L"connect " + computer) + kLineBreak;
@@ -454,6 +454,7 @@ TEST(GroupE2E, GroupListEditsAndLoadOrderOnTheMachineWideValues) {
 TEST(GroupE2E, DependentsOfAServiceWithoutAny) {
     InstalledTestService service(L"QuorvanE2EGrpDeps", {});
     ASSERT_TRUE(service.installed());
+    const std::wstring dependentsUsage = UsageText({L"enum", L"dependent_services"});
     // The heading carries the name as typed.
     for (const std::wstring& typed : {service.name(), std::wstring(L"quorvanE2EgrpDEPS")}) {
         const OrvelRun run = RunOrvelBatch({L"enum", L"dependent_services", typed});
@@ -461,8 +462,9 @@ TEST(GroupE2E, DependentsOfAServiceWithoutAny) {
                             Batch(L"D\u00E9pendances de " + typed + L" :\nIl y a 0 d\u00E9pendances.\n\n\n"), run.out);
         EXPECT_EQ(run.exitCode, 0u);
     }
-    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunOrvelBatch({L"enum", L"dependent_services"}).out);
-    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L""), RunOrvelBatch({L"enum", L"dependent_services", service.name(), L"x"}).out);
+    EXPECT_PRED_FORMAT2(BytesEqual, Batch(dependentsUsage), RunOrvelBatch({L"enum", L"dependent_services"}).out);
+    EXPECT_PRED_FORMAT2(BytesEqual, Batch(dependentsUsage),
+                        RunOrvelBatch({L"enum", L"dependent_services", service.name(), L"x"}).out);
     const OrvelRun unknown = RunOrvelBatch({L"enum", L"dependent_services", L"QuorvanE2EGrpNoSuchService"});
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"\n"), unknown.out);
     EXPECT_EQ(unknown.exitCode, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
@@ -696,7 +698,7 @@ TEST(GroupE2E, CreatedServiceObjectHasTheFixedTestConfigurationUntilDeleted) {
 
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"CreateSvcObjHelp()\n\n"),
                         RunOrvelBatch({L"create", L"service_object", name, L"x"}, kAllRights).out);
-    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"DeleteSvcObjHelp()\n\n"),
+    EXPECT_PRED_FORMAT2(BytesEqual, Batch(UsageText({L"delete", L"service_object"})),
                         RunOrvelBatch({L"delete", L"service_object"}, kAllRights).out);
     EXPECT_TRUE(remover.Exists());
 

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
+#include "ShellText.h"
 #include "TestEnvironment.h"
 #include "HandleGuard.h"
 
@@ -134,6 +136,26 @@ OrvelRun RunOrvelBatch(const std::vector<std::wstring>& command, const std::wstr
     std::vector<std::wstring> arguments = {L"connect:," + rights};
     arguments.insert(arguments.end(), command.begin(), command.end());
     return RunOrvel(arguments);
+}
+
+// Each byte read back as the character of the same value, and each CR LF as a line feed; a text
+// that Bytes would not give back byte for byte fails the test.
+std::wstring UsageText(const std::vector<std::wstring>& path) {
+    std::vector<std::wstring> arguments = {L"help"};
+    arguments.insert(arguments.end(), path.begin(), path.end());
+    const OrvelRun run = RunOrvel(arguments);
+    const std::string banner = Banner();
+    EXPECT_EQ(run.out.compare(0, banner.size(), banner), 0) << "the banner comes first";
+    const std::string bytes = run.out.substr(std::min(banner.size(), run.out.size()));
+    std::wstring text;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes.compare(i, kLineBreak.size(), kLineBreak) == 0)
+            i += kLineBreak.size() - 1;
+        text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
+    }
+    EXPECT_EQ(Bytes(text), bytes);
+    EXPECT_NE(text.find(L"\nUTILISATION :\n"), std::wstring::npos) << "a usage text follows it";
+    return text;
 }
 
 OrvelSession::OrvelSession() {

@@ -30,6 +30,10 @@ OrvelRun RunOrvelCombined(const std::vector<std::wstring>& arguments, const std:
 // Runs one command in batch mode, connected to this machine with `rights`.
 OrvelRun RunOrvelBatch(const std::vector<std::wstring>& command, const std::wstring& rights = L"5");
 
+// What `Orvel help <path>` writes after its banner, the usage text of that command, as the tests
+// write texts (see ShellText.h). A command shows the same text for words it cannot take.
+std::wstring UsageText(const std::vector<std::wstring>& path);
+
 // Writes `script` (bytes, as a script file holds them) to a temporary file, runs Orvel.exe with
 // /s and that file, and deletes the file.
 OrvelRun RunOrvelScript(const std::string& script, const std::string& input = std::string());

@@ -75,16 +75,18 @@ TEST(QueryBadInputE2E, UnmatchedNamesGiveThePlatformsCodeAfterOneEmptyLine) {
     }
 }
 
+// A line without the name shows the command's usage.
 TEST(QueryBadInputE2E, AQuotedEmptyNameInAScriptIsNoWord) {
     const OrvelRun run = RunOrvelScript(Connected("query status \"\"\n"
                                                   "get service pid \"\" \"\"\n"
                                                   "get service key_name \"\"\n"));
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_PRED_FORMAT2(BytesEqual,
-                        ConnectedOut(Prompt() + Bytes(L"query status \"\"\n") + Prompt() +
-                                     Bytes(L"get service pid \"\" \"\"\n") + Prompt() +
-                                     Bytes(L"get service key_name \"\"\n")),
-                        run.out);
+    EXPECT_PRED_FORMAT2(
+        BytesEqual,
+        ConnectedOut(Prompt() + Bytes(L"query status \"\"\n" + UsageText({L"query", L"status"})) + Prompt() +
+                     Bytes(L"get service pid \"\" \"\"\n") + PidUsage() + Prompt() +
+                     Bytes(L"get service key_name \"\"\n" + UsageText({L"get", L"service", L"key_name"}))),
+        run.out);
     EXPECT_EQ(run.err, "");
 }
 

@@ -140,6 +140,7 @@ TEST(QueryE2E, PropertiesCountEveryServiceOfTheDatabase) {
     EXPECT_EQ(run.exitCode, 0u);
 }
 
+// A display name with blanks is one word only between quotes: without them, the usage says so.
 TEST(QueryE2E, NamesTranslateWithQuotedDisplayNames) {
     InstalledTestService service(L"QuorvanE2EQueryNames", {});
     ASSERT_TRUE(service.installed());
@@ -157,7 +158,8 @@ TEST(QueryE2E, NamesTranslateWithQuotedDisplayNames) {
         Banner() + Prompted(L"connect " + computer) + kLineBreak + prompt +
             Bytes(L"get service key_name \"Quorvan E2E nom complet\"\nKey Name = QuorvanE2EQueryNames\n\n") +
             prompt + Bytes(L"get service display_name QuorvanE2EQueryNames\nDisplay Name = Quorvan E2E nom complet\n\n") +
-            prompt + Bytes(L"get service key_name Quorvan E2E nom complet\n") + prompt + kLineBreak + kLineBreak,
+            prompt + Bytes(L"get service key_name Quorvan E2E nom complet\n") +
+            Bytes(UsageText({L"get", L"service", L"key_name"})) + prompt + kLineBreak + kLineBreak,
         run.out);
     EXPECT_EQ(run.err, "");
 }

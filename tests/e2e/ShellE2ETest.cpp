@@ -18,9 +18,15 @@ Affiche l'ensemble des commandes disponibles, ou fournit de l'aide sur
 une commande en particulier.
 
 UTILISATION :
-    HELP [commande]
+    Mode Batch      : ORVEL HELP [commande]
+    Mode Interactif : HELP [commande]
 
-    commande    Affiche des informations d'aide sur cette commande.
+    [commande]    Affiche des informations d'aide sur cette commande ;
+                  pour un groupe (LOCK, GET SERVICE...), la liste de ses
+                  commandes.
+
+EXEMPLE :
+    HELP GET SERVICE PID
 
 )");
 }
@@ -32,9 +38,13 @@ ce qui permet de comprendre le rapport qu'elles entretiennent entre elles
 et de repérer leur nom complet plus rapidement.
 
 UTILISATION :
-    CMDTREE [/A]
+    Mode Batch      : ORVEL CMDTREE [/A]
+    Mode Interactif : CMDTREE [/A]
 
-    /A    Utilise des caractères ASCII au lieu des caractères étendus.
+    [/A]    Utilise des caractères ASCII au lieu des caractères étendus.
+
+EXEMPLE :
+    CMDTREE /A
 
 )");
 }
@@ -44,6 +54,13 @@ std::string ClsUsage() {
 Efface l'écran.
 
 UTILISATION :
+    Mode Batch      : ORVEL CLS
+    Mode Interactif : CLS
+
+    Quand la sortie n'est pas une console (redirection vers un fichier),
+    CLS écrit un caractère de saut de page.
+
+EXEMPLE :
     CLS
 
 )");
@@ -97,7 +114,7 @@ TEST(ShellScriptE2E, DrawsTheExtendedTreeAndShowsUsageTexts) {
                             Prompted(L"help cls") + ClsUsage() +                              //
                             Prompted(L"cls now") + ClsUsage() +                               //
                             Prompted(L"cls") + "\f" +                                         //
-                            Prompted(L"help get service pid") +                               //
+                            Prompted(L"help get service pid") + PidUsage() +                  //
                             Prompted(L"bye") + kLineBreak,
                         run.out);
     EXPECT_PRED_FORMAT2(BytesEqual, std::string(), run.err);
@@ -186,7 +203,7 @@ TEST(ShellHelpModeE2E, ShowsHelpForTheWordsAfterHelp) {
         {{L"HELP", L"lock"}, Banner() + LockListing(), ""},
         {{L"help", L"get", L"service"}, Banner() + GetServiceListing(), ""},
         {{L"help", L"cmdtree"}, Banner() + CmdtreeUsage(), ""},
-        {{L"help", L"get", L"service", L"pid"}, Banner(), ""},
+        {{L"help", L"get", L"service", L"pid"}, Banner() + PidUsage(), ""},
         {{L"help", L"nothing"}, Banner() + RootListing(), UnknownCommand(L"nothing")},
         {{L"help", L"get", L"nothing"}, Banner() + GetListing(), UnknownCommand(L"nothing")},
     };

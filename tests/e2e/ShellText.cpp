@@ -71,7 +71,24 @@ DELETE          - Suppression d'un service / pilote ou d'un groupe de services..
 ENUM            - Énumération...
 QUERY           - Affichage de la configuration ou de l'état d'exécution d'un service / pilote...
 GET             - Affichage de diverses propriétés...
-SET             - Définit diverses propriétés... (Non implémenté)
+SET             - Définit diverses propriétés...
+
+)");
+}
+
+std::string PidUsage() {
+    return Bytes(LR"(
+Affiche le numéro du processus d'un service (0 quand il ne tourne pas).
+
+UTILISATION :
+    Mode Batch      : ORVEL <CONNECT:...> GET SERVICE PID <service>
+    Mode Interactif : GET SERVICE PID <service>
+
+    <service>    Nom système du service (première colonne de ENUM SERVICES),
+                 et non son nom complet.
+
+EXEMPLE :
+    GET SERVICE PID Spooler
 
 )");
 }

@@ -31,6 +31,9 @@ std::string LockListing();
 std::string GetListing();
 std::string GetServiceListing();
 
+// The usage text of `get service pid`, which `help` and a line without the name show.
+std::string PidUsage();
+
 // The command tree in the ASCII style, and in the style with OEM box-drawing characters.
 std::string AsciiTree();
 std::string ExtendedTree();

@@ -25,3 +25,10 @@ inline CommandOutcome RunCommandLine(const wchar_t* line) {
     MemRelease(words);
     return {result, capture.Out(), capture.Err()};
 }
+
+// What a command's help function prints.
+inline std::wstring UsageOf(COMMAND_HELP help) {
+    OutputCapture capture;
+    help();
+    return capture.Out();
+}

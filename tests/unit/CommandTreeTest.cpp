@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "CommandRunner.h"
 #include "CommandTree.h"
 #include "Commands.h"
 #include "FakePlatform.h"
@@ -151,8 +159,92 @@ TEST_F(CommandTableTest, LockAloneListsItsFourCommands) {
               L"STATUS          - Affiche l'\u00E9tat de verrouillage de la base des services.\n\n|");
 }
 
-TEST_F(CommandTableTest, HelpOfACommandWithoutHelpPrintsNothing) {
-    EXPECT_EQ(Run({L"help", L"get", L"service", L"pid"}, 1), L"|");
+TEST_F(CommandTableTest, HelpOfACommandPrintsItsUsageText) {
+    EXPECT_EQ(Run({L"help", L"get", L"service", L"pid"}, 1), UsageOf(GetProcessIdHelp) + L"|");
+    EXPECT_EQ(Run({L"help", L"control"}, 1), UsageOf(ControlHelp) + L"|");
+}
+
+// Every command of the group and below it, with its path as typed (words joined by spaces).
+void CollectCommands(const _COMMAND_GROUP& group, const std::wstring& path,
+                     std::vector<std::pair<std::wstring, const _COMMAND*>>& commands) {
+    for (auto* node = group.commands.head; node; node = node->next)
+        commands.emplace_back(path + static_cast<const wchar_t*>(node->item->name), node->item);
+    for (auto* node = group.subgroups.head; node; node = node->next)
+        CollectCommands(*node->item, path + static_cast<const wchar_t*>(node->item->name) + L" ", commands);
+}
+
+std::wstring Upper(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towupper(c); });
+    return text;
+}
+
+std::wstring Lower(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
+    return text;
+}
+
+// The console writes Windows-1252 and is 80 columns wide: a character beyond that code page would
+// show as another, and a line of 80 characters would be followed by an empty one.
+void ExpectEveryLineFitsTheConsole(const std::wstring& usage) {
+    std::wistringstream lines(usage);
+    for (std::wstring line; std::getline(lines, line);) {
+        EXPECT_LT(line.size(), 80u) << line;
+        BOOL usedDefault = FALSE;
+        char bytes[256];
+        ::WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, line.c_str(), static_cast<int>(line.size()), bytes,
+                              sizeof bytes, nullptr, &usedDefault);
+        EXPECT_FALSE(usedDefault) << line;
+    }
+}
+
+// The rest of the usage's line that begins with `start`; empty when there is none.
+std::wstring LineAfter(const std::wstring& usage, const std::wstring& start) {
+    const size_t at = usage.find(L"\n" + start);
+    if (at == std::wstring::npos)
+        return L"";
+    const size_t from = at + 1 + start.size();
+    return usage.substr(from, usage.find(L'\n', from) - from);
+}
+
+// True when `words` hold the whole command `path`, in capitals, and not only the start of a longer
+// name: the batch form has its connection and options around it, or CONNECT its colon.
+bool NamesCommand(const std::wstring& words, const std::wstring& path) {
+    const std::wstring padded = L" " + words + L" ";
+    const size_t at = padded.find(L" " + Upper(path));
+    if (at == std::wstring::npos)
+        return false;
+    const wchar_t next = padded[at + 1 + path.size()];
+    return next == L' ' || next == L':';
+}
+
+// Each command says what it does, how it is typed in both modes, what its words mean and gives an
+// example, with the console's own syntax.
+TEST_F(CommandTableTest, EveryCommandHasARealUsageText) {
+    std::vector<std::pair<std::wstring, const _COMMAND*>> commands;
+    CollectCommands(CommandRoot, L"", commands);
+    size_t checked = 0;
+    for (const auto& [path, command] : commands) {
+        SCOPED_TRACE(testing::PrintToString(path));
+        ASSERT_NE(command->help, nullptr);
+        const std::wstring usage = UsageOf(command->help);
+        ++checked;
+        ASSERT_GT(usage.size(), 4u);
+        EXPECT_TRUE(usage[0] == L'\n' && usage[1] != L'\n') << "one empty line before the text";
+        EXPECT_TRUE(usage.compare(usage.size() - 2, 2, L"\n\n") == 0 && usage[usage.size() - 3] != L'\n')
+            << "one empty line after it";
+        EXPECT_NE(usage.find(L"\n\nUTILISATION :\n"), std::wstring::npos) << usage;
+        EXPECT_NE(usage.find(L"\n\nEXEMPLE :\n    "), std::wstring::npos) << usage;
+        // Both forms name the command as it is typed; the interactive one begins with it.
+        EXPECT_TRUE(NamesCommand(LineAfter(usage, L"    Mode Batch      : ORVEL"), path)) << usage;
+        const std::wstring interactive = LineAfter(usage, L"    Mode Interactif : ");
+        EXPECT_TRUE(NamesCommand(interactive, path) && interactive.rfind(Upper(path), 0) == 0) << usage;
+        // No function name of the code, no other tool's syntax.
+        EXPECT_EQ(usage.find(L"()"), std::wstring::npos) << usage;
+        EXPECT_EQ(Lower(usage).find(L"sc "), std::wstring::npos) << usage;
+        ExpectEveryLineFitsTheConsole(usage);
+    }
+    EXPECT_EQ(checked, commands.size());
+    EXPECT_GE(checked, 39u);
 }
 
 TEST_F(CommandTableTest, HelpOfAnUnknownWordReports) {
@@ -162,7 +254,7 @@ TEST_F(CommandTableTest, HelpOfAnUnknownWordReports) {
 
 TEST_F(CommandTableTest, CommandTreeTakesOnlySlashA) {
     const std::wstring usage = Run({L"cmdtree", L"/b"}, 0);
-    EXPECT_NE(usage.find(L"    CMDTREE [/A]\n"), std::wstring::npos);
+    EXPECT_NE(usage.find(L"    Mode Interactif : CMDTREE [/A]\n"), std::wstring::npos);
     EXPECT_EQ(Run({L"cmdtree", L"/a", L"x"}, 0), usage);
     EXPECT_EQ(Run({L"CMDTREE", L"/A"}, 1), Run({L"cmdtree", L"/a"}, 1));
 }

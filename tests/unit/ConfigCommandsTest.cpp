@@ -8,6 +8,7 @@
 #include "CommandFixture.h"
 #include "CommandRunner.h"
 #include "CommandTree.h"
+#include "Commands.h"
 #include "ConfigCommands.h"
 #include "Connections.h"
 #include "FailureActionType.h"
@@ -212,10 +213,12 @@ TEST_F(ConfigCommandsTest, LongAnswerKeepsItsFirst4095Characters) {
 }
 
 TEST_F(ConfigCommandsTest, WrongWordCountsAndUnknownServicesReadNoAnswer) {
+    const std::wstring usage = UsageOf(SetConfigExHelp);
     const struct {
         const wchar_t* line;
-        const wchar_t* out;
-    } cases[] = {{L"set configex", L""}, {L"set configex Spooler more", L""}, {L"set configex Nobody", L"\n"}};
+        std::wstring out;
+    } cases[] = {
+        {L"set configex", usage}, {L"set configex Spooler more", usage}, {L"set configex Nobody", L"\n"}};
     for (const auto& c : cases) {
         const CommandOutcome outcome = Answer("Texte\n", c.line);
         EXPECT_EQ(outcome.result, 0) << c.line;

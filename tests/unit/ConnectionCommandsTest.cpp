@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CommandFixture.h"
+#include "CommandRunner.h"
 #include "CommandTree.h"
 #include "Commands.h"
 #include "Connections.h"
@@ -45,13 +46,6 @@ protected:
         OutputCapture capture;
         EXPECT_EQ(Run(words), expectedResult) << words[0];
         EXPECT_EQ(capture.Err(), L"") << words[0];
-        return capture.Out();
-    }
-
-    template <typename Help>
-    static std::wstring UsageOf(Help help) {
-        OutputCapture capture;
-        help();
         return capture.Out();
     }
 
@@ -181,17 +175,25 @@ TEST_F(ConnectionCommandsTest, ListShowsEveryConnectionAndTheActiveOne) {
 }
 
 TEST_F(ConnectionCommandsTest, ListTakesNoWord) {
-    EXPECT_EQ(Output({L"cl", L"x"}, 0), L"\n"
-                                        L"Affiche la liste de toutes les connections ouvertes ainsi que\n"
-                                        L"la connection active. La liste se présente sous la forme :\n"
-                                        L"\n"
-                                        L"    1 : nom_ordi_no_1 | droits_1\n"
-                                        L"   ...       ...          ...\n"
-                                        L"    N : nom_ordi_no_N | droits_N\n"
-                                        L"\n"
-                                        L"UTILISATION :\n"
-                                        L"    CL\n"
-                                        L"\n");
+    EXPECT_EQ(Output({L"cl", L"x"}, 0),
+              L"\n"
+              L"Affiche la liste de toutes les connections ouvertes ainsi que\n"
+              L"la connection active. La liste se présente sous la forme :\n"
+              L"\n"
+              L"    1 : nom_ordi_no_1 | droits_1\n"
+              L"   ...       ...          ...\n"
+              L"    N : nom_ordi_no_N | droits_N\n"
+              L"\n"
+              L"UTILISATION :\n"
+              L"    Mode Batch      : ORVEL <CONNECT:...> CL\n"
+              L"    Mode Interactif : CL\n"
+              L"\n"
+              L"    (local) marque une connection à cet ordinateur, et (perdue, erreur n)\n"
+              L"    une connection dont l'ordinateur ne répond plus.\n"
+              L"\n"
+              L"EXEMPLE :\n"
+              L"    CL\n"
+              L"\n");
 }
 
 TEST_F(ConnectionCommandsTest, SetActiveAcceptsOnlyExistingNumbers) {
@@ -292,17 +294,23 @@ TEST_F(ConnectionCommandsTest, CloseAllWritesTwoLineBreaks) {
 }
 
 TEST_F(ConnectionCommandsTest, LockLeavesDoNothingWithoutAnActiveConnectionOrWithAWord) {
-    const std::vector<std::wstring> leaves = {L"can_be_locked", L"on", L"off", L"status"};
-    for (const std::wstring& leaf : leaves)
-        EXPECT_EQ(NotConnected({L"lock", leaf}, NoConnection), L"") << leaf;
+    const struct {
+        const wchar_t* word;
+        COMMAND_HELP usage;
+    } leaves[] = {{L"can_be_locked", CanBeLockedHelp},
+                  {L"on", LockOnHelp},
+                  {L"off", LockOffHelp},
+                  {L"status", LockStatusHelp}};
+    for (const auto& leaf : leaves)
+        EXPECT_EQ(NotConnected({L"lock", leaf.word}, NoConnection), L"") << leaf.word;
     Connect(L"SRV", L"983103");
     Quiet({L"sactc", L"0"});
-    for (const std::wstring& leaf : leaves)
-        EXPECT_EQ(NotConnected({L"lock", leaf}, NoConnection), L"") << leaf;
+    for (const auto& leaf : leaves)
+        EXPECT_EQ(NotConnected({L"lock", leaf.word}, NoConnection), L"") << leaf.word;
     Quiet({L"sactc", L"1"});
-    for (const std::wstring& leaf : leaves) {
-        EXPECT_EQ(Output({L"lock", leaf, L"now"}, 0), L"") << leaf;
-        EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER)) << leaf;
+    for (const auto& leaf : leaves) {
+        EXPECT_EQ(Output({L"lock", leaf.word, L"now"}, 0), UsageOf(leaf.usage)) << leaf.word;
+        EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER)) << leaf.word;
     }
     EXPECT_FALSE(fake.IsDatabaseLocked());
     EXPECT_EQ(fake.Calls("QueryServiceLockStatusW"), 0);
@@ -415,11 +423,22 @@ TEST_F(ConnectionCommandsTest, BootTakesExactlyOkOrBad) {
     const std::wstring usage = L"\n"
                                L"Indique si le dernier démarrage doit être enregistré comme la\n"
                                L"dernière configuration valide connue sur l'ordinateur local.\n"
-                               L"Refusé quand la connexion active est celle d'un autre ordinateur.\n"
+                               L"Refusé quand la connexion active est celle d'un autre ordinateur,\n"
+                               L"après un CONNECT qui a échoué, ou sur une connexion perdue.\n"
                                L"\n"
                                L"UTILISATION :\n"
                                L"    Mode Batch      : ORVEL <CONNECT:...> BOOT <OK | BAD>\n"
                                L"    Mode Interactif : BOOT <OK | BAD>\n"
+                               L"\n"
+                               L"    OK     Enregistre le démarrage en cours comme la dernière\n"
+                               L"           configuration valide connue.\n"
+                               L"    BAD    Signale le démarrage en cours comme mauvais : l'ordinateur\n"
+                               L"           redémarre aussitôt, sans confirmation, avec la dernière\n"
+                               L"           configuration valide connue. Le travail non enregistré des\n"
+                               L"           programmes ouverts est perdu.\n"
+                               L"\n"
+                               L"EXEMPLE :\n"
+                               L"    BOOT OK\n"
                                L"\n";
     EXPECT_EQ(Output({L"boot"}, 0), usage);
     EXPECT_EQ(Output({L"boot", L"maybe"}, 0), usage);

@@ -58,7 +58,12 @@ TEST_F(ConsoleTest, ClearScreenWithAWordShowsItsUsage) {
     wchar_t word[] = L"now";
     wchar_t* words[] = {word, nullptr};
     EXPECT_EQ(ClearScreen(1, words), 0);
-    EXPECT_EQ(capture.Out(), L"\nEfface l'\u00E9cran.\n\nUTILISATION :\n    CLS\n\n");
+    EXPECT_EQ(capture.Out(), L"\nEfface l'\u00E9cran.\n\nUTILISATION :\n"
+                             L"    Mode Batch      : ORVEL CLS\n"
+                             L"    Mode Interactif : CLS\n\n"
+                             L"    Quand la sortie n'est pas une console (redirection vers un fichier),\n"
+                             L"    CLS \u00E9crit un caract\u00E8re de saut de page.\n\n"
+                             L"EXEMPLE :\n    CLS\n\n");
     EXPECT_EQ(fake.filledCells, 0u);
 }
 

@@ -11,12 +11,6 @@
 
 namespace {
 
-std::wstring UsageOf(COMMAND_HELP help) {
-    OutputCapture capture;
-    help();
-    return capture.Out();
-}
-
 class ControlCommandsTest : public CommandFixture {
 protected:
     ControlCommandsTest() : service(fake.AddService(L"Alpha")) {
@@ -30,9 +24,17 @@ TEST_F(ControlCommandsTest, WrongWordCountsShowTheUsageAndTouchNothing) {
     const struct {
         const wchar_t* line;
         COMMAND_HELP help;
-    } cases[] = {{L"start", StartHelp},      {L"stop", StopHelp},           {L"stop Alpha 1:2:8 comment more", StopHelp},
-                 {L"pause", PauseHelp},      {L"pause Alpha x", PauseHelp}, {L"continue", ContinueHelp},
-                 {L"interrogate a b", InterrogateHelp}, {L"debug", DebugHelp}, {L"debug a b", DebugHelp}};
+    } cases[] = {{L"start", StartHelp},
+                 {L"stop", StopHelp},
+                 {L"stop Alpha 1:2:8 comment more", StopHelp},
+                 {L"pause", PauseHelp},
+                 {L"pause Alpha x", PauseHelp},
+                 {L"continue", ContinueHelp},
+                 {L"continue Alpha x", ContinueHelp},
+                 {L"interrogate", InterrogateHelp},
+                 {L"interrogate a b", InterrogateHelp},
+                 {L"debug", DebugHelp},
+                 {L"debug a b", DebugHelp}};
     for (const auto& c : cases) {
         const CommandOutcome outcome = RunCommandLine(c.line);
         EXPECT_EQ(outcome.result, 0) << c.line;
@@ -305,11 +307,18 @@ TEST_F(ControlCommandsTest, MarkedAndPendingServicesRefuseTheStartAndTheControls
 
 TEST_F(ControlCommandsTest, StopUsageCarriesTheWholeReasonTable) {
     const std::wstring usage = UsageOf(StopHelp);
-    EXPECT_EQ(usage.rfind(L"\nEnvoie une demande de contr\u00F4le STOP \u00E0 un service.\n\nUTILISATION :\n", 0), 0u);
+    EXPECT_EQ(usage.rfind(
+                  L"\nArr\u00EAte les services actifs qui d\u00E9pendent du service / pilote, puis le\n", 0),
+              0u);
+    EXPECT_NE(usage.find(L"\n    Mode Interactif : STOP <service> [raison [commentaire]]\n"),
+              std::wstring::npos);
+    EXPECT_NE(
+        usage.find(L"\n    La raison et le commentaire sont accept\u00E9s mais ne sont pas utilis\u00E9s.\n"),
+        std::wstring::npos);
     EXPECT_NE(usage.find(L"\n           22           -   D\u00E9sinstallation de correctif de s\u00E9curit\u00E9\n"),
               std::wstring::npos);
     EXPECT_EQ(usage.find(L"\n           21 "), std::wstring::npos);
-    EXPECT_EQ(std::count(usage.begin(), usage.end(), L'\n'), 52);
+    EXPECT_EQ(std::count(usage.begin(), usage.end(), L'\n'), 61);
 }
 
 } // namespace

@@ -100,7 +100,7 @@ TEST_F(GroupCommandsTest, DependentsAreListedByKeyNameWithAPluralThatNeverChange
         << "direct or not, in the reverse of the start order";
     EXPECT_EQ(RunCommandLine(L"enum dependent_services Alone").out,
               L"D\u00E9pendances de Alone :\nIl y a 0 d\u00E9pendances.\n\n\n");
-    EXPECT_EQ(RunCommandLine(L"enum dependent_services").out, L"");
+    EXPECT_EQ(RunCommandLine(L"enum dependent_services").out, UsageOf(EnumDependentsHelp));
     EXPECT_EQ(RunCommandLine(L"enum dependent_services Nobody").out, L"\n");
 }
 
@@ -252,28 +252,28 @@ TEST_F(GroupCommandsTest, MalformedOptionsShowTheUsageLineAndChangeNothing) {
     SetGroupList(fake, {L"A"});
     const struct {
         const wchar_t* line;
-        const wchar_t* usage;
+        COMMAND_HELP usage;
     } cases[] = {
-        {L"create service_group grp order=2=3", L"CreateServiceGroupHelp()\n\n"},
-        {L"create service_group grp orders=2", L"CreateServiceGroupHelp()\n\n"},
-        {L"create service_group", L"CreateServiceGroupHelp()\n\n"},
-        {L"create service_group a b c d", L"CreateServiceGroupHelp()\n\n"},
-        {L"delete service_group grp", L"DeleteServiceGroupHelp()\n\n"},
-        {L"delete service_group name=", L"DeleteServiceGroupHelp()\n\n"},
-        {L"delete service_group name=a b", L"DeleteServiceGroupHelp()\n\n"},
-        {L"delete service_group order=abc", L"DeleteServiceGroupHelp()\n\n"},
+        {L"create service_group grp order=2=3", CreateServiceGroupHelp},
+        {L"create service_group grp orders=2", CreateServiceGroupHelp},
+        {L"create service_group", CreateServiceGroupHelp},
+        {L"create service_group a b c d", CreateServiceGroupHelp},
+        {L"delete service_group grp", DeleteServiceGroupHelp},
+        {L"delete service_group name=", DeleteServiceGroupHelp},
+        {L"delete service_group name=a b", DeleteServiceGroupHelp},
+        {L"delete service_group order=abc", DeleteServiceGroupHelp},
         // A word where the position belongs would read as 0, before every group.
-        {L"create service_group grp order=premier", L"CreateServiceGroupHelp()\n\n"},
-        {L"create service_object", nullptr},
-        {L"create service_object Essai type=own", nullptr},
-        {L"create service_object Essai binary_path=C:\\s.exe start_type=jamais", nullptr},
-        {L"delete service_object a b", L"DeleteSvcObjHelp()\n\n"},
+        {L"create service_group grp order=premier", CreateServiceGroupHelp},
+        {L"create service_object", CreateSvcObjHelp},
+        {L"create service_object Essai type=own", CreateSvcObjHelp},
+        {L"create service_object Essai binary_path=C:\\s.exe start_type=jamais", CreateSvcObjHelp},
+        {L"delete service_object a b", DeleteSvcObjHelp},
+        {L"delete service_object", DeleteSvcObjHelp},
     };
-    const std::wstring createUsage = RunCommandLine(L"help create service_object").out;
     for (const auto& c : cases) {
         const CommandOutcome outcome = RunCommandLine(c.line);
         EXPECT_EQ(outcome.result, 0) << c.line;
-        EXPECT_EQ(outcome.out, c.usage ? c.usage : createUsage) << c.line;
+        EXPECT_EQ(outcome.out, UsageOf(c.usage)) << c.line;
         EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER)) << c.line;
     }
     EXPECT_EQ(fake.FindService(L"Essai"), nullptr);

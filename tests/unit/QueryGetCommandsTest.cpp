@@ -6,6 +6,7 @@
 
 #include "CommandFixture.h"
 #include "CommandRunner.h"
+#include "Commands.h"
 #include "Connections.h"
 #include "FailureActionType.h"
 #include "FakePlatform.h"
@@ -112,14 +113,22 @@ TEST_F(QueryGetCommandsTest, FailuresWriteOnlyAnEmptyLine) {
     EXPECT_EQ(RunCommandLine(L"query status Spooler").out, L"\n");
 }
 
-TEST_F(QueryGetCommandsTest, WrongWordCountsWriteNothing) {
-    for (const wchar_t* line : {L"query status", L"query status a b", L"query config", L"query configex a b",
-                                L"get service pid", L"get service type a b", L"get service key_name",
-                                L"get service display_name a b"}) {
-        const CommandOutcome outcome = RunCommandLine(line);
-        EXPECT_EQ(outcome.result, 0) << line;
-        EXPECT_EQ(outcome.out, L"") << line;
+TEST_F(QueryGetCommandsTest, WrongWordCountsShowTheUsageAndOpenNothing) {
+    const struct {
+        const wchar_t* line;
+        COMMAND_HELP usage;
+    } cases[] = {
+        {L"query status", QueryStatusHelp},        {L"query status a b", QueryStatusHelp},
+        {L"query config", QueryConfigHelp},        {L"query configex a b", QueryConfigExHelp},
+        {L"get service pid", GetProcessIdHelp},    {L"get service type a b", GetTypeHelp},
+        {L"get service key_name", GetKeyNameHelp}, {L"get service display_name a b", GetDisplayNameHelp}};
+    for (const auto& c : cases) {
+        const CommandOutcome outcome = RunCommandLine(c.line);
+        EXPECT_EQ(outcome.result, 0) << c.line;
+        EXPECT_EQ(outcome.out, UsageOf(c.usage)) << c.line;
+        EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER)) << c.line;
     }
+    EXPECT_TRUE(fake.serviceNamesOpened.empty());
 }
 
 TEST_F(QueryGetCommandsTest, PropertiesCountTheDatabaseAndIgnoreWords) {
@@ -281,11 +290,17 @@ TEST_F(QueryGetCommandsTest, NamesReachThePlatformExactlyAsTyped) {
 }
 
 TEST_F(QueryGetCommandsTest, AQuotedEmptyNameIsNoWord) {
-    for (const wchar_t* line : {L"query status \"\"", L"query config \"\" \"\"", L"get service pid \"\"",
-                                L"get service display_name \"\""}) {
-        const CommandOutcome outcome = RunCommandLine(line);
-        EXPECT_EQ(outcome.out, L"") << line;
-        EXPECT_EQ(outcome.result, 0) << line;
+    const struct {
+        const wchar_t* line;
+        COMMAND_HELP usage;
+    } cases[] = {{L"query status \"\"", QueryStatusHelp},
+                 {L"query config \"\" \"\"", QueryConfigHelp},
+                 {L"get service pid \"\"", GetProcessIdHelp},
+                 {L"get service display_name \"\"", GetDisplayNameHelp}};
+    for (const auto& c : cases) {
+        const CommandOutcome outcome = RunCommandLine(c.line);
+        EXPECT_EQ(outcome.out, UsageOf(c.usage)) << c.line;
+        EXPECT_EQ(outcome.result, 0) << c.line;
     }
     EXPECT_TRUE(fake.serviceNamesOpened.empty());
 }
