@@ -696,7 +696,7 @@ TEST(GroupE2E, CreatedServiceObjectHasTheFixedTestConfigurationUntilDeleted) {
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(creating + L"PROBL\u00C8ME\n"), run.out);
     EXPECT_EQ(run.exitCode, exists);
 
-    EXPECT_PRED_FORMAT2(BytesEqual, Batch(L"CreateSvcObjHelp()\n\n"),
+    EXPECT_PRED_FORMAT2(BytesEqual, Batch(UsageText({L"create", L"service_object"})),
                         RunOrvelBatch({L"create", L"service_object", name, L"x"}, kAllRights).out);
     EXPECT_PRED_FORMAT2(BytesEqual, Batch(UsageText({L"delete", L"service_object"})),
                         RunOrvelBatch({L"delete", L"service_object"}, kAllRights).out);

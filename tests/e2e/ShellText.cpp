@@ -175,7 +175,8 @@ const wchar_t kAsciiTree[] = LR"([ Quorvan version 0.3.4d ]
   |           +--- pid
   |           \--- type
   \---[ set ]
-        \--- configex
+        +--- configex
+        \--- config
 )";
 
 void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring& to) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -753,6 +754,15 @@ TEST_F(BatchModeTest, ACommandLineSlipEndsWithItsOwnCode) {
         EXPECT_EQ(RunProgram(c.arguments), static_cast<int>(c.code));
         EXPECT_TRUE(fake.serviceOpenings.empty()) << "nothing was asked of the machine";
     }
+}
+
+// A password typed on a script's line is no output: the echo hides it.
+TEST_F(PromptTest, AScriptEchoHidesThePasswordOfItsLines) {
+    fake.AddService(L"Spooler");
+    EXPECT_EQ(RunScript("connect srv 9\nset config Spooler account=.\\u password=S3cret\n"), 0);
+    EXPECT_EQ(fake.lastConfigChange->password, std::optional<std::wstring>(L"S3cret"));
+    EXPECT_EQ(out.find(L"S3cret"), std::wstring::npos) << out;
+    EXPECT_NE(out.find(L"> set config Spooler account=.\\u password=********\n"), std::wstring::npos) << out;
 }
 
 // A command that failed with a machine's code names no connection it did not reach: the one that

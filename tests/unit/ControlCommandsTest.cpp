@@ -141,21 +141,32 @@ TEST_F(ControlCommandsTest, WithoutAConnectionOnlyTheEmptyLineIsWrittenAndTheRea
     }
     const std::wstring none = L"Aucune connexion n'est active";
     fake.unreachableMachines.insert(L"far");
+    // One command of each family that needs a connection.
+    const wchar_t* const lines[] = {L"start Alpha",           L"control Alpha 130",      L"debug Alpha",
+                                    L"lock on",               L"create service_group G", L"delete service_object Alpha",
+                                    L"enum services",         L"enum service_group",     L"query status Alpha",
+                                    L"get service pid Alpha", L"get properties",         L"set configex Alpha",
+                                    L"set config Alpha start_type=auto"};
     for (const bool afterFailedConnect : {false, true}) {
         if (afterFailedConnect) {
             OutputCapture discard;
             OpenConnection(L"far", SC_MANAGER_CONNECT);
         }
-        ::SetLastError(0);
-        const CommandOutcome outcome = RunCommandLine(L"start Alpha");
-        EXPECT_EQ(outcome.out, L"\n");
-        EXPECT_EQ(outcome.err, afterFailedConnect ? none + L" : la connexion \u00E0 far a \u00E9chou\u00E9 (erreur 1722). "
-                                                           L"Reconnectez-vous avec 'connect far'.\n"
-                                                 : none + L" : ouvrez-en une avec 'connect', ou choisissez-en une "
-                                                          L"avec 'sactc'.\n");
-        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_CONNECTED));
+        for (const wchar_t* line : lines) {
+            SCOPED_TRACE(testing::PrintToString(std::wstring(line)));
+            ::SetLastError(0);
+            const CommandOutcome outcome = RunCommandLine(line);
+            EXPECT_EQ(outcome.result, 0);
+            EXPECT_EQ(outcome.err, afterFailedConnect ? none + L" : la connexion \u00E0 far a \u00E9chou\u00E9 (erreur 1722). "
+                                                               L"Reconnectez-vous avec 'connect far'.\n"
+                                                     : none + L" : ouvrez-en une avec 'connect', ou choisissez-en une "
+                                                              L"avec 'sactc'.\n");
+            EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_CONNECTED));
+        }
+        EXPECT_EQ(RunCommandLine(L"start Alpha").out, L"\n") << "the output keeps its empty line";
     }
     EXPECT_TRUE(fake.serviceOpenings.empty());
+    EXPECT_TRUE(fake.ledger.empty()) << "nothing asked of any machine";
 }
 
 // The debugger starts on this computer, and the boot notice always reaches it: neither may act
