@@ -818,25 +818,27 @@ DWORD SecurityReadAccess(SECURITY_INFORMATION information) {
 
 } // namespace
 
+bool FakePlatform::GrantedOnEitherHandle(SC_HANDLE handle, DWORD access, FakeService*& service) {
+    if (m_serviceHandles.count(handle))
+        return (service = ServiceFor(handle, access)) != nullptr;
+    const long long granted = ManagerAccess(handle);
+    if (granted < 0)
+        return false;
+    if ((granted & access) != access) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
 BOOL FakePlatform::QueryServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATION information,
                                               PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed) {
     if (Fails("QueryServiceObjectSecurity"))
         return FALSE;
-    const DWORD access = SecurityReadAccess(information);
-    std::vector<BYTE>* descriptorBytes = &managerSecurity;
-    if (m_serviceHandles.count(handle)) {
-        FakeService* service = ServiceFor(handle, access);
-        if (!service)
-            return FALSE;
-        descriptorBytes = &service->security;
-    } else {
-        const long long granted = ManagerAccess(handle);
-        if (granted < 0)
-            return FALSE;
-        if ((granted & access) != access)
-            return Fail(ERROR_ACCESS_DENIED);
-    }
-    const std::vector<BYTE>& security = *descriptorBytes;
+    FakeService* service = nullptr;
+    if (!GrantedOnEitherHandle(handle, SecurityReadAccess(information), service))
+        return FALSE;
+    const std::vector<BYTE>& security = service ? service->security : managerSecurity;
     securityPrivilegeEnabledDuringQuery =
         securityPrivilegeEnabledDuringQuery || (information == SACL_SECURITY_INFORMATION &&
                                                 IsPrivilegeEnabled(L"SeSecurityPrivilege"));
@@ -873,17 +875,9 @@ BOOL FakePlatform::SetServiceObjectSecurity(SC_HANDLE handle, SECURITY_INFORMATI
     return Recorded(entry, [&]() -> BOOL {
         if (Fails("SetServiceObjectSecurity"))
             return FALSE;
-        const DWORD access = SecurityWriteAccess(information);
-        if (m_serviceHandles.count(handle)) {
-            if (!ServiceFor(handle, access))
-                return FALSE;
-        } else {
-            const long long granted = ManagerAccess(handle);
-            if (granted < 0)
-                return FALSE;
-            if ((granted & access) != access)
-                return Fail(ERROR_ACCESS_DENIED);
-        }
+        FakeService* service = nullptr;
+        if (!GrantedOnEitherHandle(handle, SecurityWriteAccess(information), service))
+            return FALSE;
         lastSecuritySet = information;
         return TRUE;
     });

@@ -394,6 +394,10 @@ protected:
     std::wstring RegistryView(std::wstring path, REGSAM access) const;
     // The service behind an open handle that was granted `access`, or null with the platform's code set.
     FakeService* ServiceFor(SC_HANDLE handle, DWORD access);
+    // For the calls that take a manager or a service handle alike: whether `handle` was granted
+    // `access` (false with the platform's code set); `service` is the service behind it, or null
+    // for a manager.
+    bool GrantedOnEitherHandle(SC_HANDLE handle, DWORD access, FakeService*& service);
     // Registry path of a key handle or predefined root; empty when unknown.
     const std::wstring& KeyPath(HKEY key) const;
     template <typename Record>
