@@ -1,12 +1,15 @@
 #pragma once
-// The open-call-close pattern of the service objects: an object holds no handle, so each
-// operation opens its service with exactly the rights it needs, works on the handle and closes it
-// before it returns, whatever happened in between.
+// How the service objects reach their service: through the handle an object keeps when it holds
+// the operation's rights, else by the open-call-close pattern, which opens the service with
+// exactly the rights the operation needs, works on the handle and closes it before it returns,
+// whatever happened in between.
 
 #include <windows.h>
 
 #include "HandleGuard.h"
 #include "Platform.h"
+#include "SvcCtrlMgr.h"
+#include "SvcObj.h"
 
 namespace ServicesManagement {
 
@@ -54,6 +57,36 @@ int WithService(SC_HANDLE manager, const wchar_t* serviceName, DWORD access, Wor
         return 0;
     ::SetLastError(before);
     return 1;
+}
+
+// Holds a lock of the platform's for its scope.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(PSRWLOCK lock) : m_lock(lock) { Os().AcquireSRWLockExclusive(m_lock); }
+    ~ExclusiveLock() { Os().ReleaseSRWLockExclusive(m_lock); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    PSRWLOCK m_lock;
+};
+
+// The kept handle is looked at and used under the connection's lock, so that a close on the
+// control handler's thread waits for the work on it, and the work never meets a closed handle.
+template <typename Work>
+int CSvcObj::WithHandle(unsigned long access, Work work) const {
+    if (m_bKeeper) {
+        const DWORD before = ::GetLastError();
+        const ExclusiveLock kept(&m_pSvcCtrlMgr->m_keptLock);
+        if (m_hService && (m_dwServiceAccess & access) == access) {
+            if (work(m_hService) == Outcome::Failed)
+                return 0;
+            ::SetLastError(before);
+            return 1;
+        }
+    }
+    return WithService(ManagerHandle(), m_lpServiceName, access,
+                       [&](UniqueServiceHandle& service) { return work(service.get()); });
 }
 
 // One status read; the record keeps what it held when the read fails.

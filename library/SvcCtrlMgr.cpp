@@ -69,8 +69,12 @@ int CSvcCtrlMgr::Open(const wchar_t* machineName, const wchar_t* databaseName, u
     m_hRegistryKey = nullptr;
     m_hSCManager = Os().OpenSCManagerW(m_szMachineName, m_szDatabaseName, m_dwDesiredAccess);
     const DWORD failure = ::GetLastError();
-    if (m_hSCManager)
+    if (m_hSCManager) {
+        Os().AcquireSRWLockExclusive(&m_keptLock);
+        m_bKeepsHandles = true;
+        Os().ReleaseSRWLockExclusive(&m_keptLock);
         return 1;
+    }
     Close();
     throw CQuorvanException(L"SvcCtrlMgr",
                             L"int __thiscall ServicesManagement::CSvcCtrlMgr::Open(const wchar_t *,const wchar_t "
@@ -78,7 +82,24 @@ int CSvcCtrlMgr::Open(const wchar_t* machineName, const wchar_t* databaseName, u
                             293, static_cast<int>(failure));
 }
 
+// Under the lock, so that no object is working on its handle while it closes, nor keeps a new one
+// past this point.
+void CSvcCtrlMgr::__EndKeptHandles(bool close) {
+    Os().AcquireSRWLockExclusive(&m_keptLock);
+    m_bKeepsHandles = false;
+    for (CSvcObj* keeper : m_keepers) {
+        if (close)
+            keeper->CloseKeptHandle();
+        keeper->m_hService = nullptr;
+        keeper->m_dwServiceAccess = 0;
+    }
+    m_keepers.clear();
+    Os().ReleaseSRWLockExclusive(&m_keptLock);
+}
+
+// The kept service handles close first: they belong to the manager handle's session.
 int CSvcCtrlMgr::Close() {
+    __EndKeptHandles(true);
     if (m_hLock) {
         LastErrorKeeper keep;
         Os().UnlockServiceDatabase(m_hLock);
@@ -94,6 +115,7 @@ int CSvcCtrlMgr::Close() {
 }
 
 void CSvcCtrlMgr::Abandon() {
+    __EndKeptHandles(false);
     m_hSCManager = nullptr;
     m_hLock = nullptr;
     m_hRegistryKey = nullptr;

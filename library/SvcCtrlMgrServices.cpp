@@ -59,18 +59,49 @@ int DeleteOpenedService(SC_HANDLE opened, DWORD lastErrorBefore) {
     return SucceedKeeping(lastErrorBefore);
 }
 
+// What every object's reads need (its configuration, status and dependents), asked together so
+// that the one handle serves them all.
+const DWORD ObjectReadAccess = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS;
+
+// Opens the service for an object with the reads' rights and `operationAccess`. A caller may hold
+// each right and still be refused them together (OpenService: ERROR_ACCESS_DENIED when the
+// service's security grants not all of them): it then opens with what the lookup itself needs,
+// and its operations open their own handles. `granted` receives the rights of the handle.
+SC_HANDLE OpenForObject(SC_HANDLE manager, const wchar_t* serviceName, DWORD operationAccess, DWORD& granted) {
+    const DWORD before = ::GetLastError();
+    granted = ObjectReadAccess | operationAccess;
+    if (SC_HANDLE service = Os().OpenServiceW(manager, serviceName, granted))
+        return service;
+    if (::GetLastError() != ERROR_ACCESS_DENIED)
+        return nullptr;
+    ::SetLastError(before);
+    granted = SERVICE_QUERY_CONFIG;
+    return Os().OpenServiceW(manager, serviceName, granted);
+}
+
 using NameTranslation = BOOL (Platform::*)(SC_HANDLE, LPCWSTR, LPWSTR, LPDWORD);
 
-// The size query reports the length without the terminator; the read gets room for it. The size
-// handed to the read is that of the buffer really allocated, so that an absurd length cannot make
-// the platform write past its end.
-int TranslateName(SC_HANDLE manager, NameTranslation translate, const wchar_t* name, SimpleString& translated) {
-    const DWORD before = ::GetLastError();
-    DWORD length = 0;
-    (Os().*translate)(manager, name, nullptr, &length);
+// A name is at most 256 characters (CreateService's lpServiceName and lpDisplayName), so a buffer
+// with room for that and the terminator reads it in one call. A longer one, refused with
+// ERROR_INSUFFICIENT_BUFFER and its length without the terminator, is read again with room for
+// it. The size handed to each read is that of the buffer really allocated, so that an absurd
+// length cannot make the platform write past its end.
+const DWORD LongestName = 256;
+
+bool ReadName(SC_HANDLE manager, NameTranslation translate, const wchar_t* name, SimpleString& translated,
+              DWORD length) {
     translated.Alloc((length + 1) * sizeof(wchar_t));
     DWORD size = MemGetSize(translated) / sizeof(wchar_t);
     if ((Os().*translate)(manager, name, translated, &size))
+        return true;
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= length)
+        return false;
+    return ReadName(manager, translate, name, translated, size);
+}
+
+int TranslateName(SC_HANDLE manager, NameTranslation translate, const wchar_t* name, SimpleString& translated) {
+    const DWORD before = ::GetLastError();
+    if (ReadName(manager, translate, name, translated, LongestName))
         return SucceedKeeping(before);
     const DWORD failure = ::GetLastError();
     translated.Alloc(sizeof(wchar_t));
@@ -189,11 +220,17 @@ CSvcObj* CSvcCtrlMgr::FindSvcObj(const SimpleString& serviceName) {
 }
 
 CSvcObj* CSvcCtrlMgr::FindSvcObj(const SimpleString& serviceName, QUERY_SERVICE_CONFIGW** configuration) {
+    return FindSvcObj(serviceName, configuration, 0);
+}
+
+CSvcObj* CSvcCtrlMgr::FindSvcObj(const SimpleString& serviceName, QUERY_SERVICE_CONFIGW** configuration,
+                                 unsigned long operationAccess) {
     *configuration = nullptr;
     if (!m_hSCManager)
         return nullptr;
     const DWORD before = ::GetLastError();
-    UniqueServiceHandle service(Os().OpenServiceW(m_hSCManager, serviceName, SERVICE_QUERY_CONFIG));
+    DWORD granted = 0;
+    UniqueServiceHandle service(OpenForObject(m_hSCManager, serviceName, operationAccess, granted));
     if (!service)
         return nullptr;
     MemBlock<QUERY_SERVICE_CONFIGW> config(static_cast<QUERY_SERVICE_CONFIGW*>(QueryVariableSize(
@@ -204,10 +241,10 @@ CSvcObj* CSvcCtrlMgr::FindSvcObj(const SimpleString& serviceName, QUERY_SERVICE_
         0, sizeof(QUERY_SERVICE_CONFIGW), UsualRecordBytes)));
     if (!config)
         return nullptr;
-    service.reset();
     CSvcObj* object = NewObjectOfType(config->dwServiceType, this, serviceName);
     if (!object)
         return nullptr;
+    object->KeepHandle(service.release(), granted);
     *configuration = config.release();
     ::SetLastError(before);
     return object;

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <iostream>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "FailureActionType.h"
@@ -164,22 +165,6 @@ int RefuseServiceType() {
     return 0;
 }
 
-// Both kinds of object change the configuration alike once their own rules are applied. The tag
-// is asked for only where a group gives it a meaning.
-int ChangeServiceConfiguration(SC_HANDLE manager, const wchar_t* serviceName, unsigned long serviceType,
-                               unsigned long startType, unsigned long errorControl,
-                               const wchar_t* binaryPathName, const wchar_t* loadOrderGroup,
-                               unsigned long* tagId, const wchar_t* dependencies,
-                               const wchar_t* serviceStartName, const wchar_t* password,
-                               const wchar_t* displayName) {
-    unsigned long* tag = StrLen(loadOrderGroup) != 0 ? tagId : nullptr;
-    return WithService(manager, serviceName, SERVICE_CHANGE_CONFIG, [&](UniqueServiceHandle& service) {
-        return OutcomeOf(Os().ChangeServiceConfigW(service.get(), serviceType, startType, errorControl,
-                                                   binaryPathName, loadOrderGroup, tag, dependencies,
-                                                   serviceStartName, password, displayName));
-    });
-}
-
 // Driver paths may carry the object manager's prefix, which the configuration does not take.
 const wchar_t* WithoutObjectManagerPrefix(const wchar_t* binaryPathName) {
     const wchar_t Prefix[] = L"\\??\\";
@@ -325,6 +310,7 @@ CSvcObj::CSvcObj(const CSvcObj& other) : CSvcObj(other.m_pSvcCtrlMgr, other.m_lp
 
 CSvcObj& CSvcObj::operator=(const CSvcObj& other) {
     wchar_t* name = StrDup(other.m_lpServiceName);
+    ReleaseKeptHandle();
     MemRelease(m_lpServiceName);
     m_lpServiceName = name;
     m_pSvcCtrlMgr = other.m_pSvcCtrlMgr;
@@ -332,7 +318,34 @@ CSvcObj& CSvcObj::operator=(const CSvcObj& other) {
 }
 
 CSvcObj::~CSvcObj() {
+    ReleaseKeptHandle();
     MemRelease(m_lpServiceName);
+}
+
+void CSvcObj::KeepHandle(SC_HANDLE handle, unsigned long access) {
+    UniqueServiceHandle owned(handle);
+    const ExclusiveLock kept(&m_pSvcCtrlMgr->m_keptLock);
+    if (!m_pSvcCtrlMgr->m_bKeepsHandles)
+        return;
+    m_pSvcCtrlMgr->m_keepers.push_back(this);
+    m_bKeeper = true;
+    m_hService = owned.release();
+    m_dwServiceAccess = access;
+}
+
+void CSvcObj::CloseKeptHandle() {
+    const UniqueServiceHandle closing(std::exchange(m_hService, nullptr));
+    m_dwServiceAccess = 0;
+}
+
+void CSvcObj::ReleaseKeptHandle() {
+    if (!m_bKeeper)
+        return;
+    const ExclusiveLock kept(&m_pSvcCtrlMgr->m_keptLock);
+    std::vector<CSvcObj*>& keepers = m_pSvcCtrlMgr->m_keepers;
+    keepers.erase(std::remove(keepers.begin(), keepers.end(), this), keepers.end());
+    CloseKeptHandle();
+    m_bKeeper = false;
 }
 
 SC_HANDLE CSvcObj::ManagerHandle() const {
@@ -348,12 +361,11 @@ SC_HANDLE CSvcObj::GetHandle(unsigned long access) const {
 }
 
 int CSvcObj::QueryStatus(SERVICE_STATUS_PROCESS** status) const {
-    return WithService(
-        ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS, [&](UniqueServiceHandle& service) {
+    return WithHandle(SERVICE_QUERY_STATUS, [&](SC_HANDLE service) {
             return ReadRecord(
                 status,
                 [&](void* buffer, DWORD size, DWORD* needed) {
-                    return Os().QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                    return Os().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
                                                      static_cast<LPBYTE>(buffer), size, needed);
                 },
                 ERROR_INSUFFICIENT_BUFFER);
@@ -365,50 +377,63 @@ int CSvcObj::Interrogate(SERVICE_STATUS_PROCESS** status) const {
 }
 
 int CSvcObj::FastQueryStatus(SERVICE_STATUS_PROCESS* status) const {
-    return WithService(
-        ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS,
-        [&](UniqueServiceHandle& service) { return OutcomeOf(ReadStatus(service.get(), *status)); });
+    return WithHandle(SERVICE_QUERY_STATUS,
+                      [&](SC_HANDLE service) { return OutcomeOf(ReadStatus(service, *status)); });
 }
 
 int CSvcObj::Interrogate(SERVICE_STATUS* status) {
-    return WithService(
-        ManagerHandle(), m_lpServiceName, SERVICE_INTERROGATE, [&](UniqueServiceHandle& service) {
-            *status = {};
-            if (Os().ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, status))
-                return Outcome::Done;
-            if (::GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
-                return Outcome::Failed;
-            // A stopped service cannot be asked; its status is read instead.
-            service.reset();
-            service.reset(Os().OpenServiceW(ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS));
-            return OutcomeOf(service && Os().QueryServiceStatus(service.get(), status));
-        });
+    const DWORD before = ::GetLastError();
+    bool stopped = false;
+    const int asked = WithHandle(SERVICE_INTERROGATE, [&](SC_HANDLE service) {
+        *status = {};
+        if (Os().ControlService(service, SERVICE_CONTROL_INTERROGATE, status))
+            return Outcome::Done;
+        stopped = ::GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
+        return Outcome::Failed;
+    });
+    if (asked || !stopped)
+        return asked;
+    // A stopped service cannot be asked; its status is read instead.
+    ::SetLastError(before);
+    return WithHandle(SERVICE_QUERY_STATUS,
+                      [&](SC_HANDLE service) { return OutcomeOf(Os().QueryServiceStatus(service, status)); });
 }
 
 int CSvcObj::QueryConfig(QUERY_SERVICE_CONFIGW** config) const {
-    return WithService(
-        ManagerHandle(), m_lpServiceName, SERVICE_QUERY_CONFIG, [&](UniqueServiceHandle& service) {
+    return WithHandle(SERVICE_QUERY_CONFIG, [&](SC_HANDLE service) {
             return ReadRecord(
                 config,
                 [&](void* buffer, DWORD size, DWORD* needed) {
                     return Os().QueryServiceConfigW(
-                        service.get(), static_cast<LPQUERY_SERVICE_CONFIGW>(buffer), size, needed);
+                        service, static_cast<LPQUERY_SERVICE_CONFIGW>(buffer), size, needed);
                 },
                 ERROR_INSUFFICIENT_BUFFER);
         });
 }
 
 int CSvcObj::QueryConfig2(void** info, ConfigInfoLevel level) const {
-    return WithService(ManagerHandle(), m_lpServiceName, SERVICE_QUERY_CONFIG,
-                       [&](UniqueServiceHandle& service) {
+    return WithHandle(SERVICE_QUERY_CONFIG, [&](SC_HANDLE service) {
                            return ReadRecord(
                                info,
                                [&](void* buffer, DWORD size, DWORD* needed) {
                                    return Os().QueryServiceConfig2W(
-                                       service.get(), level, static_cast<LPBYTE>(buffer), size, needed);
+                                       service, level, static_cast<LPBYTE>(buffer), size, needed);
                                },
                                0, Config2RecordSize(level));
                        });
+}
+
+int CSvcObj::ChangeServiceConfiguration(unsigned long serviceType, unsigned long startType,
+                                        unsigned long errorControl, const wchar_t* binaryPathName,
+                                        const wchar_t* loadOrderGroup, unsigned long* tagId,
+                                        const wchar_t* dependencies, const wchar_t* serviceStartName,
+                                        const wchar_t* password, const wchar_t* displayName) {
+    unsigned long* tag = StrLen(loadOrderGroup) != 0 ? tagId : nullptr;
+    return WithHandle(SERVICE_CHANGE_CONFIG, [&](SC_HANDLE service) {
+        return OutcomeOf(Os().ChangeServiceConfigW(service, serviceType, startType, errorControl, binaryPathName,
+                                                   loadOrderGroup, tag, dependencies, serviceStartName, password,
+                                                   displayName));
+    });
 }
 
 int CSvcObj::ChangeConfig(QUERY_SERVICE_CONFIGW* config, const wchar_t* password) {
@@ -423,9 +448,8 @@ int CService::ChangeConfig(unsigned long serviceType, unsigned long startType, u
                            const wchar_t* password, const wchar_t* displayName) {
     if (serviceType != SERVICE_NO_CHANGE && (serviceType & ~static_cast<unsigned long>(SvcObjTypeService)))
         return RefuseServiceType();
-    return ChangeServiceConfiguration(ManagerHandle(), m_lpServiceName, serviceType, startType, errorControl,
-                                      binaryPathName, loadOrderGroup, tagId, dependencies, serviceStartName,
-                                      password, displayName);
+    return ChangeServiceConfiguration(serviceType, startType, errorControl, binaryPathName, loadOrderGroup, tagId,
+                                      dependencies, serviceStartName, password, displayName);
 }
 
 int CDriver::ChangeConfig(unsigned long serviceType, unsigned long startType, unsigned long errorControl,
@@ -434,16 +458,15 @@ int CDriver::ChangeConfig(unsigned long serviceType, unsigned long startType, un
                           const wchar_t* displayName) {
     if (serviceType != SERVICE_NO_CHANGE && (serviceType & ~static_cast<unsigned long>(SvcObjTypeDriver)))
         return RefuseServiceType();
-    return ChangeServiceConfiguration(ManagerHandle(), m_lpServiceName, serviceType, startType, errorControl,
-                                      WithoutObjectManagerPrefix(binaryPathName), loadOrderGroup, tagId,
-                                      dependencies, serviceStartName, nullptr, displayName);
+    return ChangeServiceConfiguration(serviceType, startType, errorControl, WithoutObjectManagerPrefix(binaryPathName),
+                                      loadOrderGroup, tagId, dependencies, serviceStartName, nullptr, displayName);
 }
 
 int CSvcObj::ChangeConfig2(void* info, ConfigInfoLevel level) {
     const FailureActionNeeds needs = NeedsOf(info, level);
-    return WithService(ManagerHandle(), m_lpServiceName, needs.access, [&](UniqueServiceHandle& service) {
+    return WithHandle(needs.access, [&](SC_HANDLE service) {
         PrivilegeHold shutdown(L"SeShutdownPrivilege", needs.shutdownPrivilege);
-        return OutcomeOf(Os().ChangeServiceConfig2W(service.get(), level, info));
+        return OutcomeOf(Os().ChangeServiceConfig2W(service, level, info));
     });
 }
 
@@ -452,9 +475,8 @@ int CSvcObj::EnumDependentServicesW(unsigned long state, ENUM_SERVICE_STATUSW** 
     if (count)
         *count = 0;
     *services = nullptr;
-    return WithService(
-        ManagerHandle(), m_lpServiceName, SERVICE_ENUMERATE_DEPENDENTS,
-        [&](UniqueServiceHandle& service) { return ReadDependents(service.get(), state, services, count); });
+    return WithHandle(SERVICE_ENUMERATE_DEPENDENTS,
+                      [&](SC_HANDLE service) { return ReadDependents(service, state, services, count); });
 }
 
 unsigned long CSvcObj::GetProcessId() const {
@@ -508,17 +530,27 @@ int CSvcObj::Control(unsigned long control, unsigned long value, void* context,
         break;
     }
     const ControlRule rule = RuleOf(control);
-    return WithService(ManagerHandle(), m_lpServiceName, rule.access | SERVICE_QUERY_STATUS,
-                       [&](UniqueServiceHandle& service) {
+    // A quick exchange: it may work on the kept handle.
+    return WithHandle(rule.access | SERVICE_QUERY_STATUS, [&](SC_HANDLE service) {
                            // A status that cannot be read accepts nothing.
                            SERVICE_STATUS_PROCESS status = {};
-                           const bool read = ReadStatus(service.get(), status);
+                           const bool read = ReadStatus(service, status);
                            if (rule.acceptance && !(status.dwControlsAccepted & rule.acceptance))
                                return read ? FailWith(RefusedControlCode(status.dwCurrentState))
                                            : Outcome::Failed;
-                           return OutcomeOf(
-                               Os().ControlService(service.get(), control, AsServiceStatus(status)));
+                           return OutcomeOf(Os().ControlService(service, control, AsServiceStatus(status)));
                        });
+}
+
+unsigned long CSvcObj::ControlAccess(unsigned long control) {
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_PAUSE:
+    case SERVICE_CONTROL_CONTINUE:
+        return 0;
+    default:
+        return RuleOf(control).access;
+    }
 }
 
 void ReleaseSvcObj(CSvcObj* object) {

@@ -1,6 +1,9 @@
 // Starting, stopping, pausing and continuing a service, each followed by a wait for the new
 // state. The waits poll the status, and take their time from the platform's 32-bit tick counter
-// (differences in unsigned arithmetic, so that its wrapping does no harm) and its sleep.
+// (differences in unsigned arithmetic, so that its wrapping does no harm) and its sleep. Each
+// works on a handle of its own, never on the one the object keeps: that one is used under the
+// connection's lock, and the console's control handler, which closes the connection, would wait
+// for the whole wait.
 
 #include <algorithm>
 #include <iostream>

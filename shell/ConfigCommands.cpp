@@ -444,7 +444,7 @@ int SetConfigCommand(unsigned long argc, wchar_t** argv) {
                           passwordChanged);
         ::SetLastError(code);
         result = made == steps.size() ? 1 : 0;
-    });
+    }, SERVICE_CHANGE_CONFIG);
     std::wcout << std::endl;
     return result;
 }

@@ -64,14 +64,16 @@ BOOL WINAPI ConsoleCtrlHandler(DWORD controlType);
 // Runs `action(object, configuration)` on a service object of the active connection for the key
 // name `serviceName`, with the configuration that the lookup read, and releases both. False, and
 // nothing runs, without an active connection or when the service cannot be found (the lookup's
-// last-error value then stays set).
+// last-error value then stays set). The object keeps its service handle, with the rights
+// `operationAccess` that the action will need besides the reads, until it is released here.
 template <typename Action>
-bool WithActiveServiceConfig(const wchar_t* serviceName, Action action) {
+bool WithActiveServiceConfig(const wchar_t* serviceName, Action action, unsigned long operationAccess = 0) {
     CSvcCtrlMgr* connection = GetActiveConnection();
     if (!connection)
         return false;
     QUERY_SERVICE_CONFIGW* configuration = nullptr;
-    const ServicesManagement::OwnedSvcObj object(connection->FindSvcObj(SimpleString(serviceName), &configuration));
+    const ServicesManagement::OwnedSvcObj object(
+        connection->FindSvcObj(SimpleString(serviceName), &configuration, operationAccess));
     const MemBlock<QUERY_SERVICE_CONFIGW> ownedConfiguration(configuration);
     if (!object)
         return false;
@@ -81,11 +83,10 @@ bool WithActiveServiceConfig(const wchar_t* serviceName, Action action) {
 
 // The same for an action that needs the object only.
 template <typename Action>
-bool WithActiveService(const wchar_t* serviceName, Action action) {
-    return WithActiveServiceConfig(serviceName,
-                                   [&](ServicesManagement::CSvcObj& object, const QUERY_SERVICE_CONFIGW&) {
-                                       action(object);
-                                   });
+bool WithActiveService(const wchar_t* serviceName, Action action, unsigned long operationAccess = 0) {
+    return WithActiveServiceConfig(
+        serviceName, [&](ServicesManagement::CSvcObj& object, const QUERY_SERVICE_CONFIGW&) { action(object); },
+        operationAccess);
 }
 
 // The title that shows the machine of a connection: "Connecté sur ..." with the local marker.

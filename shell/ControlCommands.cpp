@@ -17,14 +17,15 @@ using ServicesManagement::CSvcObj;
 namespace {
 
 // The shared steps of the service commands: the usage text for a wrong count, the operation on
-// the service of the active connection, and the closing empty line. Failures show through the
-// banner only.
+// the service of the active connection (found with the rights `access` its operation needs
+// besides the reads), and the closing empty line. Failures show through the banner only.
 template <typename Operation>
-int RunOnService(bool accepted, COMMAND_HELP help, const wchar_t* serviceName, Operation operation) {
+int RunOnService(bool accepted, COMMAND_HELP help, const wchar_t* serviceName, Operation operation,
+                 unsigned long access = 0) {
     if (ShowUsageUnless(accepted, help))
         return 0;
     int result = 0;
-    WithActiveService(serviceName, [&](CSvcObj& object) { result = operation(object); });
+    WithActiveService(serviceName, [&](CSvcObj& object) { result = operation(object); }, access);
     std::wcout << std::endl;
     return result;
 }
@@ -103,7 +104,7 @@ int ControlCommand(unsigned long argc, wchar_t** argv) {
         const MemBlock<SERVICE_STATUS_PROCESS> owned(status);
         PrintStatusRecord(*status);
         return 1;
-    });
+    }, code ? CSvcObj::ControlAccess(*code) : 0);
 }
 
 int DebugCommand(unsigned long argc, wchar_t** argv) {

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "GroupLoadOrder.h"
 #include "MultiString.h"
 #include "SimpleString.h"
@@ -83,6 +85,11 @@ public:
     // The same lookup, handing out the configuration it read to learn the type (a library block
     // owned by the caller, null when no object is returned), for callers that need it anyway.
     CSvcObj* FindSvcObj(const SimpleString& serviceName, QUERY_SERVICE_CONFIGW** configuration);
+    // The same lookup for a caller whose operations will need `operationAccess` besides the reads:
+    // the object's kept handle is asked for with them (see CSvcObj), so that those operations
+    // open nothing more. A refusal of them costs one more opening and no failure.
+    CSvcObj* FindSvcObj(const SimpleString& serviceName, QUERY_SERVICE_CONFIGW** configuration,
+                        unsigned long operationAccess);
     // Creates a service of `kind`; writes "Création du service <name>..." and "OK" or "PROBLÈME".
     // The tag is written only for a non-empty group; drivers never get a password.
     int CreateSvcObj(SvcObjType kind, const wchar_t* serviceName, const wchar_t* displayName,
@@ -142,6 +149,11 @@ public:
 
 private:
     friend struct CSvcCtrlMgrTestPeer;
+    friend class CSvcObj;
+
+    // Closes (or, for a lost machine, forgets) the handles that this connection's objects keep,
+    // and lets no object keep one until the connection is opened again.
+    void __EndKeptHandles(bool close);
 
     // Attaches the machine's registry under `rootKey`: the key itself on this machine; on another
     // one, the remote-registry service is started (or continued) first when it is not running.
@@ -170,6 +182,12 @@ private:
     HKEY m_hRegistryKey;
     // What the registry attachment changed on the remote machine, to be put back at detaching.
     unsigned long m_dwRemoteRegistryChanges;
+    // The objects that keep a service handle of this connection, and whether more may. Both, and
+    // each keeper's handle, change and are used under the lock: Close may run on the console's
+    // control handler thread while the main thread works on a kept handle.
+    SRWLOCK m_keptLock = SRWLOCK_INIT;
+    std::vector<CSvcObj*> m_keepers;
+    bool m_bKeepsHandles = false;
 };
 
 // Closes a manager or service handle; 0 for null.

@@ -1,8 +1,17 @@
 #pragma once
-// One service or driver of a connection's database, named by its key name. An object holds no
-// handle: every operation opens the service with exactly the rights it needs, does its work and
-// closes the handle again, keeping the last-error value of the call that mattered. Blocks handed
-// out through pointer-to-pointer arguments are library blocks (MemRelease); they are null after a
+// One service or driver of a connection's database, named by its key name. On a remote machine
+// every opening is a round trip, so an object found by its connection (FindSvcObj) keeps the
+// handle that finding it opened, for its own life: the reads' rights together (SERVICE_QUERY_CONFIG,
+// SERVICE_QUERY_STATUS and SERVICE_ENUMERATE_DEPENDENTS) and those the finder said its operations
+// need. Where the platform refuses those rights together, the object keeps the handle that today's
+// lookup opens, with SERVICE_QUERY_CONFIG alone. An operation whose rights the kept handle holds
+// works on it; any other opens the service with exactly the rights it needs and closes that
+// handle before it returns, as does every operation of an object made otherwise (constructed or
+// copied), which keeps no handle. The kept handle closes when the object is released
+// (ReleaseSvcObj) or when its connection closes, whichever comes first, even on another thread
+// (the console's control handler): a handle never keeps a deleted service in the database past
+// either. Operations keep the last-error value of the call that mattered. Blocks handed out
+// through pointer-to-pointer arguments are library blocks (MemRelease); they are null after a
 // failed read and untouched when the service could not be opened.
 
 #include <memory>
@@ -27,8 +36,9 @@ typedef void (*SVC_PROGRESS_CALLBACK)(unsigned long);
 
 class VELMARIK_API CSvcObj {
 public:
-    // Does not check that the service exists. The manager must outlive the object.
+    // Does not check that the service exists, and keeps no handle. The manager must outlive the object.
     CSvcObj(CSvcCtrlMgr* manager, const wchar_t* serviceName);
+    // A copy keeps no handle of its own.
     CSvcObj(const CSvcObj& other);
     CSvcObj& operator=(const CSvcObj& other);
     virtual ~CSvcObj();
@@ -71,6 +81,9 @@ public:
     // Stop, pause and continue go through the state changes below; other codes are sent when the
     // service accepts them (when it does not: 0, with the code the manager gives for the refusal).
     int Control(unsigned long control, unsigned long value, void* context, SVC_PROGRESS_CALLBACK progress);
+    // The rights that Control asks for `control`, besides the status read; 0 for stop, pause and
+    // continue, whose waits work on a handle of their own. For FindSvcObj's `operationAccess`.
+    static unsigned long ControlAccess(unsigned long control);
 
     // State changes: each returns once the service has reached the state, settled in another one,
     // or made no progress for too long. 1 only when the service is in the state asked for; else 0
@@ -91,9 +104,39 @@ public:
 protected:
     // The manager's current handle, or null when it is closed.
     SC_HANDLE ManagerHandle() const;
+    // Runs `work(handle)` (an Outcome) on the kept handle when it holds `access`, under the
+    // connection's lock of kept handles; else on a handle opened with `access` and closed after.
+    // 1 when the work is done, else 0. Work that waits must not come here: a close of the
+    // connection would wait for it. Defined in OpenedService.h, for the library's own sources.
+    template <typename Work>
+    int WithHandle(unsigned long access, Work work) const;
 
     wchar_t* m_lpServiceName;
     CSvcCtrlMgr* m_pSvcCtrlMgr;
+
+    // Both kinds of object change the configuration alike once their own rules are applied. The
+    // tag is asked for only where a group gives it a meaning.
+    int ChangeServiceConfiguration(unsigned long serviceType, unsigned long startType, unsigned long errorControl,
+                                   const wchar_t* binaryPathName, const wchar_t* loadOrderGroup,
+                                   unsigned long* tagId, const wchar_t* dependencies,
+                                   const wchar_t* serviceStartName, const wchar_t* password,
+                                   const wchar_t* displayName);
+
+private:
+    friend class CSvcCtrlMgr;
+    // Takes `handle` (granted `access`) for the object's life, when the connection still keeps
+    // handles; else closes it at once.
+    void KeepHandle(SC_HANDLE handle, unsigned long access);
+    // Closes the kept handle; the caller holds the connection's lock of kept handles.
+    void CloseKeptHandle();
+    void ReleaseKeptHandle();
+
+    // Null when none is kept, or once the connection closed it.
+    SC_HANDLE m_hService = nullptr;
+    unsigned long m_dwServiceAccess = 0;
+    // Whether the connection lists this object among its keepers (set and read by the owner's
+    // thread only): only then is the connection's lock taken.
+    bool m_bKeeper = false;
 };
 
 // Win32 services: own-process or shared-process, interactive or not.

@@ -513,7 +513,7 @@ void FakePlatform::MeetControlHandler() {
 // and waits its turn; when the handler does not hold the lock, the two threads would work at once:
 // that is counted, and the main thread waits for the handler to finish. A handler that finds the
 // lock held by the main thread (Ctrl+C pressed in the middle of a command) waits for it, and then
-// works alone: the main thread that lets the lock go waits for it to finish.
+// works alone: the main thread that lets that lock go (not another one) waits for it to finish.
 void FakePlatform::AcquireSRWLockExclusive(PSRWLOCK lock) {
     const LastErrorKeeper keep;
     std::unique_lock<std::mutex> guard(m_handlerMutex);
@@ -521,6 +521,7 @@ void FakePlatform::AcquireSRWLockExclusive(PSRWLOCK lock) {
         if (::TryAcquireSRWLockExclusive(lock))
             return;
         m_handlerState = HandlerState::WaitingForLock;
+        m_handlerAwaits = lock;
         m_handlerChanged.notify_all();
         guard.unlock();
         ::AcquireSRWLockExclusive(lock);
@@ -547,7 +548,8 @@ void FakePlatform::ReleaseSRWLockExclusive(PSRWLOCK lock) {
     const LastErrorKeeper keep;
     ::ReleaseSRWLockExclusive(lock);
     std::unique_lock<std::mutex> guard(m_handlerMutex);
-    if (m_handlerState == HandlerState::WaitingForLock && std::this_thread::get_id() != m_handlerThread.get_id())
+    if (m_handlerState == HandlerState::WaitingForLock && lock == m_handlerAwaits &&
+        std::this_thread::get_id() != m_handlerThread.get_id())
         m_handlerChanged.wait(guard, [this] { return m_handlerState == HandlerState::Finished; });
 }
 

@@ -42,6 +42,10 @@ struct FakeService {
     std::deque<SERVICE_STATUS_PROCESS> scriptedStatuses;
     // The rights that OpenServiceW grants; more is refused with ERROR_ACCESS_DENIED.
     DWORD grantableAccess = SERVICE_ALL_ACCESS | ACCESS_SYSTEM_SECURITY;
+    // Sets of rights refused when asked together although each is grantable alone: what a machine
+    // may answer, and the one case where asking more at once could fail a caller. A request that
+    // holds all the rights of one of them is refused with ERROR_ACCESS_DENIED.
+    std::vector<DWORD> refusedCombinations;
     std::vector<std::wstring> startArguments;
     std::vector<DWORD> controlsReceived;
     std::vector<BYTE> security = std::vector<BYTE>(24, 0x33);
@@ -497,6 +501,8 @@ private:
     std::mutex m_handlerMutex;
     std::condition_variable m_handlerChanged;
     HandlerState m_handlerState = HandlerState::Idle;
+    // The lock the handler waits for while WaitingForLock.
+    PSRWLOCK m_handlerAwaits = nullptr;
     std::deque<wchar_t> m_pendingInput;
     Platform* m_previous;
 };

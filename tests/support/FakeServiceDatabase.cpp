@@ -222,7 +222,11 @@ SC_HANDLE FakePlatform::OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWO
         ::SetLastError(serviceName ? ERROR_SERVICE_DOES_NOT_EXIST : ERROR_INVALID_ADDRESS);
         return nullptr;
     }
-    if (access & ~service->grantableAccess) {
+    // OpenService page: the access asked is checked against the service's security descriptor
+    // as a whole, and a refusal is ERROR_ACCESS_DENIED.
+    const auto refusedTogether = [access](DWORD rights) { return (access & rights) == rights; };
+    if ((access & ~service->grantableAccess) ||
+        std::any_of(service->refusedCombinations.begin(), service->refusedCombinations.end(), refusedTogether)) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }

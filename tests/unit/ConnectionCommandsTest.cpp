@@ -586,6 +586,23 @@ TEST_F(BatchModeTest, CtrlCWhileCcClosesAConnectionWaitsForIt) {
     EXPECT_EQ(ConnectionCount(), 0u);
 }
 
+// Ctrl+C while a command reads through the handle its service object keeps: the handler's close
+// of the connection waits for that read, then closes the kept handle with the connection; the
+// object released afterwards closes nothing twice.
+TEST_F(BatchModeTest, CtrlCDuringAReadOnAKeptHandleClosesItWithTheConnection) {
+    FakeService& spooler = fake.AddService(L"Spooler");
+    spooler.status.dwCurrentState = SERVICE_RUNNING;
+    fake.inputIsConsole = true;
+    fake.typedLines = {L"connect srv", L"query status Spooler"};
+    fake.ctrlCDuringCall = "QueryServiceStatusEx";
+    EXPECT_EQ(RunProgram({}), 0);
+    EXPECT_EQ(fake.callsBesideControlHandler, 0) << "the handler closed the handle while it was read";
+    EXPECT_EQ(fake.Calls("OpenServiceW"), 1);
+    EXPECT_EQ(fake.Calls("CloseServiceHandle"), 2) << "the kept handle and the manager, once each";
+    EXPECT_EQ(fake.OpenServiceHandles(), 0u);
+    EXPECT_EQ(ConnectionCount(), 0u);
+}
+
 // After a failed connect the script's next command falls on no machine, not on the one that was
 // active before; the open connection stays listed.
 TEST_F(PromptTest, AFailedConnectLeavesNoConnectionForTheCommandsThatFollow) {

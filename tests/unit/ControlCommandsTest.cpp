@@ -105,9 +105,10 @@ TEST_F(ControlCommandsTest, ControlSendsItsCodeWithItsRightAndShowsTheState) {
         EXPECT_EQ(outcome.result, c.result);
         EXPECT_EQ(::GetLastError(), c.lastError);
         EXPECT_EQ(service.controlsReceived, c.sent);
-        // After the lookup's opening, the control's.
-        ASSERT_GE(fake.serviceOpenings.size(), 2u);
-        EXPECT_EQ(fake.serviceOpenings[1], c.access);
+        // One opening, the lookup's, with the reads' rights and the control's: the control and
+        // the status shown work on the handle it keeps.
+        const DWORD reads = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS;
+        EXPECT_EQ(fake.serviceOpenings, std::vector<DWORD>{reads | c.access});
         EXPECT_EQ(outcome.out, c.result ? RunCommandLine(L"query status Alpha").out : L"\n");
     }
     const std::wstring usage = UsageOf(ControlHelp);

@@ -200,17 +200,16 @@ void ExpectInjectedFailures(FakePlatform& fake, const std::vector<InjectedFailur
 }
 
 TEST_F(QueryGetCommandsTest, AServiceDeletedAfterTheLookupLeavesTheCodeOfTheFailedCall) {
-    const DWORD gone = ERROR_SERVICE_DOES_NOT_EXIST, marked = ERROR_SERVICE_MARKED_FOR_DELETE;
+    const DWORD marked = ERROR_SERVICE_MARKED_FOR_DELETE;
     ExpectInjectedFailures(
         fake,
         {
-            {L"query status Spooler", "OpenServiceW", gone, 2, 1, L"\n", 0, gone},
-            {L"get service pid Spooler", "OpenServiceW", gone, 2, 1, L"PID = 0\n\n", 0, gone},
             {L"query status Spooler", "QueryServiceStatusEx", marked, 1, 1, L"\n", 0, marked},
             {L"get service pid Spooler", "QueryServiceStatusEx", marked, 1, 1, L"PID = 0\n\n", 0, marked},
-            // Both sections are left out; a missing section is no failure of the command.
-            {L"query configex Spooler", "OpenServiceW", gone, 2, 2, Header + L"\n" + ClosingRule + L"\n", 1,
-             0},
+            // Both sections are left out (each read is tried twice: into the usual block, then into
+            // one of the size asked); a missing section is no failure of the command.
+            {L"query configex Spooler", "QueryServiceConfig2W", marked, 1, 4,
+             Header + L"\n" + ClosingRule + L"\n", 1, 0},
         });
 }
 
@@ -226,6 +225,66 @@ TEST_F(QueryGetCommandsTest, ConfigurationAndTypeComeFromTheLookupsOwnRead) {
 
 // The lookup needs SERVICE_QUERY_CONFIG, the status SERVICE_QUERY_STATUS; the manager must
 // enumerate for the count.
+// A command opens its service once, with the lookup, and the handle closes with the command: a
+// service that another caller deleted is gone from the database right after it. The state
+// changes open their own handle for their waits.
+TEST_F(QueryGetCommandsTest, EachCommandOpensItsServiceOnceAndLeavesNothingOpen) {
+    const struct {
+        const wchar_t* line;
+        int openings;
+    } cases[] = {
+        {L"query status Gone", 1},
+        {L"query configex Gone", 1},
+        {L"get service pid Gone", 1},
+        {L"enum dependent_services Gone", 1},
+        {L"control Gone 130", 1},
+        {L"set config Gone display_name=Parti", 1},
+        {L"interrogate Gone", 1},
+        {L"stop Gone", 2},
+        {L"start Gone", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.line)));
+        fake.AddService(L"Gone").markedForDeletion = true;
+        const int openings = fake.Calls("OpenServiceW");
+        RunCommandLine(c.line);
+        EXPECT_EQ(fake.Calls("OpenServiceW") - openings, c.openings);
+        EXPECT_EQ(fake.OpenServiceHandles(), 0u);
+        EXPECT_EQ(fake.FindService(L"Gone"), nullptr) << "the deleted service outlived the command";
+    }
+}
+
+// Where the reads' rights are refused together but granted alone, the lookup opens as it always
+// did, with SERVICE_QUERY_CONFIG, and the command shows the same: one opening more than before
+// (the refused one), none where the reads are of the configuration only.
+TEST_F(QueryGetCommandsTest, ReadRightsRefusedTogetherCostOneOpeningAndNoFailure) {
+    const struct {
+        const wchar_t* line;
+        // The refused opening, the lookup's and, for a read it does not serve, the read's own.
+        int openings;
+    } cases[] = {
+        {L"query status Spooler", 3},
+        {L"get service pid Spooler", 3},
+        {L"enum dependent_services Spooler", 3},
+        {L"query configex Spooler", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.line)));
+        FakeService& spooler = *fake.FindService(L"Spooler");
+        spooler.refusedCombinations.clear();
+        const CommandOutcome together = RunCommandLine(c.line);
+        spooler.refusedCombinations = {SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS};
+        const int openings = fake.Calls("OpenServiceW");
+        ::SetLastError(0);
+        const CommandOutcome apart = RunCommandLine(c.line);
+        EXPECT_EQ(::GetLastError(), 0u);
+        EXPECT_EQ(apart.result, together.result);
+        EXPECT_EQ(apart.out, together.out);
+        EXPECT_EQ(apart.err, together.err);
+        EXPECT_EQ(fake.Calls("OpenServiceW") - openings, c.openings);
+    }
+}
+
 TEST_F(QueryGetCommandsTest, MissingRightsLeaveAccessDeniedForTheBanner) {
     FakeService& spooler = *fake.FindService(L"Spooler");
     spooler.grantableAccess = SERVICE_ALL_ACCESS & ~SERVICE_QUERY_STATUS;

@@ -47,13 +47,13 @@ public:
                                                resumeHandle, group);
     }
 
-    // A display-name size query answers this length instead of the true one; each read checks
-    // that it was not promised more room than its buffer has.
+    // A display-name read answers that its buffer is too small for a name of this length instead
+    // of the true one; each read checks that it was not promised more room than its buffer has.
     BOOL GetServiceDisplayNameW(SC_HANDLE manager, LPCWSTR keyName, LPWSTR displayName, LPDWORD size) override {
         if (displayName) {
             EXPECT_LE(static_cast<unsigned long long>(*size) * sizeof(wchar_t), MemGetSize(displayName));
         }
-        if (displayName || !nameLengthReported)
+        if (!nameLengthReported)
             return FakePlatform::GetServiceDisplayNameW(manager, keyName, displayName, size);
         *size = *nameLengthReported;
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -150,7 +150,8 @@ TEST_F(ServiceLookupTest, FindSvcObjChoosesTheClassFromTheTypeBits) {
         const unsigned long blocks = MemLiveBlocks();
         QUERY_SERVICE_CONFIGW* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(0x1234);
         CSvcObj* object = connection->FindSvcObj(L"Alpha", &config);
-        EXPECT_EQ(fake.serviceOpenings.back(), static_cast<DWORD>(SERVICE_QUERY_CONFIG));
+        EXPECT_EQ(fake.serviceOpenings.back(),
+                  static_cast<DWORD>(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS));
         if (c.kind == Unknown) {
             EXPECT_EQ(object, nullptr);
             EXPECT_EQ(config, nullptr);
@@ -169,6 +170,45 @@ TEST_F(ServiceLookupTest, FindSvcObjChoosesTheClassFromTheTypeBits) {
         EXPECT_EQ(capture.Err(), L"");
         MemRelease(config);
         ReleaseSvcObj(object);
+    }
+}
+
+// The object found keeps the lookup's handle for its reads; it closes when the object is
+// released or when the connection closes first, and a deletion by another caller meanwhile takes
+// effect at that moment, not later.
+TEST_F(ServiceLookupTest, AFoundObjectKeepsItsHandleUntilReleasedOrItsConnectionCloses) {
+    for (const bool connectionClosesFirst : {false, true}) {
+        SCOPED_TRACE(connectionClosesFirst ? "connection closed first" : "object released first");
+        fake.AddService(L"Alpha");
+        QUERY_SERVICE_CONFIGW* config = nullptr;
+        CSvcObj* object = connection->FindSvcObj(L"Alpha", &config);
+        MemRelease(config);
+        ASSERT_NE(object, nullptr);
+        EXPECT_EQ(fake.OpenServiceHandles(), 1u);
+
+        SC_HANDLE other = fake.OpenServiceW(connection->Handle(), L"Alpha", DELETE);
+        EXPECT_TRUE(fake.DeleteService(other));
+        fake.CloseServiceHandle(other);
+        EXPECT_NE(fake.FindService(L"Alpha"), nullptr) << "held by the object's handle";
+
+        const int openings = fake.Calls("OpenServiceW");
+        SERVICE_STATUS_PROCESS* status = nullptr;
+        EXPECT_EQ(object->QueryStatus(&status), 1);
+        MemRelease(status);
+        EXPECT_EQ(fake.Calls("OpenServiceW"), openings) << "the read works on the kept handle";
+
+        if (connectionClosesFirst)
+            connection->Close();
+        else
+            ReleaseSvcObj(object);
+        EXPECT_EQ(fake.OpenServiceHandles(), 0u);
+        EXPECT_EQ(fake.FindService(L"Alpha"), nullptr);
+        if (!connectionClosesFirst)
+            continue;
+        const int closes = fake.Calls("CloseServiceHandle");
+        EXPECT_EQ(object->QueryStatus(&status), 0) << "no handle once the connection is closed";
+        ReleaseSvcObj(object);
+        EXPECT_EQ(fake.Calls("CloseServiceHandle"), closes) << "closed once, by the connection";
     }
 }
 
@@ -322,22 +362,33 @@ TEST_F(ServiceLookupTest, BothDeletionsOpenWithDeleteAndKeepTheFailingCode) {
 
 TEST_F(ServiceLookupTest, NameTranslationsGoBothWaysAndLeaveAnEmptyTextForUnknownNames) {
     fake.AddService(L"Alpha").displayName = L"Le service \u00C0lpha";
+    const std::wstring longest(256, L'L'), longer(300, L'M');
+    fake.AddService(L"Longest").displayName = longest;
+    fake.AddService(L"Longer").displayName = longer;
     using Translation = int (CSvcCtrlMgr::*)(const SimpleString&, SimpleString&) const;
     const struct {
         Translation translate;
-        const wchar_t* known;
-        const wchar_t* translated;
+        const char* call;
+        std::wstring known;
+        std::wstring translated;
+        // One read into a buffer of the longest name; a name past it costs one more.
+        int calls;
     } cases[] = {
-        {&CSvcCtrlMgr::GetServiceKeyNameW, L"Le service \u00C0lpha", L"Alpha"},
-        {&CSvcCtrlMgr::GetServiceDisplayNameW, L"Alpha", L"Le service \u00C0lpha"},
+        {&CSvcCtrlMgr::GetServiceKeyNameW, "GetServiceKeyNameW", L"Le service \u00C0lpha", L"Alpha", 1},
+        {&CSvcCtrlMgr::GetServiceDisplayNameW, "GetServiceDisplayNameW", L"Alpha", L"Le service \u00C0lpha", 1},
+        {&CSvcCtrlMgr::GetServiceKeyNameW, "GetServiceKeyNameW", longest, L"Longest", 1},
+        {&CSvcCtrlMgr::GetServiceDisplayNameW, "GetServiceDisplayNameW", L"Longest", longest, 1},
+        {&CSvcCtrlMgr::GetServiceDisplayNameW, "GetServiceDisplayNameW", L"Longer", longer, 2},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.known);
+        SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.known.size()));
         SimpleString output(L"previous");
         ::SetLastError(Marker);
-        EXPECT_EQ(((*connection).*c.translate)(c.known, output), 1);
+        const int callsBefore = fake.Calls(c.call);
+        EXPECT_EQ(((*connection).*c.translate)(c.known.c_str(), output), 1);
+        EXPECT_EQ(fake.Calls(c.call) - callsBefore, c.calls);
         EXPECT_EQ(::GetLastError(), Marker);
-        EXPECT_STREQ(output, c.translated);
+        EXPECT_STREQ(output, c.translated.c_str());
 
         EXPECT_EQ(((*connection).*c.translate)(L"Nobody", output), 0);
         EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
