@@ -173,8 +173,7 @@ TEST_F(ControlCommandsTest, WithoutAConnectionOnlyTheEmptyLineIsWrittenAndTheRea
 // The debugger starts on this computer, and the boot notice always reaches it: neither may act
 // on what another machine's id or connection names, the debugger on no process that the stop's
 // kill would spare, and the notice not after a connection that failed or was lost. Each refusal
-// says why, with its own code,
-// and nothing is started, noticed or restarted.
+// says why, with its own code, and nothing is started, noticed or restarted.
 TEST_F(ControlCommandsTest, DebugAndBootActOnlyOnThisComputer) {
     fake.SetRegistryString(L"hklm\\software\\microsoft\\windows nt\\currentversion\\aedebug", L"Debugger",
                            L"dbg.exe -p %ld -e %ld");
