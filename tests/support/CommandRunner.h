@@ -2,6 +2,8 @@
 // Runs a typed line through the registered command tree as the console's loop does, and gives
 // back what it wrote.
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "CommandLine.h"
@@ -31,4 +33,14 @@ inline std::wstring UsageOf(COMMAND_HELP help) {
     OutputCapture capture;
     help();
     return capture.Out();
+}
+
+// Runs `line`, which its command refuses for its words: nothing done, the usage shown, the slip
+// noted as ERROR_INVALID_PARAMETER.
+inline void ExpectRefusedWithUsage(const wchar_t* line, const std::wstring& usage) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(line)));
+    const CommandOutcome outcome = RunCommandLine(line);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_EQ(outcome.out, usage);
+    EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
 }

@@ -526,6 +526,13 @@ protected:
         return lost;
     }
 
+    static std::wstring MachineOf(const CSvcCtrlMgr& connection) {
+        ServicesManagement::_SCM_PROPERTIES properties;
+        connection.GetProperties(&properties);
+        const wchar_t* name = properties.szMachineName;
+        return name ? name : L"";
+    }
+
     // Not a matter of the ledger, but of what follows: a connection marked lost makes no more
     // calls, and its handle is left to a machine that still answers. Only a line during which no
     // machine went silent can say so.
@@ -533,10 +540,7 @@ protected:
                                            const std::string& where) {
         for (unsigned long number = 1; number <= ConnectionCount(); ++number) {
             CSvcCtrlMgr* connection = GetConnection(number);
-            ServicesManagement::_SCM_PROPERTIES properties;
-            connection->GetProperties(&properties);
-            const wchar_t* name = properties.szMachineName;
-            const std::wstring machine = name ? name : L"";
+            const std::wstring machine = MachineOf(*connection);
             if (!ConnectionLossCode(connection) || lostBefore.count(connection) || !fake.Answers(machine))
                 continue;
             m_abandonedMachines.insert(
@@ -569,10 +573,7 @@ protected:
         LineStart start;
         for (unsigned long number = 1; number <= ConnectionCount(); ++number) {
             CSvcCtrlMgr* connection = GetConnection(number);
-            ServicesManagement::_SCM_PROPERTIES properties;
-            connection->GetProperties(&properties);
-            const wchar_t* name = properties.szMachineName;
-            const std::wstring machine = name ? name : L"";
+            const std::wstring machine = MachineOf(*connection);
             start.connections.push_back({connection, machine, NamesThisComputer(machine),
                                          ConnectionLossCode(connection) == 0 && fake.Answers(machine)});
         }

@@ -307,13 +307,8 @@ TEST_F(ConfigCommandsTest, SetConfigRefusesWhatItCannotTakeAndChangesNothing) {
           L"set config Spooler dependencies=A//B", L"set config Spooler dependencies=/A",
           L"set config Spooler dependencies=A/", L"set config Spooler binary_path=",
           L"set config Spooler display_name=", L"set config Spooler start_type=auto start_type=manuel",
-          L"set config Spooler START_TYPE=auto Start_Type=2"}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(line)));
-        const CommandOutcome outcome = RunCommandLine(line);
-        EXPECT_EQ(outcome.result, 0);
-        EXPECT_EQ(outcome.out, usage);
-        EXPECT_EQ(CommandLineSlip(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
-    }
+          L"set config Spooler START_TYPE=auto Start_Type=2"})
+        ExpectRefusedWithUsage(line, usage);
     EXPECT_TRUE(fake.serviceOpenings.empty());
 }
 
