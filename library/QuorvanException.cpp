@@ -1,5 +1,7 @@
 #include "QuorvanException.h"
 
+#include <cwchar>
+
 #include "ConsoleOutput.h"
 #include "HandleGuard.h"
 #include "Memory.h"
@@ -23,32 +25,22 @@ CQuorvanException::CQuorvanException(const CQuorvanException& other)
 
 CQuorvanException::~CQuorvanException() = default;
 
-namespace {
-
-// The platform's text for `code`, up to its first carriage return; null when it has none.
-UniqueLocalMemory SystemMessage(int code) {
+SimpleString SystemMessageLine(unsigned long code) {
+    LastErrorKeeper keep;
     wchar_t* text = nullptr;
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    if (!Os().FormatMessageW(flags, nullptr, static_cast<DWORD>(code), LANG_USER_DEFAULT,
-                             reinterpret_cast<LPWSTR>(&text), 0, nullptr))
-        return UniqueLocalMemory();
-    for (wchar_t* p = text; *p; ++p) {
-        if (*p == L'\r') {
-            *p = L'\0';
-            break;
-        }
-    }
-    return UniqueLocalMemory(text);
+    if (!Os().FormatMessageW(flags, nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0, nullptr))
+        return SimpleString(L"");
+    const UniqueLocalMemory owned(text);
+    text[std::wcscspn(text, L"\r\n")] = L'\0';
+    return SimpleString(text);
 }
-
-} // namespace
 
 // The description is the message as the console shows it: its OEM code page bytes where the
 // output is not a console.
 void CQuorvanException::Display(std::wostream& out) const {
     LastErrorKeeper keep;
-    UniqueLocalMemory message = SystemMessage(m_nCode);
-    const wchar_t* text = message ? static_cast<const wchar_t*>(message.get()) : L"";
+    const SimpleString text = SystemMessageLine(static_cast<unsigned long>(m_nCode));
 
     out << L"Une exception est survenue." << std::endl;
     out << L"\tcode        : " << m_nCode << std::endl;

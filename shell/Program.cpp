@@ -15,6 +15,7 @@
 #include "Console.h"
 #include "Memory.h"
 #include "Platform.h"
+#include "QuorvanException.h"
 #include "ServiceSettings.h"
 #include "StandardStreams.h"
 #include "StringFunctions.h"
@@ -71,13 +72,19 @@ void ShowPrompt() {
     std::wcout << L"> " << std::flush;
 }
 
-// Shows the command's failure, if any, and starts the next command with a clean value.
+// Shows the command's failure, if any, and starts the next command with a clean value. On a
+// console the banner also says what the code means; redirected, it stays as scripts read it.
 void ReportLastError() {
     const DWORD code = ::GetLastError();
     if (code != 0) {
         const wchar_t* rule = L"============================================";
-        std::wcerr << L'\n' << rule << L'\n' << L"| Error, GetLastError() = " << code << L'\n' << rule << L'\n'
-                   << std::endl;
+        std::wcerr << L'\n' << rule << L'\n' << L"| Error, GetLastError() = " << code << L'\n';
+        if (ConsoleBehind(STD_ERROR_HANDLE)) {
+            const SimpleString meaning = SystemMessageLine(code);
+            if (meaning.Length() != 0)
+                std::wcerr << L"| " << meaning << L'\n';
+        }
+        std::wcerr << rule << L'\n' << std::endl;
     }
     ::SetLastError(0);
 }

@@ -7,6 +7,11 @@
 #include "SimpleString.h"
 #include "VelmarikApi.h"
 
+// The platform's text for `code` in the user's language (a system message, its inserts left as
+// they are), up to its first line end; empty when the platform has none. Leaves the last-error
+// value as it found it.
+VELMARIK_API SimpleString SystemMessageLine(unsigned long code);
+
 class VELMARIK_API CQuorvanException {
 public:
     // Each constructor also sets the thread's last-error value to `code`. The C++ runtime may

@@ -648,10 +648,31 @@ TEST_F(BatchModeTest, CtrlCDuringTheRemoteRegistryStartPutsTheStartTypeBack) {
     EXPECT_EQ(ConnectionCount(), 0u);
 }
 
+// On a console the banner says what the code means, in the platform's first line of text;
+// redirected, or without a text, it is the same bytes as ever.
 TEST_F(PromptTest, CommandFailureIsReportedOnceAndCleared) {
-    EXPECT_EQ(RunScript("connect srv\nlock on\ncl\n"), 0);
     const std::wstring rule = L"============================================";
-    EXPECT_EQ(err, L"\n" + rule + L"\n| Error, GetLastError() = 5\n" + rule + L"\n\n");
+    const std::wstring plain = L"\n" + rule + L"\n| Error, GetLastError() = 5\n" + rule + L"\n\n";
+    const struct {
+        bool errorIsConsole;
+        bool platformHasText;
+        std::wstring banner;
+    } cases[] = {
+        {false, true, plain},
+        {true, false, plain},
+        {true, true, L"\n" + rule + L"\n| Error, GetLastError() = 5\n| Accès refusé.\n" + rule + L"\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.errorIsConsole << c.platformHasText);
+        fake.errorIsConsole = c.errorIsConsole;
+        fake.messages.clear();
+        if (c.platformHasText)
+            fake.messages[ERROR_ACCESS_DENIED] = L"Accès refusé.\r\nSecond line.\r\n";
+        fake.consoleText.clear();
+        EXPECT_EQ(RunScript("connect srv\nlock on\ncl\ncallc\n"), 0);
+        EXPECT_EQ(c.errorIsConsole ? fake.consoleText : err, c.banner);
+        EXPECT_EQ(::GetLastError(), 0u) << "the next command starts clean";
+    }
 }
 
 // A remote machine that stops answering: the first call that waits for it marks its connection
