@@ -3,33 +3,53 @@
 #include "CommandTree.h"
 #include "Commands.h"
 #include "Console.h"
+#include "ServiceSettings.h"
 
 namespace {
 
+// What the commands' words can be, for completion at the prompt.
+const COMMAND_WORDS AService = {WordKind::ServiceName, WordKind::Free, nullptr};
+const COMMAND_WORDS AConnection = {WordKind::ConnectionNumber, WordKind::Free, nullptr};
+const COMMAND_WORDS ACommandPath = {WordKind::CommandPath, WordKind::CommandPath, nullptr};
+const COMMAND_WORDS AServiceAndSettings = {WordKind::ServiceName, WordKind::Fixed, SettingWordsWithSign};
+const COMMAND_WORDS ANameAndSettings = {WordKind::Free, WordKind::Fixed, SettingWordsWithSign};
+const COMMAND_WORDS AServiceAndControlCode = {WordKind::ServiceName, WordKind::Fixed, ControlCodeWords};
+const COMMAND_WORDS TreeSwitch = {WordKind::Fixed, WordKind::Free, CommandTreeWords};
+const COMMAND_WORDS BootAnswer = {WordKind::Fixed, WordKind::Free, BootWords};
+const COMMAND_WORDS KindsAndStates = {WordKind::Fixed, WordKind::Fixed, EnumServicesWords};
+
 void RegisterRootCommands(_COMMAND_GROUP* root) {
     AddCommand(root, L"help", L"Affiche de l'aide sur l'ensemble des commandes disponibles.", HelpCommandHelp,
-               HelpCommand);
+               HelpCommand, ACommandPath);
     AddCommand(root, L"cmdtree", L"Affiche l'ensemble des commandes sous forme d'un arbre.",
-               CommandTreeCommandHelp, CommandTreeCommand);
+               CommandTreeCommandHelp, CommandTreeCommand, TreeSwitch);
     AddCommand(root, L"cls", L"Efface l'écran.", ClearScreenHelp, ClearScreen);
     AddCommand(root, L"connect", L"Se connecte à un ordinateur distant et active la connexion.", ConnectHelp,
                ConnectCommand);
-    AddCommand(root, L"cl", L"Liste l'ensemble des connections disponibles.", ConnectionListHelp, ConnectionListCommand);
-    AddCommand(root, L"sactc", L"Active une connexion.", SetActiveConnectionHelp, SetActiveConnectionCommand);
-    AddCommand(root, L"cc", L"Ferme une connexion.", CloseConnectionHelp, CloseConnectionCommand);
-    AddCommand(root, L"cactc", L"Ferme la connection active.", CloseActiveConnectionHelp, CloseActiveConnectionCommand);
-    AddCommand(root, L"callc", L"Ferme toutes les connexions.", CloseAllConnectionsHelp, CloseAllConnectionsCommand);
+    AddCommand(root, L"cl", L"Liste l'ensemble des connections disponibles.", ConnectionListHelp,
+               ConnectionListCommand);
+    AddCommand(root, L"sactc", L"Active une connexion.", SetActiveConnectionHelp, SetActiveConnectionCommand,
+               AConnection);
+    AddCommand(root, L"cc", L"Ferme une connexion.", CloseConnectionHelp, CloseConnectionCommand,
+               AConnection);
+    AddCommand(root, L"cactc", L"Ferme la connection active.", CloseActiveConnectionHelp,
+               CloseActiveConnectionCommand);
+    AddCommand(root, L"callc", L"Ferme toutes les connexions.", CloseAllConnectionsHelp,
+               CloseAllConnectionsCommand);
     AddCommand(root, L"boot",
                L"Indique si le dernier démarrage doit être enregistré comme la dernière configuration valide "
                L"connue.",
-               BootHelp, BootCommand);
-    AddCommand(root, L"start", L"Démarre un service / pilote.", StartHelp, StartCommand);
-    AddCommand(root, L"stop", L"Arrête un service / pilote.", StopHelp, StopCommand);
-    AddCommand(root, L"pause", L"Met en pause un service / pilote.", PauseHelp, PauseCommand);
-    AddCommand(root, L"continue", L"Fait sortir de pause un service / pilote.", ContinueHelp, ContinueCommand);
-    AddCommand(root, L"interrogate", L"Interroge l'état d'un service / pilote.", InterrogateHelp, InterrogateCommand);
-    AddCommand(root, L"control", L"Envoie un code de contrôle à un service / pilote.", ControlHelp, ControlCommand);
-    AddCommand(root, L"debug", L"Débuggue un service.", DebugHelp, DebugCommand);
+               BootHelp, BootCommand, BootAnswer);
+    AddCommand(root, L"start", L"Démarre un service / pilote.", StartHelp, StartCommand, AService);
+    AddCommand(root, L"stop", L"Arrête un service / pilote.", StopHelp, StopCommand, AService);
+    AddCommand(root, L"pause", L"Met en pause un service / pilote.", PauseHelp, PauseCommand, AService);
+    AddCommand(root, L"continue", L"Fait sortir de pause un service / pilote.", ContinueHelp, ContinueCommand,
+               AService);
+    AddCommand(root, L"interrogate", L"Interroge l'état d'un service / pilote.", InterrogateHelp,
+               InterrogateCommand, AService);
+    AddCommand(root, L"control", L"Envoie un code de contrôle à un service / pilote.", ControlHelp,
+               ControlCommand, AServiceAndControlCode);
+    AddCommand(root, L"debug", L"Débuggue un service.", DebugHelp, DebugCommand, AService);
 }
 
 void RegisterLockGroup(_COMMAND_GROUP* root) {
@@ -45,12 +65,16 @@ void RegisterLockGroup(_COMMAND_GROUP* root) {
 void RegisterCreateAndDeleteGroups(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* create =
         AddCommandGroup(root, L"create", L"Création d'un service / pilote ou d'un groupe de services...");
-    AddCommand(create, L"service_object", L"Crée un service / pilote.", CreateSvcObjHelp, CreateSvcObjCommand);
-    AddCommand(create, L"service_group", L"Crée un groupe de services.", CreateServiceGroupHelp, CreateServiceGroupCommand);
+    AddCommand(create, L"service_object", L"Crée un service / pilote.", CreateSvcObjHelp, CreateSvcObjCommand,
+               ANameAndSettings);
+    AddCommand(create, L"service_group", L"Crée un groupe de services.", CreateServiceGroupHelp,
+               CreateServiceGroupCommand);
     _COMMAND_GROUP* remove =
         AddCommandGroup(root, L"delete", L"Suppression d'un service / pilote ou d'un groupe de services...");
-    AddCommand(remove, L"service_object", L"Supprime un service / pilote.", DeleteSvcObjHelp, DeleteSvcObjCommand);
-    AddCommand(remove, L"service_group", L"Supprime un groupe de services.", DeleteServiceGroupHelp, DeleteServiceGroupCommand);
+    AddCommand(remove, L"service_object", L"Supprime un service / pilote.", DeleteSvcObjHelp,
+               DeleteSvcObjCommand, AService);
+    AddCommand(remove, L"service_group", L"Supprime un groupe de services.", DeleteServiceGroupHelp,
+               DeleteServiceGroupCommand);
 }
 
 void RegisterEnumGroup(_COMMAND_GROUP* root) {
@@ -61,40 +85,45 @@ void RegisterEnumGroup(_COMMAND_GROUP* root) {
                L"Affiche l'ordre de chargement des services / pilotes.", EnumLoadOrderHelp,
                EnumLoadOrderCommand);
     AddCommand(enumeration, L"dependent_services", L"Liste les services qui dépendent du service spécifié.",
-               EnumDependentsHelp, EnumDependentsCommand);
-    AddCommand(enumeration, L"services", L"Énumère les services et pilotes.", EnumServicesHelp, EnumServicesCommand);
+               EnumDependentsHelp, EnumDependentsCommand, AService);
+    AddCommand(enumeration, L"services", L"Énumère les services et pilotes.", EnumServicesHelp,
+               EnumServicesCommand, KindsAndStates);
 }
 
 void RegisterQueryGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* query = AddCommandGroup(
         root, L"query", L"Affichage de la configuration ou de l'état d'exécution d'un service / pilote...");
     AddCommand(query, L"config", L"Affiche la configuration d'un service / pilote.", QueryConfigHelp,
-               QueryConfigCommand);
+               QueryConfigCommand, AService);
     AddCommand(query, L"configex", L"Affiche la configuration étendue d'un service / pilote.",
-               QueryConfigExHelp, QueryConfigExCommand);
+               QueryConfigExHelp, QueryConfigExCommand, AService);
     AddCommand(query, L"status", L"Affiche l'état d'exécution d'un service / pilote.", QueryStatusHelp,
-               QueryStatusCommand);
+               QueryStatusCommand, AService);
 }
 
 void RegisterGetGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* get = AddCommandGroup(root, L"get", L"Affichage de diverses propriétés...");
     AddCommand(get, L"properties", L"Affiche les propriétés de la base de services.", GetPropertiesHelp,
                GetPropertiesCommand);
-    _COMMAND_GROUP* service = AddCommandGroup(get, L"service", L"Affichage de propriétés d'un service / pilote...");
+    _COMMAND_GROUP* service =
+        AddCommandGroup(get, L"service", L"Affichage de propriétés d'un service / pilote...");
     AddCommand(service, L"key_name", L"Affiche le nom système d'un service / pilote.", GetKeyNameHelp,
                GetKeyNameCommand);
     AddCommand(service, L"display_name", L"Affiche le nom complet d'un service / pilote.", GetDisplayNameHelp,
-               GetDisplayNameCommand);
-    AddCommand(service, L"pid", L"Affiche le PID d'un service.", GetProcessIdHelp, GetProcessIdCommand);
-    AddCommand(service, L"type", L"Affiche le type d'un service / pilote.", GetTypeHelp, GetTypeCommand);
+               GetDisplayNameCommand, AService);
+    AddCommand(service, L"pid", L"Affiche le PID d'un service.", GetProcessIdHelp, GetProcessIdCommand,
+               AService);
+    AddCommand(service, L"type", L"Affiche le type d'un service / pilote.", GetTypeHelp, GetTypeCommand,
+               AService);
 }
 
 void RegisterSetGroup(_COMMAND_GROUP* root) {
     _COMMAND_GROUP* set = AddCommandGroup(root, L"set", L"Définit diverses propriétés...");
     AddCommand(set, L"configex",
                L"Définit la configuration étendue d'un service / pilote (Partiellement implémenté).",
-               SetConfigExHelp, SetConfigExCommand);
-    AddCommand(set, L"config", L"Modifie la configuration d'un service / pilote.", SetConfigHelp, SetConfigCommand);
+               SetConfigExHelp, SetConfigExCommand, AService);
+    AddCommand(set, L"config", L"Modifie la configuration d'un service / pilote.", SetConfigHelp,
+               SetConfigCommand, AServiceAndSettings);
 }
 
 } // namespace

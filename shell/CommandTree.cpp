@@ -17,8 +17,8 @@ _COMMAND_GROUP* AddCommandGroup(_COMMAND_GROUP* parent, const wchar_t* name, con
 }
 
 _COMMAND* AddCommand(_COMMAND_GROUP* parent, const wchar_t* name, const wchar_t* description, COMMAND_HELP help,
-                     COMMAND_HANDLER handler) {
-    auto* command = new _COMMAND{name, description, help, handler};
+                     COMMAND_HANDLER handler, const COMMAND_WORDS& words) {
+    auto* command = new _COMMAND{name, description, help, handler, words};
     parent->commands.Append(command);
     return command;
 }

@@ -2,6 +2,9 @@
 // The console's fixed tree of commands: groups hold commands and further groups, commands hold
 // the handler that does the work and the help function that prints its usage text.
 
+#include <string>
+#include <vector>
+
 #include "SimpleString.h"
 
 // Runs a command with the words that follow its path on the line (argv[argc] is null). Returns 1
@@ -49,11 +52,33 @@ struct OwnedList {
     }
 };
 
+// What the words after a command's path can be, for completion at the console's prompt.
+enum class WordKind {
+    Free,
+    // A service's key name on the active connection.
+    ServiceName,
+    // The number of an open connection.
+    ConnectionNumber,
+    // One of the words that the command's FIXED_WORDS gives.
+    Fixed,
+    // A path in the tree, from its root (what `help` takes).
+    CommandPath,
+};
+// Appends the fixed words a command takes, from where the command defines them.
+typedef void (*FIXED_WORDS)(std::vector<std::wstring>& words);
+struct COMMAND_WORDS {
+    WordKind first = WordKind::Free;
+    // Every word after the first.
+    WordKind rest = WordKind::Free;
+    FIXED_WORDS fixed = nullptr;
+};
+
 struct _COMMAND {
     SimpleString name;
     SimpleString description;
     COMMAND_HELP help;
     COMMAND_HANDLER handler;
+    COMMAND_WORDS words = {};
 };
 
 struct _COMMAND_GROUP {
@@ -71,7 +96,7 @@ extern _COMMAND_GROUP CommandRoot;
 
 _COMMAND_GROUP* AddCommandGroup(_COMMAND_GROUP* parent, const wchar_t* name, const wchar_t* description);
 _COMMAND* AddCommand(_COMMAND_GROUP* parent, const wchar_t* name, const wchar_t* description, COMMAND_HELP help,
-                     COMMAND_HANDLER handler);
+                     COMMAND_HANDLER handler, const COMMAND_WORDS& words = {});
 // Frees a group made by AddCommandGroup and everything below it.
 void ReleaseCommandGroup(_COMMAND_GROUP* group);
 // Builds the whole command table under CommandRoot (once; later calls change nothing).

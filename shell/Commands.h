@@ -3,11 +3,16 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 // help, cmdtree
 int HelpCommand(unsigned long argc, wchar_t** argv);
 void HelpCommandHelp();
 int CommandTreeCommand(unsigned long argc, wchar_t** argv);
 void CommandTreeCommandHelp();
+// The fixed words of cmdtree.
+void CommandTreeWords(std::vector<std::wstring>& words);
 
 // connect, cl, sactc, cc, cactc, callc
 int ConnectCommand(unsigned long argc, wchar_t** argv);
@@ -34,6 +39,7 @@ void LockOnHelp();
 void LockOffHelp();
 void LockStatusHelp();
 void BootHelp();
+void BootWords(std::vector<std::wstring>& words);
 
 // start, stop, pause, continue, interrogate, control, debug
 int StartCommand(unsigned long argc, wchar_t** argv);
@@ -50,6 +56,8 @@ void ContinueHelp();
 void InterrogateHelp();
 void ControlHelp();
 void DebugHelp();
+// The codes that control takes by name.
+void ControlCodeWords(std::vector<std::wstring>& words);
 
 // query config, query configex, query status, get properties, get service key_name, display_name,
 // pid, type
@@ -87,6 +95,8 @@ void EnumServiceGroupsHelp();
 void EnumLoadOrderHelp();
 void EnumDependentsHelp();
 void EnumServicesHelp();
+// The kinds and states that enum services takes.
+void EnumServicesWords(std::vector<std::wstring>& words);
 
 // create service_object, create service_group, delete service_object, delete service_group
 int CreateSvcObjCommand(unsigned long argc, wchar_t** argv);

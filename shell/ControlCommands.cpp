@@ -94,6 +94,11 @@ std::optional<DWORD> ControlCodeOf(const wchar_t* word) {
 
 } // namespace
 
+void ControlCodeWords(std::vector<std::wstring>& words) {
+    for (const ControlWord& control : ControlWords)
+        words.push_back(control.word);
+}
+
 // Sends the code, then shows the service's state as `query status` does.
 int ControlCommand(unsigned long argc, wchar_t** argv) {
     const std::optional<DWORD> code = argc == 2 ? ControlCodeOf(argv[1]) : std::nullopt;

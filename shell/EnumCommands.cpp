@@ -252,6 +252,13 @@ void PrintServiceTable(const ServiceKind& kind, const std::vector<ServiceRow>& r
 
 } // namespace
 
+void EnumServicesWords(std::vector<std::wstring>& words) {
+    for (const ServiceKind& kind : ServiceKinds)
+        words.push_back(kind.word);
+    for (const StateChoice& state : StateChoices)
+        words.push_back(state.word);
+}
+
 // One enumeration, every page of it, and no call per service: the state and display name come
 // with the records. A connection opened without the enumeration's right (batch mode's, a
 // `connect` without rights) lists all the same.

@@ -33,8 +33,19 @@ void HelpCommandHelp() {
     });
 }
 
+namespace {
+
+// Draws the tree with ASCII characters.
+const wchar_t* const AsciiSwitch = L"/a";
+
+} // namespace
+
+void CommandTreeWords(std::vector<std::wstring>& words) {
+    words.push_back(AsciiSwitch);
+}
+
 int CommandTreeCommand(unsigned long argc, wchar_t** argv) {
-    const bool ascii = argc == 1 && StrIComp(argv[0], L"/a") == 0;
+    const bool ascii = argc == 1 && StrIComp(argv[0], AsciiSwitch) == 0;
     if (ShowUsageUnless(argc == 0 || ascii, CommandTreeCommandHelp))
         return 0;
     std::wcout << L'\n';

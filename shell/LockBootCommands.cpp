@@ -141,11 +141,19 @@ bool BootTargetIsThisComputer() {
     return false;
 }
 
+// What boot says of the last start: acceptable, or not.
+const wchar_t* const BootAcceptable = L"ok";
+const wchar_t* const BootNotAcceptable = L"bad";
+
 } // namespace
 
+void BootWords(std::vector<std::wstring>& words) {
+    words.insert(words.end(), {BootAcceptable, BootNotAcceptable});
+}
+
 int BootCommand(unsigned long argc, wchar_t** argv) {
-    const bool ok = argc == 1 && StrIComp(argv[0], L"ok") == 0;
-    const bool bad = argc == 1 && StrIComp(argv[0], L"bad") == 0;
+    const bool ok = argc == 1 && StrIComp(argv[0], BootAcceptable) == 0;
+    const bool bad = argc == 1 && StrIComp(argv[0], BootNotAcceptable) == 0;
     if (ShowUsageUnless(ok || bad, BootHelp))
         return 0;
     if (!BootTargetIsThisComputer()) {

@@ -10,6 +10,7 @@
 
 #include "CommandLine.h"
 #include "CommandTree.h"
+#include "Completion.h"
 #include "ConfigCommands.h"
 #include "Connections.h"
 #include "Console.h"
@@ -117,7 +118,11 @@ int RunLoop(TextInput& input, bool echo) {
     bool running = true;
     while (running && !reader.AtEnd()) {
         ShowPrompt();
+        // Tab completes the command line only, never an answer that a command asks for.
+        LineCompletion completion;
+        input.CompleteWith(&completion);
         reader.ReadLine(line, LineCapacity);
+        input.CompleteWith(nullptr);
         // A password given on a script line is no output.
         if (echo)
             std::wcout << WithPasswordsHidden(line) << L'\n';

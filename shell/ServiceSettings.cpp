@@ -314,3 +314,8 @@ const wchar_t* SettingLabel(Setting setting) {
     }
     return L"";
 }
+
+void SettingWordsWithSign(std::vector<std::wstring>& words) {
+    for (const SettingWord& known : SettingWords)
+        words.push_back(std::wstring(known.word) + L'=');
+}

@@ -39,6 +39,9 @@ struct ServiceSettings {
 // Creating accepts the kinds of driver among the types, and the service kinds only otherwise.
 bool ParseServiceSettings(unsigned long count, wchar_t* const* words, bool creating, ServiceSettings& settings);
 
+// Each setting's word with its "=", ready for its value.
+void SettingWordsWithSign(std::vector<std::wstring>& words);
+
 // The value's French words, after its number.
 std::wstring StartTypeShown(DWORD startType, bool delayed);
 std::wstring ErrorControlShown(DWORD errorControl);

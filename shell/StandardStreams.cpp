@@ -1,5 +1,6 @@
 #include "StandardStreams.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <io.h>
 #include <iterator>
@@ -117,13 +118,64 @@ bool ConsoleInput::Fill() {
         return false;
     LastErrorKeeper keep;
     DWORD read = 0;
-    const bool any = Os().ReadConsoleW(m_console, m_characters, static_cast<DWORD>(std::size(m_characters)), &read,
-                                       nullptr) &&
-                     read != 0;
+    const bool any = ReadLine(read) && read != 0;
     m_atEnd = !any || (m_atLineStart && m_characters[0] == L'\x1A');
     m_count = m_atEnd ? 0 : read;
     m_next = 0;
     return !m_atEnd;
+}
+
+bool ConsoleInput::ReadLine(DWORD& read) {
+    if (m_completion && m_atLineStart)
+        if (HANDLE output = ConsoleBehind(STD_OUTPUT_HANDLE))
+            return ReadCompletedLine(output, read);
+    return Os().ReadConsoleW(m_console, m_characters, static_cast<DWORD>(std::size(m_characters)), &read, nullptr);
+}
+
+namespace {
+
+// Shows `line` in place of the `shownLength` characters of the line being typed, whose character
+// `cursorIndex` is under the cursor, and leaves the cursor after it, where the console's next
+// read goes on. Cells are counted along the buffer's rows, so that a line that wrapped, or
+// scrolled the buffer, is found all the same.
+void ShowLineAgain(HANDLE output, DWORD cursorIndex, DWORD shownLength, const std::wstring& line) {
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    if (!Os().GetConsoleScreenBufferInfo(output, &screen) || screen.dwSize.X <= 0)
+        return;
+    const long width = screen.dwSize.X;
+    const long cursorCell = screen.dwCursorPosition.Y * width + screen.dwCursorPosition.X;
+    const long startCell = std::max(0L, cursorCell - static_cast<long>(cursorIndex));
+    const COORD start = {static_cast<SHORT>(startCell % width), static_cast<SHORT>(startCell / width)};
+    DWORD cleared = 0;
+    Os().FillConsoleOutputCharacterW(output, L' ', shownLength, start, &cleared);
+    Os().SetConsoleCursorPosition(output, start);
+    std::wcout << line << std::flush;
+}
+
+} // namespace
+
+// Each Tab ends the console's read with the Tab where the cursor was and the whole line in the
+// buffer; the next read keeps the completed line as its initial characters.
+bool ConsoleInput::ReadCompletedLine(HANDLE output, DWORD& read) {
+    const DWORD capacity = static_cast<DWORD>(std::size(m_characters));
+    // Room for the line's end after the initial characters, which the read requires.
+    const size_t longestKept = capacity - 3;
+    CONSOLE_READCONSOLE_CONTROL control = {sizeof control, 0, 1UL << L'\t', 0};
+    for (;;) {
+        if (!Os().ReadConsoleW(m_console, m_characters, capacity, &read, &control))
+            return false;
+        const wchar_t* tab = std::find(m_characters, m_characters + read, L'\t');
+        if (tab == m_characters + read)
+            return true;
+        const std::wstring before(static_cast<const wchar_t*>(m_characters), tab);
+        const std::wstring after(tab + 1, static_cast<const wchar_t*>(m_characters) + read);
+        std::wstring line = m_completion->Complete(before, after, (control.dwControlKeyState & SHIFT_PRESSED) != 0);
+        line.resize(std::min(line.size(), longestKept));
+        ShowLineAgain(output, static_cast<DWORD>(before.size()), read - 1, line);
+        std::copy(line.begin(), line.end(), m_characters);
+        control.nInitialChars = static_cast<ULONG>(line.size());
+        control.dwControlKeyState = 0;
+    }
 }
 
 std::unique_ptr<TextInput> OpenStandardInput() {

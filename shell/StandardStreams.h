@@ -29,6 +29,15 @@ private:
 // to binary mode, for the whole run.
 void InstallStandardStreams();
 
+// What a Tab pressed while a line is typed at the console does to the line.
+class TabCompletion {
+public:
+    virtual ~TabCompletion() = default;
+    // The line after a Tab (a Shift+Tab when `backwards`) pressed with `before` left of the cursor
+    // and `after` right of it.
+    virtual std::wstring Complete(const std::wstring& before, const std::wstring& after, bool backwards) = 0;
+};
+
 // The characters of an input, one at a time.
 class TextInput {
 public:
@@ -38,6 +47,9 @@ public:
     virtual int Get() = 0;
     // Puts back the character that Get just gave (End: nothing).
     virtual void Unget(int c) = 0;
+    // From the next line on, Tab completes the lines typed at a console (null: Tab no longer
+    // does). Other inputs have no Tab to press.
+    virtual void CompleteWith(TabCompletion*) {}
 };
 
 // The characters of a C stream (redirected input), decoded as it comes, a line at a time: a mark
@@ -84,15 +96,21 @@ private:
 
 // The console's characters as typed, read a line at a time. A read that brings nothing (what
 // Ctrl+C does to a pending read) or a line that begins with Ctrl+Z ends the input, as it ends the
-// console's byte reads.
+// console's byte reads. While a completion is given and the output is the console too, a Tab
+// ends the read: the line is completed and shown again, and the read goes on from it.
 class ConsoleInput : public TextInput {
 public:
     explicit ConsoleInput(HANDLE console) : m_console(console) {}
     int Get() override;
     void Unget(int c) override;
+    void CompleteWith(TabCompletion* completion) override { m_completion = completion; }
 
 private:
     bool Fill();
+    bool ReadLine(DWORD& read);
+    bool ReadCompletedLine(HANDLE output, DWORD& read);
+
+    TabCompletion* m_completion = nullptr;
 
     HANDLE m_console;
     wchar_t m_characters[4096];

@@ -441,11 +441,14 @@ BOOL FakePlatform::WriteConsoleW(HANDLE console, const VOID* text, DWORD length,
 // new thread (HandlerRoutine's page) and, as on Windows, the pending read returns with nothing.
 // With nothing more typed, the user ends the input as console users do, with Ctrl+Z and Enter.
 BOOL FakePlatform::ReadConsoleW(HANDLE console, LPVOID text, DWORD length, LPDWORD read,
-                                PCONSOLE_READCONSOLE_CONTROL) {
+                                PCONSOLE_READCONSOLE_CONTROL control) {
     if (Fails("ReadConsoleW"))
         return FALSE;
     if (console != FakeStdInput || !inputIsConsole)
         return Fail(ERROR_INVALID_HANDLE);
+    if (control && (control->dwCtrlWakeupMask & (1UL << L'\t')) && m_pendingInput.empty() && !typedLines.empty() &&
+        typedLines.front() != CtrlC)
+        return ReadConsoleUntilTab(static_cast<wchar_t*>(text), length, read, *control);
     if (m_pendingInput.empty()) {
         const std::wstring line = typedLines.empty() ? std::wstring(L"\x1A") : typedLines.front();
         if (!typedLines.empty())
@@ -465,6 +468,36 @@ BOOL FakePlatform::ReadConsoleW(HANDLE console, LPVOID text, DWORD length, LPDWO
     std::copy(m_pendingInput.begin(), m_pendingInput.begin() + count, static_cast<wchar_t*>(text));
     m_pendingInput.erase(m_pendingInput.begin(), m_pendingInput.begin() + count);
     *read = count;
+    return TRUE;
+}
+
+// A read that a Tab ends (CONSOLE_READCONSOLE_CONTROL's page): the characters typed go after the
+// initial ones that the caller kept in the buffer, and the Tab, where the cursor is, ends the read
+// with the whole line; the keys typed after it wait for the next read. Shift+Tab is a Tab with
+// the Shift key's state. The console shows what is typed, not the Tab.
+BOOL FakePlatform::ReadConsoleUntilTab(wchar_t* text, DWORD length, LPDWORD read,
+                                       CONSOLE_READCONSOLE_CONTROL& control) {
+    if (control.nLength != sizeof control || control.nInitialChars >= length)
+        return Fail(ERROR_INVALID_PARAMETER);
+    std::wstring keys = typedLines.front();
+    typedLines.pop_front();
+    const size_t tab = keys.find_first_of(std::wstring{L'\t', ShiftTab});
+    std::wstring typed = keys.substr(0, tab);
+    control.dwControlKeyState = 0;
+    if (inputMode & ENABLE_ECHO_INPUT)
+        consoleText += typed + (tab == std::wstring::npos ? L"\r\n" : L"");
+    if (tab == std::wstring::npos) {
+        typed += L"\r\n";
+    } else {
+        control.dwControlKeyState = keys[tab] == ShiftTab ? SHIFT_PRESSED : 0;
+        typed += L'\t';
+        typedLines.push_front(keys.substr(tab + 1));
+    }
+    // As without a Tab, what the buffer cannot hold waits for the next read.
+    const DWORD count = std::min<DWORD>(length - control.nInitialChars, static_cast<DWORD>(typed.size()));
+    std::copy(typed.begin(), typed.begin() + count, text + control.nInitialChars);
+    m_pendingInput.assign(typed.begin() + count, typed.end());
+    *read = control.nInitialChars + count;
     return TRUE;
 }
 

@@ -257,6 +257,8 @@ public:
     // The input console's mode: a line typed while ENABLE_ECHO_INPUT is off does not show.
     DWORD inputMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_MOUSE_INPUT;
     static const wchar_t CtrlC[];
+    // In a typed line, Shift+Tab (a Tab is itself).
+    static const wchar_t ShiftTab = L'\xE000';
     // Ctrl+C pressed while the main thread makes this call to the machine (once), as it may be
     // while a command is busy.
     std::string ctrlCDuringCall;
@@ -433,6 +435,7 @@ protected:
 
 private:
     bool IsConsoleOutput(HANDLE handle) const;
+    BOOL ReadConsoleUntilTab(wchar_t* text, DWORD length, LPDWORD read, CONSOLE_READCONSOLE_CONTROL& control);
     // The control handler's thread, as the system runs it on Ctrl+C: it stops at its first call to
     // the machine until the main thread either waits for a lock or calls the machine too (which
     // is counted, and then waits for the handler to finish), so the two meet the same way each run.
