@@ -106,6 +106,27 @@ Counts RunScript(const std::wstring& command, int lines) {
     return counts;
 }
 
+// Lines typed at the console, after a connection with `rights`.
+Counts RunTyped(const wchar_t* rights, std::wstring line) {
+    FakePlatform fake;
+    FillMachine(fake);
+    fake.inputIsConsole = fake.outputIsConsole = true;
+    fake.typedLines = {std::wstring(L"connect QUORVAN-PC ") + rights, std::move(line)};
+    wchar_t program[] = L"Orvel.exe";
+    wchar_t* argv[] = {program, nullptr};
+    OutputCapture discard;
+    RunOrvel(1, argv);
+    return CountOf(fake);
+}
+
+// What completing a service name costs a typed line: the same line typed whole, and with Tab
+// pressed three times to reach the name.
+Counts CompletionCost(const wchar_t* rights) {
+    const Counts whole = RunTyped(rights, L"query status OrvelBench007");
+    const Counts completed = RunTyped(rights, L"query status OrvelBench00\t\t\t\t\t\t\t\t");
+    return {completed.manager - whole.manager, completed.registry - whole.registry};
+}
+
 struct CountRow {
     const char* what;
     Counts made;
@@ -166,6 +187,11 @@ int wmain() {
     rows.push_back({"script: query status S, per line",
                     {(many.manager - one.manager) / ServiceCount, (many.registry - one.registry) / ServiceCount},
                     {1 + 3, 0}, "prompt: lock status read; open service, one QueryServiceStatusEx, close"});
+
+    rows.push_back({"Tab: service names, per line (rights 5)", CompletionCost(L"5"), {2, 0},
+                    "one enumeration for the whole line, however many Tabs: size query + one page"});
+    rows.push_back({"Tab: service names, per line (rights 1)", CompletionCost(L"1"), {4, 0},
+                    "the same through a handle of its own with the enumeration right: open, 2, close"});
 
     std::printf("%-44s %6s %6s %6s %6s %6s\n", "command (batch: manager open/close included)", "scm", "reg",
                 "scm-min", "reg-min", "ratio");
