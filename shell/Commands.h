@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // help, cmdtree
 int HelpCommand(unsigned long argc, wchar_t** argv);
 void HelpCommandHelp();
@@ -87,6 +89,9 @@ void EnumServiceGroupsHelp();
 void EnumLoadOrderHelp();
 void EnumDependentsHelp();
 void EnumServicesHelp();
+// A service's state in words, as `enum services` lists it and a wait shows it; a value the
+// platform may add later shows as its number.
+std::wstring StateShown(DWORD state);
 
 // create service_object, create service_group, delete service_object, delete service_group
 int CreateSvcObjCommand(unsigned long argc, wchar_t** argv);
