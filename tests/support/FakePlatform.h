@@ -443,7 +443,7 @@ protected:
 
 private:
     bool IsConsoleOutput(HANDLE handle) const;
-    // Puts one character on the console where its cursor stands, and moves the cursor.
+    // Adds one character to consoleText and moves the cursor as the console does.
     void ShowOnConsole(wchar_t c);
     // The control handler's thread, as the system runs it on Ctrl+C: it stops at its first call to
     // the machine until the main thread either waits for a lock or calls the machine too (which

@@ -339,7 +339,8 @@ std::deque<SERVICE_STATUS_PROCESS> PendingFor(DWORD pending, int polls, DWORD se
     return statuses;
 }
 
-// The same, read after a status in `state`, as the pause and the continue read before they ask.
+// The same, after a status in `state`: the one that a pause, a continue or a stop reads before it
+// asks.
 std::deque<SERVICE_STATUS_PROCESS> AskedIn(DWORD state, std::deque<SERVICE_STATUS_PROCESS> statuses) {
     SERVICE_STATUS_PROCESS before = statuses.back();
     before.dwCurrentState = state;
