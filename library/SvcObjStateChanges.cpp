@@ -62,23 +62,80 @@ DWORD WhyNotStarted(const SERVICE_STATUS_PROCESS& status) {
     return status.dwWin32ExitCode != NO_ERROR ? status.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE;
 }
 
+// Where a wait tells the caller how it goes: its progress callback, and the record it passed as
+// the context, if any.
+struct ProgressReceiver {
+    void* context;
+    SVC_PROGRESS_CALLBACK progress;
+};
+
+// Tells the caller's callback, when there is one, how one wait goes: at each poll, and once more
+// when the wait ends if it told anything, so that what the caller shows goes before the next
+// text. `status` is the wait's record of the last status read. Without a callback it reads
+// nothing, not even the clock.
+class WaitReport {
+public:
+    WaitReport(const wchar_t* serviceName, const SERVICE_STATUS_PROCESS& status,
+               const ProgressReceiver& receiver, DWORD start)
+        : m_status(status), m_receiver(receiver), m_start(start), m_record{serviceName, {}, 0, 0, 0} {}
+    ~WaitReport() {
+        if (m_told)
+            Tell(Os().GetTickCount(), true);
+    }
+    WaitReport(const WaitReport&) = delete;
+    WaitReport& operator=(const WaitReport&) = delete;
+
+    // The wait gives up once `bound` ms have passed since `boundStart`.
+    void Poll(DWORD boundStart, DWORD bound) {
+        if (!m_receiver.progress)
+            return;
+        const DWORD now = Os().GetTickCount();
+        m_record.boundMilliseconds = bound;
+        m_record.millisecondsTowardBound = now - boundStart;
+        Tell(now, false);
+        m_told = true;
+    }
+
+private:
+    void Tell(DWORD now, bool ended) {
+        LastErrorKeeper keep;
+        m_record.status = m_status;
+        m_record.waitEnded = ended;
+        if (m_receiver.context)
+            *static_cast<SVC_WAIT_PROGRESS*>(m_receiver.context) = m_record;
+        m_receiver.progress(now - m_start);
+    }
+
+    const SERVICE_STATUS_PROCESS& m_status;
+    ProgressReceiver m_receiver;
+    DWORD m_start;
+    // The bound stays as the last poll saw it.
+    SVC_WAIT_PROGRESS m_record;
+    bool m_told = false;
+};
+
 // Polls until the rule lets go, a read fails, or the service has reported no progress of its
 // checkpoint for its wait hint (at least MinimumProgressTimeout). Each pass sleeps a tenth of the
 // wait hint read in the pass before. Done when the last status read shows the target; otherwise
 // failed with the code of the read that failed, or with the one `shortfall` gives.
-Outcome WaitForState(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD target, WaitRule goesOn,
-                     ShortfallCode shortfall) {
+Outcome WaitForState(SC_HANDLE service, const wchar_t* serviceName, SERVICE_STATUS_PROCESS& status,
+                     DWORD target, WaitRule goesOn, ShortfallCode shortfall,
+                     const ProgressReceiver& receiver) {
     DWORD lastProgress = Os().GetTickCount();
+    WaitReport report(serviceName, status, receiver, lastProgress);
     while (goesOn(status.dwCurrentState, target)) {
         const DWORD oldCheckPoint = status.dwCheckPoint;
         const DWORD pollInterval = status.dwWaitHint / 10;
         // The last successful read did not show the target, or the rule would have let go.
         if (!ReadStatus(service, status))
             return Outcome::Failed;
+        const DWORD bound = std::max(status.dwWaitHint, MinimumProgressTimeout);
         if (status.dwCheckPoint > oldCheckPoint)
             lastProgress = Os().GetTickCount();
-        else if (Os().GetTickCount() - lastProgress >= std::max(status.dwWaitHint, MinimumProgressTimeout))
+        else if (Os().GetTickCount() - lastProgress >= bound)
             break;
+        if (goesOn(status.dwCurrentState, target))
+            report.Poll(lastProgress, bound);
         Os().Sleep(std::clamp(pollInterval, MinimumPollInterval, MaximumPollInterval));
     }
     return status.dwCurrentState == target ? Outcome::Done : FailWith(shortfall(status));
@@ -95,7 +152,8 @@ const RunStateChange PauseChange = {SERVICE_PAUSED, SERVICE_PAUSE_PENDING, SERVI
 const RunStateChange ResumeChange = {SERVICE_RUNNING, SERVICE_CONTINUE_PENDING, SERVICE_CONTROL_CONTINUE};
 
 // A service already on its way to the target is waited for, whatever it accepts meanwhile.
-Outcome ChangeRunState(SC_HANDLE service, const RunStateChange& change) {
+Outcome ChangeRunState(SC_HANDLE service, const wchar_t* serviceName, const RunStateChange& change,
+                       const ProgressReceiver& receiver) {
     SERVICE_STATUS_PROCESS status = {};
     if (!ReadStatus(service, status))
         return Outcome::Failed;
@@ -109,13 +167,15 @@ Outcome ChangeRunState(SC_HANDLE service, const RunStateChange& change) {
     }
     if (!ReadStatus(service, status))
         return status.dwCurrentState == change.target ? Outcome::Done : Outcome::Failed;
-    return WaitForState(service, status, change.target, UntilTarget, RanOutOfTime);
+    return WaitForState(service, serviceName, status, change.target, UntilTarget, RanOutOfTime, receiver);
 }
 
 // The dependent alone: those that depend on it come before it in the list being worked through.
-bool StopDependent(CSvcCtrlMgr& manager, const wchar_t* name, unsigned long timeout, int killOnTimeout) {
+bool StopDependent(CSvcCtrlMgr& manager, const wchar_t* name, unsigned long timeout, int killOnTimeout,
+                   const ProgressReceiver& receiver) {
     const OwnedSvcObj dependent(manager.FindSvcObj(name));
-    return dependent && dependent->Stop(0, timeout, killOnTimeout, 0, nullptr, nullptr) == 1;
+    return dependent &&
+           dependent->Stop(0, timeout, killOnTimeout, 0, receiver.context, receiver.progress) == 1;
 }
 
 // Stops the active dependents one after the other, writing each one's verdict. The platform lists
@@ -123,7 +183,7 @@ bool StopDependent(CSvcCtrlMgr& manager, const wchar_t* name, unsigned long time
 // depend on it: stopping them in that order, each without its own dependents, stops every one of
 // them once.
 void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, unsigned long timeout,
-                          int killOnTimeout) {
+                          int killOnTimeout, const ProgressReceiver& receiver) {
     ENUM_SERVICE_STATUSW* dependents = nullptr;
     unsigned long count = 0;
     const bool listed = service.EnumDependentServicesW(SERVICE_ACTIVE, &dependents, &count);
@@ -134,7 +194,8 @@ void StopActiveDependents(const CSvcObj& service, CSvcCtrlMgr& manager, unsigned
     std::wcout << L"\n\nIl y a " << count << L" d\u00E9pendances actives." << std::endl;
     for (unsigned long i = 0; i < count; ++i) {
         std::wcout << dependents[i].lpServiceName << L" : ";
-        const bool stopped = StopDependent(manager, dependents[i].lpServiceName, timeout, killOnTimeout);
+        const bool stopped =
+            StopDependent(manager, dependents[i].lpServiceName, timeout, killOnTimeout, receiver);
         std::wcout << (stopped ? L"Succ\u00E8s" : L"Echec") << std::endl;
     }
 }
@@ -177,9 +238,12 @@ void EndServiceProcess(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, const 
 // Polls until the service has stopped; false when more than StopTimeout ms have passed. The
 // checkpoint plays no part, and a failed read leaves the record as it was (its code in
 // `readFailure`).
-bool PollUntilStopped(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD& readFailure) {
+bool PollUntilStopped(SC_HANDLE service, const wchar_t* serviceName, SERVICE_STATUS_PROCESS& status,
+                      DWORD& readFailure, const ProgressReceiver& receiver) {
     const DWORD start = Os().GetTickCount();
+    WaitReport report(serviceName, status, receiver, start);
     while (status.dwCurrentState != SERVICE_STOPPED) {
+        report.Poll(start, StopTimeout);
         Os().Sleep(std::clamp(status.dwWaitHint, MinimumStopPollInterval, MaximumStopPollInterval));
         if (!ReadStatus(service, status))
             readFailure = ::GetLastError();
@@ -190,11 +254,11 @@ bool PollUntilStopped(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, DWORD& 
 }
 
 Outcome WaitForStop(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, const CSvcCtrlMgr& manager,
-                    const wchar_t* serviceName, int killOnTimeout) {
+                    const wchar_t* serviceName, int killOnTimeout, const ProgressReceiver& receiver) {
     if (!ReadStatus(service, status))
         return status.dwCurrentState == SERVICE_STOPPED ? Outcome::Done : Outcome::Failed;
     DWORD readFailure = ERROR_SUCCESS;
-    if (!PollUntilStopped(service, status, readFailure) && killOnTimeout)
+    if (!PollUntilStopped(service, serviceName, status, readFailure, receiver) && killOnTimeout)
         EndServiceProcess(service, status, manager, serviceName);
     if (status.dwCurrentState == SERVICE_STOPPED)
         return Outcome::Done;
@@ -205,8 +269,8 @@ Outcome WaitForStop(SC_HANDLE service, SERVICE_STATUS_PROCESS& status, const CSv
 
 } // namespace
 
-int CSvcObj::Start(unsigned long argumentCount, const wchar_t** arguments, unsigned long, void*,
-                   SVC_PROGRESS_CALLBACK) {
+int CSvcObj::Start(unsigned long argumentCount, const wchar_t** arguments, unsigned long, void* context,
+                   SVC_PROGRESS_CALLBACK progress) {
     return WithService(ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS | SERVICE_START,
                        [&](UniqueServiceHandle& service) {
                            if (!Os().StartServiceW(service.get(), argumentCount, arguments))
@@ -215,13 +279,14 @@ int CSvcObj::Start(unsigned long argumentCount, const wchar_t** arguments, unsig
                            SERVICE_STATUS_PROCESS status = {};
                            if (!ReadStatus(service.get(), status))
                                return Outcome::Failed;
-                           return WaitForState(service.get(), status, SERVICE_RUNNING, WhileStartPending,
-                                               WhyNotStarted);
+                           return WaitForState(service.get(), m_lpServiceName, status, SERVICE_RUNNING,
+                                               WhileStartPending, WhyNotStarted, {context, progress});
                        });
 }
 
-int CSvcObj::Stop(int stopDependents, unsigned long timeout, int killOnTimeout, unsigned long, void*,
-                  SVC_PROGRESS_CALLBACK) {
+int CSvcObj::Stop(int stopDependents, unsigned long timeout, int killOnTimeout, unsigned long, void* context,
+                  SVC_PROGRESS_CALLBACK progress) {
+    const ProgressReceiver receiver = {context, progress};
     // The kill reads the failure actions through the same handle.
     const DWORD access = SERVICE_QUERY_STATUS | SERVICE_STOP | (killOnTimeout ? SERVICE_QUERY_CONFIG : 0);
     return WithService(
@@ -239,24 +304,29 @@ int CSvcObj::Stop(int stopDependents, unsigned long timeout, int killOnTimeout, 
                     return FailWith(RefusedControlCode(status.dwCurrentState));
                 // A dependent that does not stop does not keep the service itself from being asked.
                 if (stopDependents)
-                    StopActiveDependents(*this, *m_pSvcCtrlMgr, timeout, killOnTimeout);
+                    StopActiveDependents(*this, *m_pSvcCtrlMgr, timeout, killOnTimeout, receiver);
                 if (!Os().ControlService(service.get(), SERVICE_CONTROL_STOP, AsServiceStatus(status)))
                     return Outcome::Failed;
             }
-            return WaitForStop(service.get(), status, *m_pSvcCtrlMgr, m_lpServiceName, killOnTimeout);
+            return WaitForStop(service.get(), status, *m_pSvcCtrlMgr, m_lpServiceName, killOnTimeout,
+                               receiver);
         });
 }
 
-int CSvcObj::Pause(unsigned long, void*, SVC_PROGRESS_CALLBACK) {
+int CSvcObj::Pause(unsigned long, void* context, SVC_PROGRESS_CALLBACK progress) {
     return WithService(
         ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS | SERVICE_PAUSE_CONTINUE,
-        [&](UniqueServiceHandle& service) { return ChangeRunState(service.get(), PauseChange); });
+        [&](UniqueServiceHandle& service) {
+            return ChangeRunState(service.get(), m_lpServiceName, PauseChange, {context, progress});
+        });
 }
 
-int CSvcObj::Resume(unsigned long, void*, SVC_PROGRESS_CALLBACK) {
+int CSvcObj::Resume(unsigned long, void* context, SVC_PROGRESS_CALLBACK progress) {
     return WithService(
         ManagerHandle(), m_lpServiceName, SERVICE_QUERY_STATUS | SERVICE_PAUSE_CONTINUE,
-        [&](UniqueServiceHandle& service) { return ChangeRunState(service.get(), ResumeChange); });
+        [&](UniqueServiceHandle& service) {
+            return ChangeRunState(service.get(), m_lpServiceName, ResumeChange, {context, progress});
+        });
 }
 
 } // namespace ServicesManagement

@@ -97,6 +97,9 @@ void EnumDependentsHelp();
 void EnumServicesHelp();
 // The kinds and states that enum services takes.
 void EnumServicesWords(std::vector<std::wstring>& words);
+// A service's state in words, as `enum services` lists it and a wait shows it; a value the
+// platform may add later shows as its number.
+std::wstring StateShown(DWORD state);
 
 // create service_object, create service_group, delete service_object, delete service_group
 int CreateSvcObjCommand(unsigned long argc, wchar_t** argv);

@@ -11,8 +11,10 @@
 #include "Memory.h"
 #include "StringFunctions.h"
 #include "UsageText.h"
+#include "WaitProgress.h"
 
 using ServicesManagement::CSvcObj;
+using ServicesManagement::SVC_PROGRESS_CALLBACK;
 
 namespace {
 
@@ -30,28 +32,44 @@ int RunOnService(bool accepted, COMMAND_HELP help, const wchar_t* serviceName, O
     return result;
 }
 
+// The same for a state change, whose long waits show on the console.
+template <typename StateChange>
+int RunStateChange(bool accepted, COMMAND_HELP help, const wchar_t* serviceName, StateChange change) {
+    return RunOnService(accepted, help, serviceName, [&](CSvcObj& object) {
+        WaitProgressLine line;
+        return change(object, line.Context(), line.Callback());
+    });
+}
+
 } // namespace
 
 int StartCommand(unsigned long argc, wchar_t** argv) {
-    return RunOnService(argc >= 1, StartHelp, argv[0], [&](CSvcObj& object) {
-        return object.Start(argc - 1, const_cast<const wchar_t**>(argv + 1), 0, nullptr, nullptr);
-    });
+    return RunStateChange(
+        argc >= 1, StartHelp, argv[0], [&](CSvcObj& object, void* context, SVC_PROGRESS_CALLBACK progress) {
+            return object.Start(argc - 1, const_cast<const wchar_t**>(argv + 1), 0, context, progress);
+        });
 }
 
 // The reason and the comment are accepted for the usage's sake and not used.
 int StopCommand(unsigned long argc, wchar_t** argv) {
-    return RunOnService(argc >= 1 && argc <= 3, StopHelp, argv[0],
-                        [](CSvcObj& object) { return object.Stop(1, 120000, 1, 0, nullptr, nullptr); });
+    return RunStateChange(argc >= 1 && argc <= 3, StopHelp, argv[0],
+                          [](CSvcObj& object, void* context, SVC_PROGRESS_CALLBACK progress) {
+                              return object.Stop(1, 120000, 1, 0, context, progress);
+                          });
 }
 
 int PauseCommand(unsigned long argc, wchar_t** argv) {
-    return RunOnService(argc == 1, PauseHelp, argv[0],
-                        [](CSvcObj& object) { return object.Pause(0, nullptr, nullptr); });
+    return RunStateChange(argc == 1, PauseHelp, argv[0],
+                          [](CSvcObj& object, void* context, SVC_PROGRESS_CALLBACK progress) {
+                              return object.Pause(0, context, progress);
+                          });
 }
 
 int ContinueCommand(unsigned long argc, wchar_t** argv) {
-    return RunOnService(argc == 1, ContinueHelp, argv[0],
-                        [](CSvcObj& object) { return object.Resume(0, nullptr, nullptr); });
+    return RunStateChange(argc == 1, ContinueHelp, argv[0],
+                          [](CSvcObj& object, void* context, SVC_PROGRESS_CALLBACK progress) {
+                              return object.Resume(0, context, progress);
+                          });
 }
 
 // Only checks that the service can be opened: nothing is sent to it.

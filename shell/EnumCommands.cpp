@@ -148,6 +148,27 @@ void EnumDependentsHelp() {
     });
 }
 
+std::wstring StateShown(DWORD state) {
+    switch (state) {
+    case SERVICE_STOPPED:
+        return L"Arrêté";
+    case SERVICE_START_PENDING:
+        return L"Démarrage en cours";
+    case SERVICE_STOP_PENDING:
+        return L"Arrêt en cours";
+    case SERVICE_RUNNING:
+        return L"En cours d'exécution";
+    case SERVICE_CONTINUE_PENDING:
+        return L"Reprise en cours";
+    case SERVICE_PAUSE_PENDING:
+        return L"Mise en pause en cours";
+    case SERVICE_PAUSED:
+        return L"En pause";
+    default:
+        return std::to_wstring(state);
+    }
+}
+
 namespace {
 
 // The first word of `enum services`: which kind of entries, and how the heading names them.
@@ -184,28 +205,6 @@ const Entry* ChoiceNamed(const Entry (&entries)[N], const wchar_t* word) {
         if (StrIComp(entry.word, word) == 0)
             return &entry;
     return nullptr;
-}
-
-// The state in words; a value the platform may add later shows as its number.
-std::wstring StateShown(DWORD state) {
-    switch (state) {
-    case SERVICE_STOPPED:
-        return L"Arrêté";
-    case SERVICE_START_PENDING:
-        return L"Démarrage en cours";
-    case SERVICE_STOP_PENDING:
-        return L"Arrêt en cours";
-    case SERVICE_RUNNING:
-        return L"En cours d'exécution";
-    case SERVICE_CONTINUE_PENDING:
-        return L"Reprise en cours";
-    case SERVICE_PAUSE_PENDING:
-        return L"Mise en pause en cours";
-    case SERVICE_PAUSED:
-        return L"En pause";
-    default:
-        return std::to_wstring(state);
-    }
 }
 
 struct ServiceRow {

@@ -31,8 +31,28 @@ enum ConfigInfoLevel : unsigned long {
     ConfigInfoDelayedAutoStart = 3,
 };
 
-// Never called back; the type of the last argument of the state changes.
+// The progress callback of the state changes: called with the milliseconds waited so far in the
+// wait under way (see Start below).
 typedef void (*SVC_PROGRESS_CALLBACK)(unsigned long);
+
+// How a wait of a state change goes, for its progress callback: passed as the state change's
+// `context` by a caller that wants more than the milliseconds, owned by that caller, and filled by
+// the wait before each call.
+struct SVC_WAIT_PROGRESS {
+    // The service waited for: the one asked for, or the dependent a stop is stopping first. Valid
+    // during the call only.
+    const wchar_t* serviceName;
+    // The last status read.
+    SERVICE_STATUS_PROCESS status;
+    // The wait gives up once millisecondsTowardBound reaches boundMilliseconds. A start, pause or
+    // continue counts from the last move of the checkpoint, toward its wait hint (at least 30000);
+    // a stop counts from its wait's start, toward 30000.
+    unsigned long boundMilliseconds;
+    unsigned long millisecondsTowardBound;
+    // Set on the call that says the wait has ended, whatever its outcome (the bound then as the
+    // last poll saw it); 0 on the others.
+    int waitEnded;
+};
 
 class VELMARIK_API CSvcObj {
 public:
@@ -78,8 +98,9 @@ public:
     // One of OWNER_, GROUP_, DACL_ or SACL_SECURITY_INFORMATION, else ERROR_INVALID_PARAMETER.
     int QuerySecurity(unsigned long securityInformation, void** descriptor) const;
     int SetSecurity(unsigned long securityInformation, void* descriptor);
-    // Stop, pause and continue go through the state changes below; other codes are sent when the
-    // service accepts them (when it does not: 0, with the code the manager gives for the refusal).
+    // Stop, pause and continue go through the state changes below, with `value`, `context` and
+    // `progress`; other codes are sent when the service accepts them (when it does not: 0, with the
+    // code the manager gives for the refusal).
     int Control(unsigned long control, unsigned long value, void* context, SVC_PROGRESS_CALLBACK progress);
     // The rights that Control asks for `control`, besides the status read; 0 for stop, pause and
     // continue, whose waits work on a handle of their own. For FindSvcObj's `operationAccess`.
@@ -90,12 +111,21 @@ public:
     // and the last-error value says why: the platform's code, the manager's code for a control the
     // service does not take now, ERROR_SERVICE_REQUEST_TIMEOUT for a wait that ran out, and for a
     // start that ended stopped the service's own exit code (ERROR_SERVICE_NOT_ACTIVE when it gave
-    // none). The last three arguments are not used.
+    // none).
+    //
+    // Progress: when `progress` is not null, each wait calls it at every poll while the service is
+    // still on its way, with the milliseconds waited so far in that wait (from 0, growing), and once
+    // more when a wait that called it ends, before the state change writes anything else, so that
+    // what the caller shows of the wait can go first. When `context` is not null too, it points at
+    // the caller's SVC_WAIT_PROGRESS, filled before each call (waitEnded set on the last one). The
+    // callback's effect on the last-error value is undone. `value` is not used; without a callback
+    // `context` is not used either, and the state change makes the same platform calls.
     int Start(unsigned long argumentCount, const wchar_t** arguments, unsigned long value, void* context,
               SVC_PROGRESS_CALLBACK progress);
     // Stops the active dependents, direct or not, first when `stopDependents` is set (each once,
     // reporting each), and ends the service's process after a time-out when `killOnTimeout` is set
-    // and the manager is connected to this machine. `timeout` is handed on to the dependents' stops.
+    // and the manager is connected to this machine. `timeout`, `context` and `progress` are handed
+    // on to the dependents' stops, whose waits are reported as the service's own.
     int Stop(int stopDependents, unsigned long timeout, int killOnTimeout, unsigned long value, void* context,
              SVC_PROGRESS_CALLBACK progress);
     int Pause(unsigned long value, void* context, SVC_PROGRESS_CALLBACK progress);

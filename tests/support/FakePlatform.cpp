@@ -429,10 +429,55 @@ BOOL FakePlatform::WriteConsoleW(HANDLE console, const VOID* text, DWORD length,
         const bool low = c >= 0xDC00 && c <= 0xDFFF;
         const bool pairedHigh = high && i + 1 < length && characters[i + 1] >= 0xDC00 && characters[i + 1] <= 0xDFFF;
         const bool pairedLow = low && i > 0 && characters[i - 1] >= 0xD800 && characters[i - 1] <= 0xDBFF;
-        consoleText += (high && !pairedHigh) || (low && !pairedLow) ? L'\xFFFD' : c;
+        ShowOnConsole((high && !pairedHigh) || (low && !pairedLow) ? L'\xFFFD' : c);
     }
     *written = length;
     return TRUE;
+}
+
+// Processed output (the ENABLE_PROCESSED_OUTPUT and ENABLE_WRAP_AT_EOL_OUTPUT modes of
+// SetConsoleMode's page): backspace, carriage return and line feed move the cursor, and a line
+// that reaches the last cell goes on at the start of the next.
+void FakePlatform::ShowOnConsole(wchar_t c) {
+    consoleText += c;
+    switch (c) {
+    case L'\b':
+        cursor.X = static_cast<SHORT>(std::max(cursor.X - 1, 0));
+        break;
+    case L'\r':
+    case L'\n':
+        cursor.X = 0;
+        break;
+    default:
+        cursor.X = static_cast<SHORT>(cursor.X + 1 < screenSize.X ? cursor.X + 1 : 0);
+    }
+}
+
+std::wstring FakePlatform::ConsoleShows() const {
+    std::wstring shown;
+    std::wstring line;
+    size_t column = 0;
+    auto endLine = [&] {
+        line.erase(line.find_last_not_of(L' ') + 1);
+        shown += line;
+        line.clear();
+        column = 0;
+    };
+    for (wchar_t c : consoleText) {
+        if (c == L'\b') {
+            column -= column > 0 ? 1 : 0;
+        } else if (c == L'\r') {
+            column = 0;
+        } else if (c == L'\n') {
+            endLine();
+            shown += L'\n';
+        } else {
+            line.resize(std::max(line.size(), column + 1), L' ');
+            line[column++] = c;
+        }
+    }
+    endLine();
+    return shown;
 }
 
 // ReadConsole with line, processed and echo input (GetConsoleMode's page): a read returns once
@@ -462,7 +507,8 @@ BOOL FakePlatform::ReadConsoleW(HANDLE console, LPVOID text, DWORD length, LPDWO
         m_pendingInput.push_back(L'\r');
         m_pendingInput.push_back(L'\n');
         if (inputMode & ENABLE_ECHO_INPUT)
-            consoleText += line + L"\r\n";
+            for (wchar_t c : line + L"\r\n")
+                ShowOnConsole(c);
     }
     const DWORD count = static_cast<DWORD>(std::min<size_t>(length, m_pendingInput.size()));
     std::copy(m_pendingInput.begin(), m_pendingInput.begin() + count, static_cast<wchar_t*>(text));
@@ -485,7 +531,8 @@ BOOL FakePlatform::ReadConsoleUntilTab(wchar_t* text, DWORD length, LPDWORD read
     std::wstring typed = keys.substr(0, tab);
     control.dwControlKeyState = 0;
     if (inputMode & ENABLE_ECHO_INPUT)
-        consoleText += typed + (tab == std::wstring::npos ? L"\r\n" : L"");
+        for (wchar_t c : typed + (tab == std::wstring::npos ? L"\r\n" : L""))
+            ShowOnConsole(c);
     if (tab == std::wstring::npos) {
         typed += L"\r\n";
     } else {

@@ -267,7 +267,17 @@ public:
     int callsBesideControlHandler = 0;
     COORD screenSize = {80, 25};
     DWORD filledCells = 0;
+    // Where the console's cursor stands. A write moves its column as the console does with
+    // processed output: a character one cell on (to the next line's start past the last cell), a
+    // backspace one back (never past the line's start), a carriage return or a line feed to the
+    // line's start. The line it stands on is not followed.
     COORD cursor = {5, 5};
+    // What the console shows once consoleText has reached it, as lines that end with a line feed
+    // (the last one with whatever follows): a backspace moves one cell back on its line, a
+    // character takes the cell under the cursor, a carriage return goes back to the line's start;
+    // cells never written and blanks at the end of a line show as nothing. The first line starts
+    // at the left edge, and lines longer than the screen stay one line here.
+    std::wstring ConsoleShows() const;
 
     // Every change asked of the machines, refused ones included, in order.
     std::vector<LedgerEntry> ledger;
@@ -436,6 +446,8 @@ protected:
 private:
     bool IsConsoleOutput(HANDLE handle) const;
     BOOL ReadConsoleUntilTab(wchar_t* text, DWORD length, LPDWORD read, CONSOLE_READCONSOLE_CONTROL& control);
+    // Adds one character to consoleText and moves the cursor as the console does.
+    void ShowOnConsole(wchar_t c);
     // The control handler's thread, as the system runs it on Ctrl+C: it stops at its first call to
     // the machine until the main thread either waits for a lock or calls the machine too (which
     // is counted, and then waits for the handler to finish), so the two meet the same way each run.

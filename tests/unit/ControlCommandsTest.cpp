@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 
 #include "CommandFixture.h"
@@ -325,6 +326,125 @@ TEST_F(ControlCommandsTest, StopUsageCarriesTheWholeReasonTable) {
               std::wstring::npos);
     EXPECT_EQ(usage.find(L"\n           21 "), std::wstring::npos);
     EXPECT_EQ(std::count(usage.begin(), usage.end(), L'\n'), 61);
+}
+
+// A service that stays pending for `polls` status reads of its wait, its checkpoint moving at
+// each, then settles in `settled`; the first status is the one read before the wait.
+std::deque<SERVICE_STATUS_PROCESS> PendingFor(DWORD pending, int polls, DWORD settled) {
+    std::deque<SERVICE_STATUS_PROCESS> statuses;
+    const DWORD accepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+    for (DWORD checkPoint = 1; checkPoint <= static_cast<DWORD>(polls) + 1; ++checkPoint)
+        statuses.push_back({SERVICE_WIN32_OWN_PROCESS, pending, accepted, 0, 0, checkPoint, 1000, 4300, 0});
+    statuses.push_back({SERVICE_WIN32_OWN_PROCESS, settled, accepted, 0, 0, 0, 0, 4300, 0});
+    return statuses;
+}
+
+// The same, after a status in `state`: the one that a pause, a continue or a stop reads before it
+// asks.
+std::deque<SERVICE_STATUS_PROCESS> AskedIn(DWORD state, std::deque<SERVICE_STATUS_PROCESS> statuses) {
+    SERVICE_STATUS_PROCESS before = statuses.back();
+    before.dwCurrentState = state;
+    statuses.push_front(before);
+    return statuses;
+}
+
+// A wait of more than a second shows one line on the console, where the cursor stands (after
+// a dependent's name in a stop), cut to the room left on the console's line, changed at each poll
+// and wiped at the end: the console then shows what redirected output receives, and that never
+// receives the line. A shorter wait draws nothing.
+TEST_F(ControlCommandsTest, LongWaitsShowALineOnTheConsoleOnly) {
+    FakeService& beta = fake.AddService(L"Beta");
+    beta.dependencies = {L"Alpha"};
+    const std::wstring stopReport = L"\n\nIl y a 1 d\u00E9pendances actives.\nBeta : Succ\u00E8s\n\n";
+    const DWORD accepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+    const SERVICE_STATUS_PROCESS stopped = {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0, 0, 0};
+    const struct {
+        const char* label;
+        const wchar_t* line;
+        DWORD state;
+        std::deque<SERVICE_STATUS_PROCESS> alpha;
+        std::deque<SERVICE_STATUS_PROCESS> beta;
+        short width;
+        std::wstring output;
+        // What the console shows at the first clock reading from this tick on (0: not looked at,
+        // and nothing drawn).
+        DWORD lookedAt;
+        std::wstring midway;
+    } cases[] = {
+        {"a start polled for 1 s",
+         L"start Alpha",
+         SERVICE_STOPPED,
+         PendingFor(SERVICE_START_PENDING, 6, SERVICE_RUNNING),
+         {},
+         80,
+         L"\n",
+         0,
+         L""},
+        {"a start polled for 2 s",
+         L"start Alpha",
+         SERVICE_STOPPED,
+         PendingFor(SERVICE_START_PENDING, 11, SERVICE_RUNNING),
+         {},
+         80,
+         L"\n",
+         1600,
+         L"Alpha : D\u00E9marrage en cours, 1 s sur 31 s, point de contr\u00F4le 9"},
+        {"a pause",
+         L"pause Alpha",
+         SERVICE_RUNNING,
+         AskedIn(SERVICE_RUNNING, PendingFor(SERVICE_PAUSE_PENDING, 11, SERVICE_PAUSED)),
+         {},
+         80,
+         L"\n",
+         1600,
+         L"Alpha : Mise en pause en cours, 1 s sur 31 s, point de contr\u00F4le 9"},
+        {"a continue",
+         L"continue Alpha",
+         SERVICE_PAUSED,
+         AskedIn(SERVICE_PAUSED, PendingFor(SERVICE_CONTINUE_PENDING, 11, SERVICE_RUNNING)),
+         {},
+         80,
+         L"\n",
+         1600,
+         L"Alpha : Reprise en cours, 1 s sur 31 s, point de contr\u00F4le 9"},
+        {"a dependent's stop on a narrow console",
+         L"stop Alpha",
+         SERVICE_RUNNING,
+         {},
+         AskedIn(SERVICE_RUNNING, PendingFor(SERVICE_STOP_PENDING, 3, SERVICE_STOPPED)),
+         40,
+         stopReport,
+         2500,
+         L"\n\nIl y a 1 d\u00E9pendances actives.\nBeta : Beta : Arr\u00EAt en cours, 2 s sur 3"},
+    };
+    for (const auto& c : cases)
+        for (const bool console : {false, true}) {
+            SCOPED_TRACE(c.label + std::string(console ? ", console" : ", redirected"));
+            FakeService& alpha = *fake.FindService(L"Alpha");
+            alpha.status = {SERVICE_WIN32_OWN_PROCESS, c.state, accepted, 0, 0, 0, 0, 4300, 0};
+            alpha.scriptedStatuses = c.alpha;
+            FakeService& dependent = *fake.FindService(L"Beta");
+            dependent.status = c.beta.empty() ? stopped : c.beta.front();
+            dependent.scriptedStatuses = c.beta;
+            fake.outputIsConsole = console;
+            fake.consoleText.clear();
+            fake.screenSize = {c.width, 25};
+            fake.tick = 0;
+            std::wstring midway;
+            if (c.lookedAt)
+                fake.timedEvents = {{c.lookedAt, [&] { midway = fake.ConsoleShows(); }}};
+            const CommandOutcome outcome = RunCommandLine(c.line);
+            fake.timedEvents.clear();
+            EXPECT_EQ(outcome.result, 1);
+            if (console) {
+                EXPECT_EQ(fake.ConsoleShows(), c.output);
+                EXPECT_EQ(midway, c.midway);
+                EXPECT_EQ(fake.consoleText.find(L'\b') != std::wstring::npos, !c.midway.empty()) << "drawn";
+            } else {
+                EXPECT_EQ(outcome.out, c.output);
+                EXPECT_EQ(fake.consoleText, L"");
+            }
+        }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "FakePlatform.h"
@@ -76,6 +77,50 @@ struct Machine {
     CService service;
 };
 
+// What a wait told its progress callback at one call: the milliseconds, then the record's service,
+// state, checkpoint, bound, milliseconds toward the bound and end mark.
+using Told = std::tuple<unsigned long, std::wstring, DWORD, DWORD, unsigned long, unsigned long, int>;
+
+// The progress callback of the tests and the record it is given. Each call spoils the last-error
+// value, which the state change must undo.
+class ProgressRecorder {
+public:
+    ProgressRecorder() { s_current = this; }
+    ~ProgressRecorder() { s_current = nullptr; }
+    ProgressRecorder(const ProgressRecorder&) = delete;
+    ProgressRecorder& operator=(const ProgressRecorder&) = delete;
+
+    static void Callback(unsigned long waited) { s_current->Record(waited); }
+
+    SVC_WAIT_PROGRESS record = {};
+    std::vector<unsigned long> waits;
+    std::vector<Told> told;
+
+private:
+    void Record(unsigned long waited) {
+        waits.push_back(waited);
+        told.emplace_back(waited, record.serviceName ? record.serviceName : L"", record.status.dwCurrentState,
+                          record.status.dwCheckPoint, record.boundMilliseconds,
+                          record.millisecondsTowardBound, record.waitEnded);
+        ::SetLastError(ERROR_GEN_FAILURE);
+    }
+
+    static ProgressRecorder* s_current;
+};
+ProgressRecorder* ProgressRecorder::s_current = nullptr;
+
+// A state change made either without a callback, as before, or with the recorder's.
+class Reporting {
+public:
+    explicit Reporting(bool on) : m_on(on) {}
+    void* Context() { return m_on ? &m_recorder.record : nullptr; }
+    SVC_PROGRESS_CALLBACK Callback() const { return m_on ? ProgressRecorder::Callback : nullptr; }
+
+private:
+    bool m_on;
+    ProgressRecorder m_recorder;
+};
+
 using StateChangesTest = ::testing::Test;
 
 TEST_F(StateChangesTest, StartWaitsWhileTheServiceMakesProgress) {
@@ -108,19 +153,23 @@ TEST_F(StateChangesTest, StartWaitsWhileTheServiceMakesProgress) {
         {"a read fails while waiting", {pending, pending}, 0, 3, 0, Denied, Sleeps(1, 200)},
     };
     const wchar_t* arguments[] = {L"-v", L"name=\"a b\""};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        Machine machine(c.statuses);
-        machine.fake.tick = c.startTick;
-        if (c.failingRead)
-            machine.fake.FailCall("QueryServiceStatusEx", ERROR_ACCESS_DENIED, c.failingRead);
-        ::SetLastError(Marker);
-        EXPECT_EQ(machine.service.Start(2, arguments, 0, nullptr, nullptr), c.result);
-        EXPECT_EQ(::GetLastError(), c.error ? c.error : Marker);
-        EXPECT_EQ(machine.fake.sleeps, c.sleeps);
-        EXPECT_EQ(machine.fake.serviceOpenings, std::vector<DWORD>{SERVICE_QUERY_STATUS | SERVICE_START});
-        EXPECT_EQ(machine.spooler.startArguments, (std::vector<std::wstring>{L"-v", L"name=\"a b\""}));
-    }
+    // A progress callback changes nothing of what the start does.
+    for (const auto& c : cases)
+        for (const bool reported : {false, true}) {
+            SCOPED_TRACE(c.label + std::string(reported ? ", reported" : ""));
+            Machine machine(c.statuses);
+            machine.fake.tick = c.startTick;
+            if (c.failingRead)
+                machine.fake.FailCall("QueryServiceStatusEx", ERROR_ACCESS_DENIED, c.failingRead);
+            Reporting reporting(reported);
+            ::SetLastError(Marker);
+            EXPECT_EQ(machine.service.Start(2, arguments, 0, reporting.Context(), reporting.Callback()),
+                      c.result);
+            EXPECT_EQ(::GetLastError(), c.error ? c.error : Marker);
+            EXPECT_EQ(machine.fake.sleeps, c.sleeps);
+            EXPECT_EQ(machine.fake.serviceOpenings, std::vector<DWORD>{SERVICE_QUERY_STATUS | SERVICE_START});
+            EXPECT_EQ(machine.spooler.startArguments, (std::vector<std::wstring>{L"-v", L"name=\"a b\""}));
+        }
 
     // A code left from before is no answer of the start's: the service is still waited for.
     Machine machine({pending, Status(SERVICE_RUNNING, 0)});
@@ -171,19 +220,24 @@ TEST_F(StateChangesTest, PauseAndContinueWaitUntilTheTargetState) {
         {"each poll from the wait hint read before it", false, {paused, continuing, continuing, running}, 0, 1, 0,
          {SERVICE_CONTROL_CONTINUE}, Sleeps(2, 4000)},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        Machine machine(c.statuses);
-        if (c.controlFailure)
-            machine.fake.FailCall("ControlService", c.controlFailure);
-        ::SetLastError(Marker);
-        CSvcObj& service = machine.service;
-        EXPECT_EQ(c.pause ? service.Pause(0, nullptr, nullptr) : service.Resume(0, nullptr, nullptr), c.result);
-        EXPECT_EQ(::GetLastError(), c.error ? c.error : Marker);
-        EXPECT_EQ(machine.spooler.controlsReceived, c.controls);
-        EXPECT_EQ(machine.fake.sleeps, c.sleeps);
-        EXPECT_EQ(machine.fake.serviceOpenings, std::vector<DWORD>{SERVICE_QUERY_STATUS | SERVICE_PAUSE_CONTINUE});
-    }
+    for (const auto& c : cases)
+        for (const bool reported : {false, true}) {
+            SCOPED_TRACE(c.label + std::string(reported ? ", reported" : ""));
+            Machine machine(c.statuses);
+            if (c.controlFailure)
+                machine.fake.FailCall("ControlService", c.controlFailure);
+            Reporting reporting(reported);
+            ::SetLastError(Marker);
+            CSvcObj& service = machine.service;
+            EXPECT_EQ(c.pause ? service.Pause(0, reporting.Context(), reporting.Callback())
+                              : service.Resume(0, reporting.Context(), reporting.Callback()),
+                      c.result);
+            EXPECT_EQ(::GetLastError(), c.error ? c.error : Marker);
+            EXPECT_EQ(machine.spooler.controlsReceived, c.controls);
+            EXPECT_EQ(machine.fake.sleeps, c.sleeps);
+            EXPECT_EQ(machine.fake.serviceOpenings,
+                      std::vector<DWORD>{SERVICE_QUERY_STATUS | SERVICE_PAUSE_CONTINUE});
+        }
 }
 
 TEST_F(StateChangesTest, StopWaitsAFixedTimeAndEndsTheProcessOfALocalServiceThatHangs) {
@@ -239,24 +293,30 @@ TEST_F(StateChangesTest, StopWaitsAFixedTimeAndEndsTheProcessOfALocalServiceThat
          Sleeps(11, 3000), false},
         {"the control fails", {running}, 1, nullptr, "ControlService", 1, 0, Denied, {}, {}, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        Machine machine(c.statuses, c.machine);
-        machine.fake.tick = NearTheWrap;
-        if (c.failing)
-            machine.fake.FailCall(c.failing, ERROR_ACCESS_DENIED, c.firstFailing, 1000);
-        OutputCapture capture;
-        ::SetLastError(Marker);
-        EXPECT_EQ(machine.service.Stop(1, 120000, c.killOnTimeout, 0, nullptr, nullptr), c.result);
-        EXPECT_EQ(::GetLastError(), c.error ? c.error : Marker);
-        EXPECT_EQ(machine.spooler.controlsReceived, c.controls);
-        EXPECT_EQ(machine.fake.sleeps, c.sleeps);
-        EXPECT_EQ(machine.fake.terminatedProcesses, (c.killed ? Terminations{{ProcessId, 1}} : Terminations{}));
-        // The kill reads the failure actions through the stop's handle.
-        EXPECT_EQ(machine.fake.serviceOpenings.at(0),
-                  static_cast<DWORD>(SERVICE_QUERY_STATUS | SERVICE_STOP | (c.killOnTimeout ? SERVICE_QUERY_CONFIG : 0)));
-        EXPECT_FALSE(machine.fake.IsPrivilegeEnabled(L"SeDebugPrivilege")) << "the token is as it was";
-    }
+    for (const auto& c : cases)
+        for (const bool reported : {false, true}) {
+            SCOPED_TRACE(c.label + std::string(reported ? ", reported" : ""));
+            Machine machine(c.statuses, c.machine);
+            machine.fake.tick = NearTheWrap;
+            if (c.failing)
+                machine.fake.FailCall(c.failing, ERROR_ACCESS_DENIED, c.firstFailing, 1000);
+            OutputCapture capture;
+            Reporting reporting(reported);
+            ::SetLastError(Marker);
+            EXPECT_EQ(machine.service.Stop(1, 120000, c.killOnTimeout, 0, reporting.Context(),
+                                           reporting.Callback()),
+                      c.result);
+            EXPECT_EQ(::GetLastError(), c.error ? c.error : Marker);
+            EXPECT_EQ(machine.spooler.controlsReceived, c.controls);
+            EXPECT_EQ(machine.fake.sleeps, c.sleeps);
+            EXPECT_EQ(machine.fake.terminatedProcesses,
+                      (c.killed ? Terminations{{ProcessId, 1}} : Terminations{}));
+            // The kill reads the failure actions through the stop's handle.
+            EXPECT_EQ(machine.fake.serviceOpenings.at(0),
+                      static_cast<DWORD>(SERVICE_QUERY_STATUS | SERVICE_STOP |
+                                         (c.killOnTimeout ? SERVICE_QUERY_CONFIG : 0)));
+            EXPECT_FALSE(machine.fake.IsPrivilegeEnabled(L"SeDebugPrivilege")) << "the token is as it was";
+        }
 }
 
 // The kill ends the named service's process only: never one that hosts other active services,
@@ -432,6 +492,114 @@ TEST_F(StateChangesTest, StopReportsTheActiveDependentsItStopsFirst) {
     EXPECT_EQ(machine.service.Stop(1, 120000, 1, 0, nullptr, nullptr), 1);
     EXPECT_EQ(machine.fake.FindService(L"Spooler")->status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(capture.Out(), L"") << "no report without active dependents";
+}
+
+// Each wait tells the callback at every poll while the service is on its way, with the
+// milliseconds of that wait, and once more when a wait that told anything ends; the record names
+// the service waited for (a dependent that a stop stops first included), its last status and the
+// bound after which the wait gives up. Without a record the callback gets the same milliseconds.
+TEST_F(StateChangesTest, WaitsTellTheirProgressToTheCallback) {
+    using Change = std::function<int(CSvcObj&, void*, SVC_PROGRESS_CALLBACK)>;
+    const Change start = [](CSvcObj& s, void* context, SVC_PROGRESS_CALLBACK progress) {
+        return s.Start(0, nullptr, 0, context, progress);
+    };
+    const Change stop = [](CSvcObj& s, void* context, SVC_PROGRESS_CALLBACK progress) {
+        return s.Stop(1, 120000, 1, 0, context, progress);
+    };
+    const Change pause = [](CSvcObj& s, void* context, SVC_PROGRESS_CALLBACK progress) {
+        return s.Pause(0, context, progress);
+    };
+    const Change resume = [](CSvcObj& s, void* context, SVC_PROGRESS_CALLBACK progress) {
+        return s.Resume(0, context, progress);
+    };
+    const Change continueByControl = [](CSvcObj& s, void* context, SVC_PROGRESS_CALLBACK progress) {
+        return s.Control(SERVICE_CONTROL_CONTINUE, 0, context, progress);
+    };
+    const DWORD starting = SERVICE_START_PENDING;
+    const DWORD stopping = SERVICE_STOP_PENDING;
+    const DWORD running = SERVICE_RUNNING;
+    const DWORD stopped = SERVICE_STOPPED;
+    auto slowDependent = [](Machine& machine) {
+        FakeService& dependent = machine.fake.AddService(L"A");
+        dependent.dependencies = {L"Spooler"};
+        dependent.status = Status(SERVICE_RUNNING, Stop);
+        dependent.scriptedStatuses = {dependent.status, Status(SERVICE_STOP_PENDING, Stop, 1, 1000),
+                                      Status(SERVICE_STOPPED, 0)};
+        // Adding a service may move the others: Spooler is found again.
+        machine.fake.FindService(L"Spooler")->status = Status(SERVICE_RUNNING, Stop);
+    };
+    const struct {
+        const char* label;
+        Change change;
+        std::deque<SERVICE_STATUS_PROCESS> statuses;
+        std::function<void(Machine&)> arrange;
+        std::vector<Told> told;
+    } cases[] = {
+        {"a start whose checkpoint moves, then stalls",
+         start,
+         {Status(starting, 0, 1, 2000), Status(starting, 0, 2, 2000), Status(starting, 0, 2, 2000),
+          Status(starting, 0, 2, 2000), Status(running, Stop)},
+         nullptr,
+         {{0, L"Spooler", starting, 2, 30000, 0, 0},
+          {200, L"Spooler", starting, 2, 30000, 200, 0},
+          {400, L"Spooler", starting, 2, 30000, 400, 0},
+          {800, L"Spooler", running, 0, 30000, 400, 1}}},
+        {"a pause with a wait hint beyond 30 s",
+         pause,
+         {Status(running, PauseContinue), Status(SERVICE_PAUSE_PENDING, PauseContinue, 1, 40000),
+          Status(SERVICE_PAUSE_PENDING, PauseContinue, 1, 40000), Status(SERVICE_PAUSED, PauseContinue)},
+         nullptr,
+         {{0, L"Spooler", SERVICE_PAUSE_PENDING, 1, 40000, 0, 0},
+          {8000, L"Spooler", SERVICE_PAUSED, 0, 40000, 0, 1}}},
+        {"a continue sent by control",
+         continueByControl,
+         {Status(SERVICE_PAUSED, PauseContinue), Status(SERVICE_CONTINUE_PENDING, PauseContinue, 1, 0),
+          Status(SERVICE_CONTINUE_PENDING, PauseContinue, 2, 0), Status(running, PauseContinue)},
+         nullptr,
+         {{0, L"Spooler", SERVICE_CONTINUE_PENDING, 2, 30000, 0, 0},
+          {400, L"Spooler", running, 0, 30000, 0, 1}}},
+        {"a continue over at the first poll tells nothing",
+         resume,
+         {Status(SERVICE_PAUSED, PauseContinue), Status(SERVICE_CONTINUE_PENDING, PauseContinue),
+          Status(running, PauseContinue)},
+         nullptr,
+         {}},
+        {"a stop, counted from its wait's start",
+         stop,
+         {Status(running, Stop), Status(stopping, Stop, 3, 1000), Status(stopping, Stop, 3, 1000),
+          Status(stopped, 0)},
+         nullptr,
+         {{0, L"Spooler", stopping, 3, 30000, 0, 0},
+          {1000, L"Spooler", stopping, 3, 30000, 1000, 0},
+          {2000, L"Spooler", stopped, 0, 30000, 1000, 1}}},
+        {"a stop that waits for a dependent first",
+         stop,
+         {},
+         slowDependent,
+         {{0, L"A", stopping, 1, 30000, 0, 0}, {1000, L"A", stopped, 0, 30000, 0, 1}}},
+    };
+    for (const auto& c : cases)
+        for (const bool withRecord : {true, false}) {
+            SCOPED_TRACE(c.label + std::string(withRecord ? "" : ", without a record"));
+            Machine machine(c.statuses);
+            if (c.arrange)
+                c.arrange(machine);
+            OutputCapture capture;
+            ProgressRecorder recorder;
+            ::SetLastError(Marker);
+            EXPECT_EQ(c.change(machine.service, withRecord ? &recorder.record : nullptr,
+                               ProgressRecorder::Callback),
+                      1);
+            EXPECT_EQ(::GetLastError(), Marker);
+            std::vector<unsigned long> waits;
+            for (const Told& told : c.told)
+                waits.push_back(std::get<0>(told));
+            EXPECT_EQ(recorder.waits, waits);
+            if (withRecord)
+                EXPECT_EQ(recorder.told, c.told);
+            else
+                EXPECT_EQ(recorder.record.serviceName, nullptr) << "no record to fill";
+        }
 }
 
 } // namespace
