@@ -66,8 +66,16 @@ UniqueKernelHandle StartDetached(std::wstring commandLine, const std::wstring& p
     startup.hStdError = error;
     PROCESS_INFORMATION process = {};
     // DETACHED_PROCESS: no console at all, so nothing the program writes can bypass the pipes.
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
-                        nullptr, &startup, &process)) {
+    // Under load, Wine now and then fails a start with ERROR_INTERNAL_ERROR before the program
+    // runs at all: that is tried again, a few times, and is no result of the program's.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS,
+                                 nullptr, nullptr, &startup, &process);
+        if (started || GetLastError() != ERROR_INTERNAL_ERROR)
+            break;
+    }
+    if (!started) {
         ADD_FAILURE() << "cannot start " << testing::PrintToString(program) << ", error " << GetLastError();
         return UniqueKernelHandle();
     }
