@@ -102,3 +102,12 @@ int SplitCommandLine(const wchar_t* separators, const wchar_t* rawAfter, const w
     *words = block;
     return 1;
 }
+
+std::vector<std::wstring> CommandLineWords(const std::wstring& line) {
+    unsigned long count = 0;
+    wchar_t** words = nullptr;
+    SplitCommandLine(L" \t", L"=", line.c_str(), &count, &words);
+    const std::vector<std::wstring> split(words, words + count);
+    MemRelease(words);
+    return split;
+}

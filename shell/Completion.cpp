@@ -80,16 +80,6 @@ std::vector<std::wstring> Matching(const std::vector<std::wstring>& words, const
     return matching;
 }
 
-// The words that split `text` as the loop splits a line.
-std::vector<std::wstring> WordsOf(const std::wstring& text) {
-    unsigned long count = 0;
-    wchar_t** words = nullptr;
-    SplitCommandLine(L" \t", L"=", text.c_str(), &count, &words);
-    const std::vector<std::wstring> split(words, words + count);
-    MemRelease(words);
-    return split;
-}
-
 // Where a walk of the tree stops before the word being completed: in a group, at a command with
 // some of its words typed, or nowhere when a word names nothing.
 // A path named after `help` ends at its command: what follows takes no completion.
@@ -173,7 +163,7 @@ std::wstring LineCompletion::LineWith(size_t candidate) const {
 
 std::vector<std::wstring> LineCompletion::CandidatesAfter(const std::wstring& head,
                                                           const std::wstring& prefix) {
-    const std::vector<std::wstring> typed = WordsOf(head);
+    const std::vector<std::wstring> typed = CommandLineWords(head);
     const TreePlace place = Walk(typed.begin(), typed.end(), false);
     if (!place.command)
         return place.group ? Matching(WordsOfGroup(*place.group), prefix) : std::vector<std::wstring>();

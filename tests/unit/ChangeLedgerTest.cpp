@@ -26,7 +26,6 @@
 #include "Connections.h"
 #include "FakePlatform.h"
 #include "LedgerRules.h"
-#include "Memory.h"
 #include "ServiceGroups.h"
 #include "StandardStreams.h"
 
@@ -201,15 +200,6 @@ private:
     std::vector<Kind> m_kinds;
     int m_totalWeight = 0;
 };
-
-std::vector<std::wstring> WordsOf(const std::wstring& line) {
-    unsigned long count = 0;
-    wchar_t** words = nullptr;
-    SplitCommandLine(L" \t", L"=", line.c_str(), &count, &words);
-    const std::vector<std::wstring> split(words, words + count);
-    MemRelease(words);
-    return split;
-}
 
 std::wstring Lower(std::wstring text) {
     for (wchar_t& c : text)
@@ -432,7 +422,7 @@ TEST(LedgerRulesTest, EachRuleCatchesWhatItGuardsAgainst) {
         SCOPED_TRACE(Narrow(c.line));
         LedgerRules rules;
         std::set<std::string> found;
-        for (const Violation& violation : rules.Check(WordsOf(c.line), c.start, LineEvents(), c.entries))
+        for (const Violation& violation : rules.Check(CommandLineWords(c.line), c.start, LineEvents(), c.entries))
             found.insert(violation.rule);
         EXPECT_EQ(found, *c.rule ? std::set<std::string>{c.rule} : std::set<std::string>());
     }
@@ -444,15 +434,15 @@ TEST(LedgerRulesTest, TheLockEndsWithItsConnection) {
     LedgerEntry lock = Change("LockServiceDatabase", L"SRV1", L"SRV1", 77);
     for (bool unlocked : {true, false}) {
         LedgerRules rules;
-        EXPECT_TRUE(rules.Check(WordsOf(L"lock on"), start, LineEvents(), {lock}).empty());
+        EXPECT_TRUE(rules.Check(CommandLineWords(L"lock on"), start, LineEvents(), {lock}).empty());
         std::vector<LedgerEntry> closing;
         if (unlocked)
             closing.push_back(Change("UnlockServiceDatabase", L"SRV1", L"SRV1", 77));
-        const std::vector<Violation> found = rules.Check(WordsOf(L"cc 1"), start, LineEvents(), closing);
+        const std::vector<Violation> found = rules.Check(CommandLineWords(L"cc 1"), start, LineEvents(), closing);
         EXPECT_EQ(found.size(), unlocked ? 0u : 1u);
         std::set<std::string> retaken;
         for (const Violation& violation :
-             rules.Check(WordsOf(L"enum service_group"), start, LineEvents(), {lock}))
+             rules.Check(CommandLineWords(L"enum service_group"), start, LineEvents(), {lock}))
             retaken.insert(violation.rule);
         EXPECT_EQ(retaken.count("the lock was taken by a line that does not take it"), 1u)
             << "only the holder's lock is taken again around the registry's attachment";
@@ -482,7 +472,7 @@ protected:
 
     void RunAndCheck(unsigned seed, int number, LineMaker& lines) {
         const std::wstring line = lines.Next();
-        const std::vector<std::wstring> words = WordsOf(line);
+        const std::vector<std::wstring> words = CommandLineWords(line);
         const int outagesBefore = m_outages;
         ShowPrompt();
         const LineStart start = Snapshot();
