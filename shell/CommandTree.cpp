@@ -8,7 +8,8 @@
 #include "ConsoleOutput.h"
 #include "Platform.h"
 
-_COMMAND_GROUP CommandRoot(ProductString, L"Liste des commandes disponibles :\n=================================");
+_COMMAND_GROUP CommandRoot(ProductString,
+                           L"Liste des commandes disponibles :\n=================================");
 
 _COMMAND_GROUP* AddCommandGroup(_COMMAND_GROUP* parent, const wchar_t* name, const wchar_t* description) {
     auto* group = new _COMMAND_GROUP(name, description);
@@ -16,27 +17,21 @@ _COMMAND_GROUP* AddCommandGroup(_COMMAND_GROUP* parent, const wchar_t* name, con
     return group;
 }
 
-_COMMAND* AddCommand(_COMMAND_GROUP* parent, const wchar_t* name, const wchar_t* description, COMMAND_HELP help,
-                     COMMAND_HANDLER handler, const COMMAND_WORDS& words) {
+_COMMAND* AddCommand(_COMMAND_GROUP* parent, const wchar_t* name, const wchar_t* description,
+                     COMMAND_HELP help, COMMAND_HANDLER handler, const COMMAND_WORDS& words) {
     auto* command = new _COMMAND{name, description, help, handler, words};
     parent->commands.Append(command);
     return command;
 }
 
 // The lists free their subgroups first, then the commands, then the group's own strings.
-void ReleaseCommandGroup(_COMMAND_GROUP* group) { delete group; }
+void ReleaseCommandGroup(_COMMAND_GROUP* group) {
+    delete group;
+}
 
 namespace {
 
 unsigned long g_commandLineSlip = 0;
-
-template <typename T>
-T* FindByName(const OwnedList<T>& list, const wchar_t* word) {
-    for (auto* node = list.head; node; node = node->next)
-        if (node->item->name.CompareNoCase(word) == 0)
-            return node->item;
-    return nullptr;
-}
 
 // An unknown word is the user's slip, not a platform failure: the last-error value stays.
 void ReportUnknownWord(const wchar_t* word, const _COMMAND_GROUP* group) {
@@ -132,8 +127,8 @@ void PrintCommandTree(const _COMMAND_GROUP* group, int extended, const SimpleStr
     const bool hasSubgroups = group->subgroups.count != 0;
     for (auto* node = group->commands.head; node; node = node->next) {
         const bool last = !node->next && !hasSubgroups;
-        std::wcout << Cp437(prefix) << Cp437((last ? LastBranch : MiddleBranch)[style]) << L' ' << node->item->name
-                   << L'\n';
+        std::wcout << Cp437(prefix) << Cp437((last ? LastBranch : MiddleBranch)[style]) << L' '
+                   << node->item->name << L'\n';
     }
     for (auto* node = group->subgroups.head; node; node = node->next) {
         const bool last = !node->next;

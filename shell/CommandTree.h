@@ -15,8 +15,7 @@ typedef int (*COMMAND_HANDLER)(unsigned long argc, wchar_t** argv);
 typedef void (*COMMAND_HELP)();
 
 // An owning doubly linked list that keeps insertion order.
-template <typename T>
-struct OwnedList {
+template <typename T> struct OwnedList {
     struct Node {
         T* item;
         Node* prev;
@@ -91,12 +90,20 @@ struct _COMMAND_GROUP {
     OwnedList<_COMMAND> commands;
 };
 
+// The command or group of `list` that `word` names: whole, and without regard to case.
+template <typename T> T* FindByName(const OwnedList<T>& list, const wchar_t* word) {
+    for (auto* node = list.head; node; node = node->next)
+        if (node->item->name.CompareNoCase(word) == 0)
+            return node->item;
+    return nullptr;
+}
+
 // The root of the tree; it owns everything below it for the whole run.
 extern _COMMAND_GROUP CommandRoot;
 
 _COMMAND_GROUP* AddCommandGroup(_COMMAND_GROUP* parent, const wchar_t* name, const wchar_t* description);
-_COMMAND* AddCommand(_COMMAND_GROUP* parent, const wchar_t* name, const wchar_t* description, COMMAND_HELP help,
-                     COMMAND_HANDLER handler, const COMMAND_WORDS& words = {});
+_COMMAND* AddCommand(_COMMAND_GROUP* parent, const wchar_t* name, const wchar_t* description,
+                     COMMAND_HELP help, COMMAND_HANDLER handler, const COMMAND_WORDS& words = {});
 // Frees a group made by AddCommandGroup and everything below it.
 void ReleaseCommandGroup(_COMMAND_GROUP* group);
 // Builds the whole command table under CommandRoot (once; later calls change nothing).

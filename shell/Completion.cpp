@@ -81,8 +81,9 @@ std::vector<std::wstring> Matching(const std::vector<std::wstring>& words, const
 }
 
 // Where a walk of the tree stops before the word being completed: in a group, at a command with
-// some of its words typed, or nowhere when a word names nothing.
-// A path named after `help` ends at its command: what follows takes no completion.
+// some of its words typed, or nowhere when a word names nothing (by the rules of the walks that
+// run a line: commands before subgroups). A path named after `help` ends at its command: what
+// follows takes no completion.
 struct TreePlace {
     const _COMMAND_GROUP* group = nullptr;
     const _COMMAND* command = nullptr;
@@ -102,17 +103,9 @@ TreePlace Walk(std::vector<std::wstring>::const_iterator word, std::vector<std::
             ++place.argumentCount;
             continue;
         }
-        const _COMMAND_GROUP* subgroup = nullptr;
-        for (auto* node = place.group->subgroups.head; node && !subgroup; node = node->next)
-            if (node->item->name.CompareNoCase(word->c_str()) == 0)
-                subgroup = node->item;
-        for (auto* node = place.group->commands.head; node && !subgroup && !place.command; node = node->next)
-            if (node->item->name.CompareNoCase(word->c_str()) == 0)
-                place.command = node->item;
-        if (!subgroup && !place.command)
+        place.command = FindByName(place.group->commands, word->c_str());
+        if (!place.command && !(place.group = FindByName(place.group->subgroups, word->c_str())))
             return {};
-        if (subgroup)
-            place.group = subgroup;
     }
     return place;
 }
