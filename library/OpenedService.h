@@ -59,18 +59,6 @@ int WithService(SC_HANDLE manager, const wchar_t* serviceName, DWORD access, Wor
     return 1;
 }
 
-// Holds a lock of the platform's for its scope.
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(PSRWLOCK lock) : m_lock(lock) { Os().AcquireSRWLockExclusive(m_lock); }
-    ~ExclusiveLock() { Os().ReleaseSRWLockExclusive(m_lock); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    PSRWLOCK m_lock;
-};
-
 // The kept handle is looked at and used under the connection's lock, so that a close on the
 // control handler's thread waits for the work on it, and the work never meets a closed handle.
 template <typename Work>

@@ -70,9 +70,8 @@ int CSvcCtrlMgr::Open(const wchar_t* machineName, const wchar_t* databaseName, u
     m_hSCManager = Os().OpenSCManagerW(m_szMachineName, m_szDatabaseName, m_dwDesiredAccess);
     const DWORD failure = ::GetLastError();
     if (m_hSCManager) {
-        Os().AcquireSRWLockExclusive(&m_keptLock);
+        const ExclusiveLock kept(&m_keptLock);
         m_bKeepsHandles = true;
-        Os().ReleaseSRWLockExclusive(&m_keptLock);
         return 1;
     }
     Close();
@@ -85,7 +84,7 @@ int CSvcCtrlMgr::Open(const wchar_t* machineName, const wchar_t* databaseName, u
 // Under the lock, so that no object is working on its handle while it closes, nor keeps a new one
 // past this point.
 void CSvcCtrlMgr::__EndKeptHandles(bool close) {
-    Os().AcquireSRWLockExclusive(&m_keptLock);
+    const ExclusiveLock kept(&m_keptLock);
     m_bKeepsHandles = false;
     for (CSvcObj* keeper : m_keepers) {
         if (close)
@@ -94,7 +93,6 @@ void CSvcCtrlMgr::__EndKeptHandles(bool close) {
         keeper->m_dwServiceAccess = 0;
     }
     m_keepers.clear();
-    Os().ReleaseSRWLockExclusive(&m_keptLock);
 }
 
 // The kept service handles close first: they belong to the manager handle's session.

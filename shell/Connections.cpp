@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Console.h"
+#include "HandleGuard.h"
 #include "Platform.h"
 #include "QuorvanException.h"
 
@@ -29,14 +30,6 @@ DWORD g_failedCode = ERROR_SUCCESS;
 // Held while the list changes and while connections close, by the main thread and by the control
 // handler's thread alike; the main thread reads the list without it, since only it changes the list.
 SRWLOCK g_closing = SRWLOCK_INIT;
-
-class ClosingLock {
-public:
-    ClosingLock() { Os().AcquireSRWLockExclusive(&g_closing); }
-    ~ClosingLock() { Os().ReleaseSRWLockExclusive(&g_closing); }
-    ClosingLock(const ClosingLock&) = delete;
-    ClosingLock& operator=(const ClosingLock&) = delete;
-};
 
 SimpleString MachineTitle(const wchar_t* prefix, const wchar_t* machineName, int isLocal) {
     SimpleString title(prefix);
@@ -107,7 +100,7 @@ void NoteFailure(CSvcCtrlMgr* connection, DWORD code, bool throughRegistry) {
     const DWORD lossCode = throughRegistry ? ManagerLossCode(*connection) : code;
     if (lossCode == 0)
         return;
-    const ClosingLock exclusive;
+    const ExclusiveLock exclusive(&g_closing);
     g_lost[connection] = lossCode;
 }
 
@@ -233,7 +226,7 @@ int OpenConnection(const wchar_t* machineName, unsigned long desiredAccess) {
     }
     g_failedCode = ERROR_SUCCESS;
     {
-        const ClosingLock exclusive;
+        const ExclusiveLock exclusive(&g_closing);
         g_connections.push_back(connection);
     }
     g_active = ConnectionCount();
@@ -253,7 +246,7 @@ int CloseConnection(unsigned long number) {
     if (!connection)
         return 0;
     {
-        const ClosingLock exclusive;
+        const ExclusiveLock exclusive(&g_closing);
         if (!ConnectionLossCode(connection))
             connection->Close();
         g_connections.erase(g_connections.begin() + (number - 1));
@@ -269,7 +262,7 @@ int CloseConnection(unsigned long number) {
 int CloseAllConnections() {
     int allClosed = 1;
     {
-        const ClosingLock exclusive;
+        const ExclusiveLock exclusive(&g_closing);
         for (CSvcCtrlMgr* connection : g_connections) {
             if (allClosed && !ConnectionLossCode(connection) && !connection->Close())
                 allClosed = 0;
@@ -283,7 +276,7 @@ int CloseAllConnections() {
 }
 
 BOOL WINAPI ConsoleCtrlHandler(DWORD) {
-    const ClosingLock exclusive;
+    const ExclusiveLock exclusive(&g_closing);
     for (CSvcCtrlMgr* connection : g_connections)
         if (!ConnectionLossCode(connection))
             connection->Close();

@@ -80,3 +80,15 @@ using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 // Service control manager and service handles.
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
+
+// Holds a lock of the platform's for its scope.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(PSRWLOCK lock) : m_lock(lock) { Os().AcquireSRWLockExclusive(m_lock); }
+    ~ExclusiveLock() { Os().ReleaseSRWLockExclusive(m_lock); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    PSRWLOCK m_lock;
+};
