@@ -362,14 +362,14 @@ SC_HANDLE CSvcObj::GetHandle(unsigned long access) const {
 
 int CSvcObj::QueryStatus(SERVICE_STATUS_PROCESS** status) const {
     return WithHandle(SERVICE_QUERY_STATUS, [&](SC_HANDLE service) {
-            return ReadRecord(
-                status,
-                [&](void* buffer, DWORD size, DWORD* needed) {
-                    return Os().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
-                                                     static_cast<LPBYTE>(buffer), size, needed);
-                },
-                ERROR_INSUFFICIENT_BUFFER);
-        });
+        return ReadRecord(
+            status,
+            [&](void* buffer, DWORD size, DWORD* needed) {
+                return Os().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, static_cast<LPBYTE>(buffer),
+                                                 size, needed);
+            },
+            ERROR_INSUFFICIENT_BUFFER);
+    });
 }
 
 int CSvcObj::Interrogate(SERVICE_STATUS_PROCESS** status) const {
@@ -401,26 +401,25 @@ int CSvcObj::Interrogate(SERVICE_STATUS* status) {
 
 int CSvcObj::QueryConfig(QUERY_SERVICE_CONFIGW** config) const {
     return WithHandle(SERVICE_QUERY_CONFIG, [&](SC_HANDLE service) {
-            return ReadRecord(
-                config,
-                [&](void* buffer, DWORD size, DWORD* needed) {
-                    return Os().QueryServiceConfigW(
-                        service, static_cast<LPQUERY_SERVICE_CONFIGW>(buffer), size, needed);
-                },
-                ERROR_INSUFFICIENT_BUFFER);
-        });
+        return ReadRecord(
+            config,
+            [&](void* buffer, DWORD size, DWORD* needed) {
+                return Os().QueryServiceConfigW(service, static_cast<LPQUERY_SERVICE_CONFIGW>(buffer), size,
+                                                needed);
+            },
+            ERROR_INSUFFICIENT_BUFFER);
+    });
 }
 
 int CSvcObj::QueryConfig2(void** info, ConfigInfoLevel level) const {
     return WithHandle(SERVICE_QUERY_CONFIG, [&](SC_HANDLE service) {
-                           return ReadRecord(
-                               info,
-                               [&](void* buffer, DWORD size, DWORD* needed) {
-                                   return Os().QueryServiceConfig2W(
-                                       service, level, static_cast<LPBYTE>(buffer), size, needed);
-                               },
-                               0, Config2RecordSize(level));
-                       });
+        return ReadRecord(
+            info,
+            [&](void* buffer, DWORD size, DWORD* needed) {
+                return Os().QueryServiceConfig2W(service, level, static_cast<LPBYTE>(buffer), size, needed);
+            },
+            0, Config2RecordSize(level));
+    });
 }
 
 int CSvcObj::ChangeServiceConfiguration(unsigned long serviceType, unsigned long startType,
@@ -532,14 +531,13 @@ int CSvcObj::Control(unsigned long control, unsigned long value, void* context,
     const ControlRule rule = RuleOf(control);
     // A quick exchange: it may work on the kept handle.
     return WithHandle(rule.access | SERVICE_QUERY_STATUS, [&](SC_HANDLE service) {
-                           // A status that cannot be read accepts nothing.
-                           SERVICE_STATUS_PROCESS status = {};
-                           const bool read = ReadStatus(service, status);
-                           if (rule.acceptance && !(status.dwControlsAccepted & rule.acceptance))
-                               return read ? FailWith(RefusedControlCode(status.dwCurrentState))
-                                           : Outcome::Failed;
-                           return OutcomeOf(Os().ControlService(service, control, AsServiceStatus(status)));
-                       });
+        // A status that cannot be read accepts nothing.
+        SERVICE_STATUS_PROCESS status = {};
+        const bool read = ReadStatus(service, status);
+        if (rule.acceptance && !(status.dwControlsAccepted & rule.acceptance))
+            return read ? FailWith(RefusedControlCode(status.dwCurrentState)) : Outcome::Failed;
+        return OutcomeOf(Os().ControlService(service, control, AsServiceStatus(status)));
+    });
 }
 
 unsigned long CSvcObj::ControlAccess(unsigned long control) {
