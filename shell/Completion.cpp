@@ -29,16 +29,10 @@ size_t WordStart(const std::wstring& text) {
     return start;
 }
 
-// The word as the command will receive it: its quotes taken away.
+// The word as the command will receive it, read by the line's own splitter.
 std::wstring Unquoted(const std::wstring& word) {
-    std::wstring plain;
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (word[i] == L'\\' && i + 1 < word.size() && word[i + 1] == L'"')
-            plain += word[++i];
-        else if (word[i] != L'"')
-            plain += word[i];
-    }
-    return plain;
+    const std::vector<std::wstring> words = CommandLineWords(word);
+    return words.empty() ? std::wstring() : words.front();
 }
 
 // The word as it must be typed to reach the command whole: inside quotes when it holds a

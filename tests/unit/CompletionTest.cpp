@@ -99,6 +99,7 @@ TEST_F(CompletionTest, CompletesTheWordsThatTheTreeAllowsWhereTheCursorIs) {
         {L"stop Quorvan\t", L"stop \"Quorvan Demo\" "},
         {L"stop \"Quorvan D\t", L"stop \"Quorvan Demo\" "},
         {L"stop Quot\t", L"stop \"Quote\\\"Name\" "},
+        {L"stop \"Quote\\\"N\t", L"stop \"Quote\\\"Name\" "},
         {L"sactc \t\t", L"sactc 2 "},
         {L"cc 1\t", L"cc 1 "},
         // No candidate: the line stays as it was.
