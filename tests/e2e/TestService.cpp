@@ -280,21 +280,29 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID) {
     }
 }
 
+// Wine's StartServiceW answers 1053 (request timeout) when, by the time it looks at the service,
+// the service has already left START_PENDING for STOPPED. A failing start therefore stays pending
+// for a while, so that the failure shows as a stop with its exit code, as on Windows.
+void FailStart(DWORD exitCode) {
+    const DWORD leastPendingMs = 300;
+    Sleep(leastPendingMs);
+    ReportStatus(SERVICE_STOPPED, 0, 0, exitCode);
+}
+
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
     g_statusHandle = RegisterServiceCtrlHandlerExW(argc > 0 ? argv[0] : L"", ControlHandler, nullptr);
     if (g_statusHandle == nullptr) {
         return;
     }
     if (!g_optionsValid) {
-        // Announced first: Wine's StartServiceW times out on a service that goes straight to stopped.
         ReportStatus(SERVICE_START_PENDING, 1, g_options.waitHint);
-        ReportStatus(SERVICE_STOPPED, 0, 0, ERROR_INVALID_PARAMETER);
+        FailStart(ERROR_INVALID_PARAMETER);
         return;
     }
     RecordStartArguments(argc, argv);
     PassThroughPendingState(SERVICE_START_PENDING, g_options.startDelay);
     if (g_options.startFailure != NO_ERROR) {
-        ReportStatus(SERVICE_STOPPED, 0, 0, g_options.startFailure);
+        FailStart(g_options.startFailure);
         return;
     }
     ReportStatus(SERVICE_RUNNING, 0, 0);
