@@ -44,13 +44,17 @@ expect_input() {
   done
   give_up "typed line: expected '$1', shown '$shown'"
 }
-# Waits (20 s at most) until the screen holds a line that matches the extended expression `$1`.
-expect_screen() {
+# Waits (20 s at most) until the command `$@` accepts the screen, history included, as its input.
+until_screen() {
   for _ in $(seq 200); do
-    tmux_ capture-pane -p -S - | grep -qE -- "$1" && return 0
+    tmux_ capture-pane -p -S - | "$@" && return 0
     sleep 0.1
   done
-  give_up "missing from the screen: $1"
+  return 1
+}
+# Waits until the screen holds a line that matches the extended expression `$1`.
+expect_screen() {
+  until_screen grep -qE -- "$1" || give_up "missing from the screen: $1"
 }
 keys() { tmux_ send-keys "$@"; }
 # Erases the typed line `$1`.
@@ -76,13 +80,8 @@ expect_screen '^lpSvcStatusProcess->dwCurrentState += 1$'
 keys 'start NoSuchService' Enter
 # The banner's line under the code holds a text, not its closing rule.
 text_under_code() {
-  tmux_ capture-pane -p -S - | grep -A1 -E '^\| Error, GetLastError\(\) = 1060$' | tail -1 | grep -qE '^\| [^=].+'
+  grep -A1 -E '^\| Error, GetLastError\(\) = 1060$' | tail -1 | grep -qE '^\| [^=].+'
 }
-shown=no
-for _ in $(seq 200); do
-  text_under_code && { shown=yes; break; }
-  sleep 0.1
-done
-[ "$shown" = yes ] || give_up "the banner shows no text for 1060"
+until_screen text_under_code || give_up "the banner shows no text for 1060"
 keys 'exit' Enter
 echo "completion and the banner's text as expected"
