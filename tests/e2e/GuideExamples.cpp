@@ -279,13 +279,15 @@ private:
 // The services that the listings show running. A Wine session starts the RPC service only when a
 // program first needs it, which a slow run may reach after the listings, and it starts the others
 // while the first programs already run; started and waited for here, they read the same every run.
-const wchar_t* const kServicesShownRunning[] = {L"Eventlog", L"PlugPlay", L"RpcSs", L"Winedevice1", L"Winedevice2"};
+const wchar_t* const kServicesShownRunning[] = {L"Eventlog", L"PlugPlay", L"RpcSs", L"Winedevice1",
+                                                L"Winedevice2"};
 
 // The name of the first service that cannot be brought to run, or an empty text.
 std::wstring StartServicesShownRunning() {
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     for (const wchar_t* name : kServicesShownRunning) {
-        const UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_START | SERVICE_QUERY_STATUS));
+        const UniqueServiceHandle service(
+            OpenServiceW(manager.get(), name, SERVICE_START | SERVICE_QUERY_STATUS));
         SERVICE_STATUS_PROCESS status;
         if (!service ||
             (!StartServiceW(service.get(), 0, nullptr) && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) ||

@@ -422,7 +422,8 @@ TEST(LedgerRulesTest, EachRuleCatchesWhatItGuardsAgainst) {
         SCOPED_TRACE(Narrow(c.line));
         LedgerRules rules;
         std::set<std::string> found;
-        for (const Violation& violation : rules.Check(CommandLineWords(c.line), c.start, LineEvents(), c.entries))
+        for (const Violation& violation :
+             rules.Check(CommandLineWords(c.line), c.start, LineEvents(), c.entries))
             found.insert(violation.rule);
         EXPECT_EQ(found, *c.rule ? std::set<std::string>{c.rule} : std::set<std::string>());
     }
@@ -438,7 +439,8 @@ TEST(LedgerRulesTest, TheLockEndsWithItsConnection) {
         std::vector<LedgerEntry> closing;
         if (unlocked)
             closing.push_back(Change("UnlockServiceDatabase", L"SRV1", L"SRV1", 77));
-        const std::vector<Violation> found = rules.Check(CommandLineWords(L"cc 1"), start, LineEvents(), closing);
+        const std::vector<Violation> found =
+            rules.Check(CommandLineWords(L"cc 1"), start, LineEvents(), closing);
         EXPECT_EQ(found.size(), unlocked ? 0u : 1u);
         std::set<std::string> retaken;
         for (const Violation& violation :
